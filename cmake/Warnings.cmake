@@ -1,0 +1,16 @@
+# Warnings on and kept at zero; program texts are code page 936 bytes.
+add_compile_options(-Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion)
+if(NOT FF_SANITIZE)
+  add_compile_options(-Werror)
+endif()
+
+# Literal texts of the program are GBK bytes: GB18030 equals code page 936 for every GBK
+# character, and (unlike "GBK") libstdc++'s headers accept it.
+function(ff_program_texts target)
+  target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-fexec-charset=GB18030>)
+endfunction()
+
+if(FF_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()

@@ -1,0 +1,30 @@
+// The window thread: the thread that owns the Qt application object and every window.
+//
+// Work from other threads reaches it as a posted call; a synchronous call waits for the window
+// thread to run it, the way a message sent across threads waits for its answer. The window
+// thread itself never waits on a worker.
+#pragma once
+
+#include <functional>
+
+namespace windowing {
+
+// Creates the Qt application object on the calling thread, which becomes the window thread.
+// Does nothing when one exists already.
+void start_application();
+// Marks the calling thread as the window thread (start-up does this).
+void record_window_thread();
+bool on_window_thread();
+// True when a Qt application object exists to carry calls to the window thread.
+bool has_application();
+
+// Runs fn on the window thread and waits for it. Runs it at once when called on the window
+// thread. Answers false (without running fn) when there is no application to carry the call.
+bool run_on_window_thread(const std::function<void()>& fn);
+// Queues fn for the window thread without waiting; false when there is no application.
+bool post_to_window_thread(std::function<void()> fn);
+
+// Processes pending window messages on the window thread.
+void process_pending_messages();
+
+}  // namespace windowing
