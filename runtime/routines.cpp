@@ -71,7 +71,7 @@ char* next_match(int32_t handle, int32_t mask, bool files_only) {
   while (dirent* entry = readdir(search.dir)) {
     const char* name = entry->d_name;
     if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-    if (fnmatch(search.pattern.c_str(), name, FNM_PERIOD) != 0) continue;
+    if (fnmatch(search.pattern.c_str(), name, 0) != 0) continue;
     if (!passes(attributes_of(search.directory, name), mask, files_only)) continue;
     return copy_text(name);
   }

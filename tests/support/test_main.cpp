@@ -1,12 +1,22 @@
 // Test entry: every suite runs offscreen and knows this program's constant data area.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <string>
 
 #include "runtime/heap.h"
 
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  if (!getenv("XDG_RUNTIME_DIR")) {
+    // Qt wants a private runtime directory and complains on standard error without one.
+    const std::string dir = "/tmp/ff-test-runtime-" + std::to_string(getuid());
+    mkdir(dir.c_str(), 0700);
+    setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+  }
   const rt::ConstantArea area = rt::linker_constant_area();
   rt::record_constant_area(area.start, area.length);
   testing::InitGoogleTest(&argc, argv);
