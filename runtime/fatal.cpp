@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <csignal>
+#include <fstream>
+#include <string>
 
 #include "platform/windowing/message_box.h"
 #include "runtime/runtime.h"
@@ -28,6 +30,16 @@ std::atomic<bool> g_hook_running{false};
 
 void show_in_box(const char* report) { windowing::show_error_box("错误", report); }
 std::atomic<ReportPresenter> g_presenter{&show_in_box};
+
+// A trap with no debugger attached would kill the process before the end sequence runs.
+bool debugger_attached() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("TracerPid:", 0) == 0) return std::stoi(line.substr(10)) != 0;
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -69,7 +81,7 @@ void fatal_error(const char* text, int32_t code) {
     const std::string report = build_error_report(text ? text : "", code);
     g_presenter.load()(report.c_str());
   }
-  if (run_mode() == 2) std::raise(SIGTRAP);  // stop in the debugger
+  if (run_mode() == 2 && debugger_attached()) std::raise(SIGTRAP);  // stop in the debugger
   clear_at_exit_routines();
   end_program(-1);
 }

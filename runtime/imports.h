@@ -13,6 +13,16 @@ namespace rt {
 enum Import : int32_t {
   kImportMultiByteToWideChar,
   kImportWideCharToMultiByte,
+  kImportInternetOpenA,
+  kImportInternetConnectA,
+  kImportHttpOpenRequestA,
+  kImportHttpSendRequestA,       // body as text
+  kImportHttpSendRequestABytes,  // the same function, body as a byte set
+  kImportInternetReadFile,
+  kImportHttpQueryInfoA,
+  kImportInternetCloseHandle,
+  kImportCoInitialize,
+  kImportCoUninitialize,
   kImportCount,
 };
 
@@ -20,5 +30,7 @@ extern const char* const kImportFiles[kImportCount];
 extern const char* const kImportFunctions[kImportCount];
 
 inline constexpr const char* kKernelLibrary = "libffkernel.so";
+inline constexpr const char* kInternetLibrary = "libffinet.so";
+inline constexpr const char* kAutomationLibrary = "libffautomation.so";
 
 }  // namespace rt

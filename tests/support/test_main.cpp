@@ -9,6 +9,10 @@
 
 #include "runtime/heap.h"
 
+// Under AddressSanitizer a failed allocation must come back as null, so that the runtime's own
+// out-of-memory report is what the tests see.
+extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
+
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   if (!getenv("XDG_RUNTIME_DIR")) {
