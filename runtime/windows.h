@@ -1,0 +1,43 @@
+// The window registry, window loading and unit properties, as the rest of the program sees them.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "runtime/unit_kind.h"
+#include "runtime/value.h"
+
+namespace rt {
+
+inline constexpr uint32_t kWindowOwnUnitTop = 0x0;  // top four bits of a window's own unit id
+
+// Reads serialised template data into the registry (start-up). Corrupt data is the fatal error
+// "载入窗口模板数据段出错!".
+void read_templates(const uint8_t* data, size_t length, const void* code_base);
+
+// Loads a window from its template. Answers false when it cannot be loaded. With `modal`, the
+// call returns only when the window has been closed again.
+bool load_window(uint32_t window_id, UnitObject* parent, bool modal);
+// Loads the start window at start-up; failure is the fatal error "载入启动窗口失败".
+void load_start_window(uint32_t window_id);
+
+// The live unit object of (window id, unit id) (0 = the window's own unit), or null.
+UnitObject* find_unit_object(uint32_t window_id, uint32_t unit_id);
+// Its native window, or null when the unit is not live.
+NativeWindow unit_native_window(uint32_t window_id, uint32_t unit_id);
+bool window_loaded(uint32_t window_id);
+int32_t registered_window_count();
+
+// Property get and set by window id, unit id, property index and element (-1 when unused). From
+// a worker thread they run synchronously on the window thread.
+uint64_t get_property(uint32_t window_id, uint32_t unit_id, int32_t index, int32_t element);
+void set_property(uint32_t window_id, uint32_t unit_id, int32_t index, int32_t element,
+                  uint32_t low, uint32_t high);
+
+// Runs fn on the window thread and waits (at once when already there).
+void on_window_thread(const std::function<void()>& fn);
+
+// The message loop: returns when no registered window is loaded any longer.
+void run_message_loop();
+
+}  // namespace rt
