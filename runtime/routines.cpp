@@ -12,6 +12,7 @@
 #include "runtime/fatal.h"
 #include "runtime/heap.h"
 #include "runtime/services.h"
+#include "runtime/startup.h"
 #include "runtime/values.h"
 
 namespace rt {
@@ -152,6 +153,7 @@ void runtime_routine(int32_t number, Cell* result, int32_t count, const Cell* ar
     case 3:
       register_at_exit(reinterpret_cast<AtExitRoutine>(a.at(0).pointer<void>()));
       return;
+    case 6: startup(program_info()); return;
     default:
       if (g_window_routines) g_window_routines(number, result, count, args);
       return;

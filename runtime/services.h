@@ -18,7 +18,8 @@ using ServiceHandler = intptr_t (*)(int32_t code, intptr_t value1, intptr_t valu
 void set_window_services(ServiceHandler handler);
 
 // The numbered runtime routines: 0 find file, 1 close a find handle, 2 make an array variable
-// writable, 3 register an at-exit routine; 4 to 6 belong to the window layer.
+// writable, 3 register an at-exit routine, 4 and 5 get and set a property of a value of a
+// library-defined kind (the window layer's), 6 runtime start-up.
 void runtime_routine(int32_t number, Cell* result, int32_t count, const Cell* args);
 using RoutineHandler = void (*)(int32_t number, Cell* result, int32_t count, const Cell* args);
 void set_window_routines(RoutineHandler handler);

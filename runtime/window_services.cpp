@@ -145,10 +145,6 @@ intptr_t window_service(int32_t code, intptr_t v1, intptr_t v2) {
 
 void window_routine(int32_t number, Cell* result, int32_t count, const Cell* args) {
   const Args a(count, args);
-  if (number == 6) {
-    startup(program_info());
-    return;
-  }
   if (number != 4 && number != 5) return;
   // A property of a value of a library-defined kind: the value is its object.
   const Cell& value = a.at(0);

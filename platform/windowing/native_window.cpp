@@ -27,7 +27,10 @@ bool is_window(Handle h) { return h && live().count(h) != 0; }
 Rect geometry_in_parent(Handle h) {
   QWidget* w = widget(h);
   if (!w) return {};
-  const QRect g = w->isWindow() ? w->frameGeometry() : w->geometry();
+  // A top-level window's size is its client area: the frame is the window manager's and its
+  // size is not known before the window is mapped, so sizes read back as they were set.
+  if (w->isWindow()) return {w->pos().x(), w->pos().y(), w->width(), w->height()};
+  const QRect g = w->geometry();
   return {g.x(), g.y(), g.width(), g.height()};
 }
 

@@ -18,7 +18,9 @@ struct Rect {
 void register_native(Handle widget);
 bool is_window(Handle h);
 
-Rect geometry_in_parent(Handle h);  // relative to the parent's client area (screen for top level)
+// Relative to the parent's client area; a top-level window gives its position on the screen and
+// the size of its client area.
+Rect geometry_in_parent(Handle h);
 void move(Handle h, int left, int top);
 void resize(Handle h, int width, int height);
 bool is_visible(Handle h);

@@ -1,0 +1,51 @@
+// Event handlers of the two windows. They run on the window thread and do almost nothing
+// themselves: the network work runs on worker threads.
+#include "app/ids.h"
+#include "app/program.h"
+#include "runtime/command.h"
+#include "runtime/services.h"
+#include "runtime/startup.h"
+
+namespace app {
+namespace {
+
+void set_flag(uint32_t window, uint32_t unit, int32_t index, bool value) {
+  rt::entry_table().set_property(window, unit, index, -1, value ? 1 : 0, 0);
+}
+
+}  // namespace
+
+rt::HandlerResult on_start_window_created(const int64_t*, int32_t) {
+  // The skin and the window shadow attach here once the library loader and the shadow exist;
+  // the shadow is attached to the window's native handle.
+  const rt::Cell own_unit{kStartWindow, kOwnUnit, kKindWindow};
+  (void)rt::call(&rt::cmd::unit_handle, own_unit);
+  return {};
+}
+
+rt::HandlerResult on_start_window_resized(const int64_t*, int32_t) { return {}; }
+
+// The search, details and play flows start their workers here once those exist.
+rt::HandlerResult on_search_click(const int64_t*, int32_t) { return {}; }
+rt::HandlerResult on_result_click(const int64_t*, int32_t) { return {}; }
+rt::HandlerResult on_episode_click(const int64_t*, int32_t) { return {}; }
+
+rt::HandlerResult on_online_play_click(const int64_t*, int32_t) {
+  // Modal, without a parent: returns when the play-list window has been closed.
+  const rt::Cell window{kPlayListWindow, kOwnUnit, kKindWindow};
+  (void)rt::call(&rt::cmd::load_window, window, rt::omitted, true);
+  return {};
+}
+
+rt::HandlerResult on_play_list_created(const int64_t*, int32_t) {
+  set_flag(kStartWindow, start::kWindowUnit, kPropVisible, false);
+  return {};
+}
+
+rt::HandlerResult on_play_list_closing(const int64_t*, int32_t) {
+  set_flag(kStartWindow, start::kOnlinePlayButton, kPropDisabled, true);
+  set_flag(kStartWindow, start::kWindowUnit, kPropVisible, true);
+  return {};
+}
+
+}  // namespace app
