@@ -158,7 +158,8 @@ TEST_F(AppWindows, PlayListOpensModallyOverAHiddenStartWindow) {
   bool seen = false;
   QTimer poll;
   QObject::connect(&poll, &QTimer::timeout, [&] {
-    if (seen || !rt::window_loaded(kPlayListWindow)) return;
+    rt::detail::WindowEntry* entry = rt::detail::registry().find(kPlayListWindow);
+    if (seen || !entry || !entry->initialised) return;  // still loading
     seen = true;
     EXPECT_FALSE(start->isVisible()) << "hidden while the play list is open";
     EXPECT_FALSE(start->isEnabled()) << "and disabled by the modal window";

@@ -12,6 +12,8 @@
 // Under AddressSanitizer a failed allocation must come back as null, so that the runtime's own
 // out-of-memory report is what the tests see.
 extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
+// Font configuration keeps caches for the life of the process by design.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
 
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
