@@ -1,0 +1,231 @@
+// The unit kinds under the real core: a window loaded from template data, its units driven by
+// property get and set, the list view's commands found through the registry, re-creation, events
+// reaching the application's handlers, and the window's end.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMouseEvent>
+#include <QTableView>
+#include <atomic>
+#include <thread>
+
+#include "platform/windowing/native_window.h"
+#include "runtime/command.h"
+#include "runtime/events.h"
+#include "runtime/startup.h"
+#include "runtime/template_data.h"
+#include "runtime/window_registry.h"
+#include "runtime/windows.h"
+#include "unit_test_support.h"
+#include "units/list_view_commands.h"
+
+namespace {
+
+namespace lp = units::list_property;
+
+constexpr uint32_t kWindow = 0x52010001;
+constexpr uint32_t kOwn = 0x06010000;
+constexpr uint32_t kList = 0x16010002;
+constexpr uint32_t kLabel = 0x160121F3;
+constexpr uint32_t kButton = 0x16010003;
+
+std::vector<std::string> g_log;
+
+rt::HandlerResult on_list_click(const int64_t*, int32_t) {
+  const auto row = static_cast<int32_t>(rt::get_property(kWindow, kList, lp::kCurrentRow, -1));
+  g_log.push_back("click row " + std::to_string(row));
+  return {};
+}
+rt::HandlerResult on_button(const int64_t*, int32_t) {
+  g_log.push_back("button");
+  return {};
+}
+rt::HandlerResult on_destroying(const int64_t*, int32_t) {
+  const bool list_alive = rt::unit_native_window(kWindow, kList) != nullptr;
+  g_log.push_back(list_alive ? "destroying, list alive" : "destroying");
+  return {};
+}
+
+const rt::EventHandler kRoutines[] = {&on_list_click, &on_button, &on_destroying};
+int32_t offset_of(int index) {
+  return index * static_cast<int32_t>(sizeof(rt::EventHandler));
+}
+
+rt::UnitRecord record(const units::PropertyValues& values, const char* name,
+                      unit_test::Placement at, int32_t flags,
+                      std::vector<rt::EventBinding> events = {}) {
+  rt::UnitRecord r;
+  r.kind = values.kind();
+  r.name = name;
+  r.left = at.left;
+  r.top = at.top;
+  r.width = at.width;
+  r.height = at.height;
+  r.flags = flags;
+  r.cursor_data = {0, 0, 0, 0};
+  r.events = std::move(events);
+  r.property_data = values.encode();
+  return r;
+}
+
+std::vector<uint8_t> build_templates() {
+  const unit_test::StartWindowValues start;
+  units::PropertyValues status = units::PropertyValues::defaults(units::kKindTransLabel);
+  const int32_t visible = rt::kUnitVisible;
+  const int32_t tab = rt::kUnitTabStop;
+  std::vector<std::pair<uint32_t, rt::UnitRecord>> units = {
+      {kOwn, record(start.window, "start", {50, 50, 678, 505}, visible, {{2, offset_of(2)}})},
+      {kLabel, record(status, "label", {208, 88, 192, 32}, 0)},
+      {kButton,
+       record(start.search_button, "button", {7, 208, 88, 32}, visible | tab, {{0, offset_of(1)}})},
+      {kList, record(start.results, "list", {0, 8, 664, 192}, visible | tab, {{4, offset_of(0)}})},
+  };
+  for (auto& [id, r] : units) {
+    if (id != kOwn)
+      units[0].second.children.push_back(id);
+  }
+  std::vector<std::pair<uint32_t, std::vector<uint8_t>>> records;
+  for (auto& [id, r] : units) records.emplace_back(id, rt::encode_unit_record(r));
+  std::vector<rt::WindowTemplate> windows(1);
+  windows[0].id = kWindow;
+  windows[0].units.assign_records(records);
+  return rt::encode_templates(windows);
+}
+
+class WithCore : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static bool started = false;
+    if (started)
+      return;
+    started = true;
+    static const std::vector<uint8_t> data = build_templates();
+    static const rt::UnitLibrary* const kLibraries[] = {&units::core_unit_library(),
+                                                        &units::extended_unit_library()};
+    static rt::ProgramInfo info;
+    info.unit_library_count = 2;
+    info.unit_libraries = kLibraries;
+    info.code_base = kRoutines;
+    info.template_data = data.data();
+    info.template_length = data.size();
+    rt::startup(info);
+  }
+  void SetUp() override {
+    g_log.clear();
+    ASSERT_TRUE(rt::load_window(kWindow, nullptr, false));
+  }
+  void TearDown() override {
+    if (rt::window_loaded(kWindow))
+      windowing::destroy(rt::unit_native_window(kWindow, 0));
+    unit_test::settle();
+    rt::detail::loop_state().quit_posted = false;
+  }
+
+  static rt::Cell ref() { return rt::UnitRef{kWindow, kList, units::kKindListView}.cell(); }
+  static int32_t get_int(uint32_t unit, int32_t index) {
+    return static_cast<int32_t>(rt::get_property(kWindow, unit, index, -1));
+  }
+  static void set_int(uint32_t unit, int32_t index, int32_t v) {
+    rt::set_property(kWindow, unit, index, -1, static_cast<uint32_t>(v), 0);
+  }
+  static rt::Text get_text(uint32_t unit, int32_t index) {
+    return rt::Text::adopt(reinterpret_cast<char*>(rt::get_property(kWindow, unit, index, -1)));
+  }
+  static void set_text(uint32_t unit, int32_t index, const char* text) {
+    const auto p = reinterpret_cast<uintptr_t>(text);
+    rt::set_property(kWindow, unit, index, -1, static_cast<uint32_t>(p),
+                     static_cast<uint32_t>(p >> 32));
+  }
+  static QTableView* table() {
+    return qobject_cast<QTableView*>(static_cast<QWidget*>(rt::unit_native_window(kWindow, kList)));
+  }
+};
+
+TEST_F(WithCore, PropertiesCrossTheCoreWithTheirTypes) {
+  EXPECT_EQ(get_int(kList, lp::kCurrentRow), -1);
+  set_text(kLabel, units::label_property::kCaption, "搜索中，请耐心等待......");
+  EXPECT_EQ(get_text(kLabel, units::label_property::kCaption).view(), "搜索中，请耐心等待......");
+  set_int(kLabel, 5, 1);
+  EXPECT_TRUE(windowing::is_visible(rt::unit_native_window(kWindow, kLabel)));
+  EXPECT_EQ(get_text(kOwn, units::window_property::kCaption).view(), "影视资源搜索工具 V1.1");
+  set_int(kOwn, units::window_property::kAlwaysOnTop, 1);
+  EXPECT_EQ(get_int(kOwn, units::window_property::kAlwaysOnTop), 1);
+  EXPECT_TRUE(windowing::is_visible(rt::unit_native_window(kWindow, 0)));
+  set_int(kList, lp::kBorder, -4);  // a negative choice reaches the kind as 0
+  EXPECT_EQ(get_int(kList, lp::kBorder), 0);
+}
+
+TEST_F(WithCore, WorkerFillsTheListAndReadsItBack) {
+  std::atomic<bool> done{false};
+  std::string back;
+  std::thread worker([&] {
+    rt::call(units::delete_all_rows, ref());
+    for (int r = 0; r < 200; ++r) {
+      const int32_t k = rt::call_int(units::insert_row, ref());
+      for (int c = 0; c < 6; ++c) {
+        rt::call(units::set_cell_text, ref(), k, c, std::to_string(r * 10 + c).c_str());
+      }
+    }
+    set_int(kList, lp::kCurrentRow, 7);
+    const int32_t row = get_int(kList, lp::kCurrentRow);
+    back = rt::call_text(units::cell_text, ref(), row, 3).c_str();
+    done = true;
+  });
+  while (!done) QApplication::processEvents(QEventLoop::AllEvents, 5);
+  worker.join();
+  EXPECT_EQ(back, "73");
+  EXPECT_EQ(table()->model()->rowCount(), 200);
+}
+
+TEST_F(WithCore, RecreationOnAViewChangeKeepsTheRows) {
+  for (int i = 0; i < 3; ++i) rt::call(units::insert_row, ref(), -1, std::to_string(i).c_str());
+  set_int(kList, lp::kCurrentRow, 2);
+  void* before = rt::unit_native_window(kWindow, kList);
+  set_int(kList, lp::kTextColour, units::colour(0, 0, 255));
+  EXPECT_EQ(rt::unit_native_window(kWindow, kList), before) << "a colour applies at once";
+  set_int(kList, lp::kView, 3);
+  unit_test::settle();
+  void* after = rt::unit_native_window(kWindow, kList);
+  EXPECT_NE(after, before) << "the view re-creates the list";
+  EXPECT_FALSE(windowing::is_window(before));
+  EXPECT_TRUE(windowing::is_visible(after));
+  EXPECT_EQ(get_int(kList, lp::kCurrentRow), 2);
+  EXPECT_EQ(get_int(kList, lp::kTextColour), units::colour(0, 0, 255));
+  EXPECT_EQ(rt::call_text(units::cell_text, ref(), 1).view(), "1");
+}
+
+TEST_F(WithCore, ClicksReachTheBoundHandlers) {
+  for (int i = 0; i < 2; ++i) rt::call(units::insert_row, ref(), -1, "row");
+  unit_test::settle();
+  QWidget* viewport = table()->viewport();
+  auto click = [&](QPoint at) {
+    const QPointF global = viewport->mapToGlobal(QPointF(at));
+    QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, global, Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(viewport, &press);
+    QApplication::sendEvent(viewport, &release);
+  };
+  click(table()->visualRect(table()->model()->index(1, 0)).center());
+  click(QPoint(20, viewport->height() - 4));
+  qobject_cast<QAbstractButton*>(static_cast<QWidget*>(rt::unit_native_window(kWindow, kButton)))
+      ->click();
+  EXPECT_EQ(g_log, (std::vector<std::string>{"click row 1", "click row -1", "button"}));
+}
+
+TEST_F(WithCore, ClosingTheWindowEndsItsUnits) {
+  auto* top = static_cast<QWidget*>(rt::unit_native_window(kWindow, 0));
+  EXPECT_TRUE(top->close());
+  unit_test::settle();
+  EXPECT_EQ(g_log, std::vector<std::string>{"destroying, list alive"});
+  EXPECT_FALSE(rt::window_loaded(kWindow));
+  EXPECT_FALSE(rt::call(units::insert_row, ref()).given()) << "the list is gone";
+  // Loaded again, the window starts from its template.
+  ASSERT_TRUE(rt::load_window(kWindow, nullptr, false));
+  EXPECT_EQ(table()->model()->rowCount(), 0);
+  EXPECT_EQ(get_text(kOwn, units::window_property::kCaption).view(), "影视资源搜索工具 V1.1");
+}
+
+}  // namespace
