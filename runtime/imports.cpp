@@ -15,12 +15,15 @@ const char* const kImportFiles[kImportCount] = {
     kInternetLibrary,    // InternetCloseHandle
     kAutomationLibrary,  // CoInitialize
     kAutomationLibrary,  // CoUninitialize
+    kShellLibrary,       // ShellExecuteA
+    kShellLibrary,       // FindWindowExA
 };
 
 const char* const kImportFunctions[kImportCount] = {
     "MultiByteToWideChar", "WideCharToMultiByte", "InternetOpenA",   "InternetConnectA",
     "HttpOpenRequestA",    "HttpSendRequestA",    "HttpSendRequestA", "InternetReadFile",
     "HttpQueryInfoA",      "InternetCloseHandle", "CoInitialize",    "CoUninitialize",
+    "ShellExecuteA",       "FindWindowExA",
 };
 
 }  // namespace rt

@@ -23,6 +23,8 @@ enum Import : int32_t {
   kImportInternetCloseHandle,
   kImportCoInitialize,
   kImportCoUninitialize,
+  kImportShellExecuteA,
+  kImportFindWindowExA,
   kImportCount,
 };
 
@@ -32,5 +34,6 @@ extern const char* const kImportFunctions[kImportCount];
 inline constexpr const char* kKernelLibrary = "libffkernel.so";
 inline constexpr const char* kInternetLibrary = "libffinet.so";
 inline constexpr const char* kAutomationLibrary = "libffautomation.so";
+inline constexpr const char* kShellLibrary = "libffshell.so";
 
 }  // namespace rt
