@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev libgl-dev
-  libcurl4-openssl-dev libpng-dev libjpeg-dev libgif-dev libpcre2-dev libcpp-httplib-dev
+  curl libcurl4-openssl-dev libpng-dev libjpeg-dev libgif-dev libpcre2-dev libcpp-httplib-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   fonts-noto-cjk
 )

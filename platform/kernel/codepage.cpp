@@ -2,118 +2,727 @@
 
 #include <iconv.h>
 
+#include <array>
+#include <bit>
 #include <cerrno>
+#include <climits>
+#include <cstddef>
 #include <cstring>
-#include <string>
+#include <optional>
+#include <type_traits>
 
 namespace {
 
-const char* iconv_name(uint32_t code_page) {
-  switch (code_page) {
-    case kernel::kCodePageLocal:
-    case kernel::kCodePageGbk: return "CP936";
-    case kernel::kCodePageUtf8: return "UTF-8";
-    default: return nullptr;
-  }
+// The block paths treat 64-bit words as lanes of little-endian bytes and units.
+static_assert(std::endian::native == std::endian::little);
+
+constexpr char16_t kReplacement = u'\uFFFD';
+// A conversion's answer when the output did not fit the caller's buffer.
+constexpr size_t kOverflow = SIZE_MAX;
+// The length of input that runs to and including its terminator (count -1).
+constexpr size_t kToTerminator = SIZE_MAX;
+
+bool is_continuation(uint8_t b) {
+  return (b & 0xC0) == 0x80;
+}
+bool is_surrogate(char16_t u) {
+  return u >= 0xD800 && u <= 0xDFFF;
+}
+bool is_high_surrogate(char16_t u) {
+  return u >= 0xD800 && u <= 0xDBFF;
+}
+bool is_low_surrogate(char16_t u) {
+  return u >= 0xDC00 && u <= 0xDFFF;
+}
+// The bytes that may follow a GBK lead byte. A lead byte before anything else stands alone.
+bool is_gbk_trail(uint8_t b) {
+  return b >= 0x40 && b != 0x7F && b != 0xFF;
 }
 
-// Converts with iconv; an input sequence with no form in the target is replaced and skipped.
-std::string convert(const char* from, const char* to, const char* in, size_t in_len,
-                    size_t skip_unit, std::string_view replacement) {
-  std::string out;
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return out;
-  out.resize(in_len * 4 + 16);
-  char* src = const_cast<char*>(in);
-  size_t src_left = in_len;
+// Code page 936 as glibc's iconv defines it, turned into lookup tables on first use.
+class GbkTables {
+ public:
+  static const GbkTables& get() {
+    static const GbkTables tables;
+    return tables;
+  }
+
+  bool is_lead(uint8_t b) const { return lead_[b]; }
+  // A byte that stands alone; U+FFFD for a byte above 0x7F that is no character by itself.
+  char16_t single(uint8_t b) const { return single_[b]; }
+  // A lead byte with a trail byte; U+FFFD where the pair has no character.
+  char16_t pair(uint8_t lead, uint8_t trail) const {
+    return pairs_[static_cast<size_t>(lead & 0x7F) << 8 | trail];
+  }
+  // A unit's code: 0 when it has none, below 0x100 a single byte, else lead << 8 | trail.
+  uint16_t code(char16_t unit) const { return codes_[unit]; }
+
+ private:
+  GbkTables();
+
+  std::array<bool, 256> lead_{};
+  std::array<char16_t, 256> single_{};
+  std::array<char16_t, 128 * 256> pairs_{};
+  std::array<uint16_t, 65536> codes_{};
+};
+
+enum class IconvOutcome { kUnit, kIncomplete, kInvalid };
+
+// Decodes one short sequence that should give exactly one UTF-16 unit.
+IconvOutcome iconv_one(iconv_t cd, const uint8_t* bytes, size_t count, char16_t& unit) {
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  std::array<char, 8> in{};
+  std::memcpy(in.data(), bytes, count);
+  std::array<char, 8> out{};
+  char* src = in.data();
+  size_t src_left = count;
   char* dst = out.data();
   size_t dst_left = out.size();
-  while (src_left > 0) {
-    if (iconv(cd, &src, &src_left, &dst, &dst_left) != static_cast<size_t>(-1)) break;
-    if (errno == E2BIG) {
-      const size_t used = out.size() - dst_left;
-      out.resize(out.size() * 2);
-      dst = out.data() + used;
-      dst_left = out.size() - used;
+  if (iconv(cd, &src, &src_left, &dst, &dst_left) == static_cast<size_t>(-1)) {
+    return errno == EINVAL ? IconvOutcome::kIncomplete : IconvOutcome::kInvalid;
+  }
+  if (src_left != 0 || out.size() - dst_left != sizeof unit)
+    return IconvOutcome::kInvalid;
+  std::memcpy(&unit, out.data(), sizeof unit);
+  return IconvOutcome::kUnit;
+}
+
+GbkTables::GbkTables() {
+  single_.fill(kReplacement);
+  pairs_.fill(kReplacement);
+  for (uint16_t b = 0; b < 0x80; ++b) {
+    single_[b] = b;
+    codes_[b] = b;
+  }
+  iconv_t cd = iconv_open("UTF-16LE", "CP936");
+  // Without iconv's converter every byte above 0x7F reads as U+FFFD and encodes as "?".
+  if (cd == reinterpret_cast<iconv_t>(-1))
+    return;
+
+  // A byte that iconv finds incomplete on its own is a lead byte. Every table entry decodes to
+  // one unit, and the encode table is their inverse: iconv's CP936 maps both ways one to one
+  // (the tests sweep every code in both directions against iconv itself).
+  for (uint16_t b = 0x80; b <= 0xFF; ++b) {
+    const auto byte = static_cast<uint8_t>(b);
+    char16_t unit = 0;
+    switch (iconv_one(cd, &byte, 1, unit)) {
+      case IconvOutcome::kUnit:
+        single_[b] = unit;
+        codes_[unit] = b;
+        break;
+      case IconvOutcome::kIncomplete:
+        lead_[b] = true;
+        break;
+      case IconvOutcome::kInvalid:
+        break;
+    }
+  }
+  for (uint16_t lead = 0x80; lead <= 0xFF; ++lead) {
+    if (!lead_[lead])
+      continue;
+    for (uint16_t trail = 0x40; trail <= 0xFE; ++trail) {
+      const std::array<uint8_t, 2> bytes{static_cast<uint8_t>(lead), static_cast<uint8_t>(trail)};
+      char16_t unit = 0;
+      if (iconv_one(cd, bytes.data(), bytes.size(), unit) != IconvOutcome::kUnit)
+        continue;
+      pairs_[static_cast<size_t>(lead & 0x7F) << 8 | trail] = unit;
+      if (codes_[unit] == 0)
+        codes_[unit] = static_cast<uint16_t>(lead << 8 | trail);
+    }
+  }
+  iconv_close(cd);
+}
+
+// --- Runs of ASCII move 64 input bytes (a chunk) or 16 units (a block) at a time ---
+//
+// UTF-16 is handled as bytes (2 per unit) and moved with memcpy, so callers' buffers need no
+// particular alignment.
+
+constexpr size_t kBlock = 16;  // bytes, or units
+typedef uint64_t __attribute__((may_alias, aligned(1))) LooseWord;
+
+constexpr uint64_t kByteHighBits = 0x8080808080808080;
+constexpr uint64_t kByteLowBits = 0x7F7F7F7F7F7F7F7F;
+constexpr uint64_t kUnitHighBits = 0x8000800080008000;
+constexpr uint64_t kUnitNonAscii = 0xFF80FF80FF80FF80;
+
+uint64_t load_word(const uint8_t* p) {
+  uint64_t w;
+  std::memcpy(&w, p, sizeof w);
+  return w;
+}
+char16_t load_unit(const uint8_t* units, size_t i) {
+  char16_t u;
+  std::memcpy(&u, units + 2 * i, sizeof u);
+  return u;
+}
+void store_unit(uint8_t* units, size_t i, char16_t u) {
+  std::memcpy(units + 2 * i, &u, sizeof u);
+}
+
+// Input of unknown length (count -1) is tested a block at a time, which may read past its
+// terminator; such a read stays inside the page the block starts in, so it cannot fault. The
+// address sanitizer would still report those bytes, so these reads are kept from it.
+bool block_in_page(const uint8_t* p, size_t bytes) {
+  return (reinterpret_cast<uintptr_t>(p) & 4095) <= 4096 - bytes;
+}
+__attribute__((no_sanitize("address"))) uint64_t load_word_unchecked(const uint8_t* p) {
+  return *reinterpret_cast<const LooseWord*>(p);
+}
+
+// The high bit of each byte lane set where the byte is 0x01-0x7F; the same for 16-bit lanes and
+// the units 0x0001-0x007F (with kUnitNonAscii clear).
+uint64_t nonzero_ascii_bytes(uint64_t w) {
+  return ((w & kByteLowBits) + kByteLowBits) & ~w & kByteHighBits;
+}
+uint64_t nonzero_units(uint64_t w) {
+  return ((w & 0x007F007F007F007F) + 0x7FFF7FFF7FFF7FFF) & kUnitHighBits;
+}
+
+// Long runs of ASCII go a chunk of 64 input bytes at a time. Whether the chunk at `p` is all
+// ASCII and, for input running to its terminator, holds none (a zero lane turns all ones when 1
+// is taken from it); false where the chunk cannot be tested.
+constexpr size_t kChunkBytes = 64;
+typedef uint8_t ByteVector __attribute__((vector_size(16)));
+typedef uint16_t UnitVector __attribute__((vector_size(16)));
+
+template <typename Vector>
+__attribute__((no_sanitize("address"))) Vector load_vector_unchecked(const uint8_t* p) {
+  typedef Vector __attribute__((may_alias, aligned(1))) LooseVector;
+  return *reinterpret_cast<const LooseVector*>(p);
+}
+
+template <typename Vector, bool kTerminated>
+bool ascii_chunk(const uint8_t* p, size_t left_bytes, uint64_t non_ascii) {
+  if (kTerminated ? !block_in_page(p, kChunkBytes) : left_bytes < kChunkBytes)
+    return false;
+  Vector seen{};
+  for (size_t j = 0; j < kChunkBytes; j += sizeof(Vector)) {
+    Vector v;
+    if constexpr (kTerminated) {
+      v = load_vector_unchecked<Vector>(p + j);
+      v |= v - 1;
+    } else {
+      std::memcpy(&v, p + j, sizeof v);
+    }
+    seen |= v;
+  }
+  std::array<uint64_t, 2> halves;
+  std::memcpy(halves.data(), &seen, sizeof halves);
+  return ((halves[0] | halves[1]) & non_ascii) == 0;
+}
+
+// The length of the run of ASCII at `p`, up to a block: the caller has seen p[0] to be ASCII
+// (and, for input running to its terminator, not the terminator, which ends a run as well).
+// Answers 1 where a block cannot be tested: near the end of counted input or of a page.
+template <bool kTerminated>
+size_t ascii_byte_run(const uint8_t* p, size_t left) {
+  if (kTerminated ? !block_in_page(p, kBlock) : left < kBlock)
+    return 1;
+  for (size_t j = 0; j < kBlock / 8; ++j) {
+    const uint64_t w = kTerminated ? load_word_unchecked(p + 8 * j) : load_word(p + 8 * j);
+    const uint64_t stop = kTerminated ? ~nonzero_ascii_bytes(w) & kByteHighBits : w & kByteHighBits;
+    if (stop != 0)
+      return 8 * j + static_cast<size_t>(std::countr_zero(stop)) / 8;
+  }
+  return kBlock;
+}
+template <bool kTerminated>
+size_t ascii_unit_run(const uint8_t* p, size_t left) {
+  if (kTerminated ? !block_in_page(p, 2 * kBlock) : left < kBlock)
+    return 1;
+  for (size_t j = 0; j < kBlock / 4; ++j) {
+    const uint64_t w = kTerminated ? load_word_unchecked(p + 8 * j) : load_word(p + 8 * j);
+    uint64_t stop = w & kUnitNonAscii;
+    if (kTerminated)
+      stop |= ~nonzero_units(w) & kUnitHighBits;
+    if (stop != 0)
+      return 4 * j + static_cast<size_t>(std::countr_zero(stop)) / 16;
+  }
+  return kBlock;
+}
+
+// Vectors of kCount ASCII bytes (16, 8 or 4) and of as many units.
+template <size_t kCount>
+struct AsciiVectors;
+template <>
+struct AsciiVectors<16> {
+  typedef uint8_t Bytes __attribute__((vector_size(16)));
+  typedef uint16_t Units __attribute__((vector_size(32)));
+};
+template <>
+struct AsciiVectors<8> {
+  typedef uint8_t Bytes __attribute__((vector_size(8)));
+  typedef uint16_t Units __attribute__((vector_size(16)));
+};
+template <>
+struct AsciiVectors<4> {
+  typedef uint8_t Bytes __attribute__((vector_size(4)));
+  typedef uint16_t Units __attribute__((vector_size(8)));
+};
+
+template <size_t kCount>
+void widen_ascii(const uint8_t* in, uint8_t* out) {
+  typename AsciiVectors<kCount>::Bytes bytes;
+  std::memcpy(&bytes, in, sizeof bytes);
+  const auto units = __builtin_convertvector(bytes, typename AsciiVectors<kCount>::Units);
+  std::memcpy(out, &units, sizeof units);
+}
+template <size_t kCount>
+void narrow_ascii(const uint8_t* in, uint8_t* out) {
+  typename AsciiVectors<kCount>::Units units;
+  std::memcpy(&units, in, sizeof units);
+  const auto bytes = __builtin_convertvector(units, typename AsciiVectors<kCount>::Bytes);
+  std::memcpy(out, &bytes, sizeof bytes);
+}
+
+// Where a conversion's output goes: into the caller's buffer (kWrite), or nowhere, only counted.
+// kUnitSize is 2 for UTF-16 output and 1 for bytes.
+template <bool kWrite, size_t kUnitSize>
+class Sink {
+ public:
+  Sink(uint8_t* out, size_t capacity) : out_(out), capacity_(capacity) {}
+
+  bool room(size_t count) const { return !kWrite || capacity_ - size_ >= count; }
+  void put(uint32_t value) {
+    if constexpr (kWrite && kUnitSize == 2)
+      store_unit(out_, size_, static_cast<char16_t>(value));
+    if constexpr (kWrite && kUnitSize == 1)
+      out_[size_] = static_cast<uint8_t>(value);
+    ++size_;
+  }
+  // A run of ASCII (at most a block) of the other width: bytes into units, or units into bytes.
+  // A short run goes in two pieces, the second overlapping the first, so that nothing is written
+  // past the run.
+  void put_ascii(const uint8_t* in, size_t run) {
+    if constexpr (kWrite) {
+      if (run == kBlock) {
+        move_ascii<kBlock>(in, 0);
+      } else if (run >= 8) {
+        move_ascii<8>(in, 0);
+        move_ascii<8>(in, run - 8);
+      } else if (run >= 4) {
+        move_ascii<4>(in, 0);
+        move_ascii<4>(in, run - 4);
+      } else {
+        for (size_t j = 0; j < run; ++j) move_one(in, j);
+      }
+    }
+    size_ += run;
+  }
+  // A clean chunk of kChunkBytes input bytes.
+  void put_chunk(const uint8_t* in) {
+    constexpr size_t kInputWidth = kUnitSize == 2 ? 1 : 2;
+    for (size_t j = 0; j < kChunkBytes; j += kBlock * kInputWidth) put_ascii(in + j, kBlock);
+  }
+  size_t size() const { return size_; }
+
+ private:
+  // Input position j (counted in the input's own units) to output position size_ + j.
+  template <size_t kCount>
+  void move_ascii(const uint8_t* in, size_t j) {
+    if constexpr (kUnitSize == 2)
+      widen_ascii<kCount>(in + j, out_ + 2 * (size_ + j));
+    if constexpr (kUnitSize == 1)
+      narrow_ascii<kCount>(in + 2 * j, out_ + size_ + j);
+  }
+  void move_one(const uint8_t* in, size_t j) {
+    if constexpr (kUnitSize == 2)
+      store_unit(out_, size_ + j, in[j]);
+    if constexpr (kUnitSize == 1)
+      out_[size_ + j] = static_cast<uint8_t>(load_unit(in, j));
+  }
+
+  uint8_t* out_;
+  size_t capacity_;
+  size_t size_ = 0;
+};
+
+// Moves the run of ASCII that starts at input position i (seen to be ASCII, and not the
+// terminator) to the sink: a chunk, a block or the shorter run there is, advancing i. False
+// when the output has no room for it. (Inlined: the loops keep i and the sink in registers.)
+template <bool kTerminated, typename Output>
+[[gnu::always_inline]] inline bool take_ascii_bytes(const uint8_t* in, size_t n, size_t& i,
+                                                    Output& sink) {
+  if (sink.room(kChunkBytes) &&
+      ascii_chunk<ByteVector, kTerminated>(in + i, n - i, kByteHighBits)) {
+    sink.put_chunk(in + i);
+    i += kChunkBytes;
+    return true;
+  }
+  const size_t run = ascii_byte_run<kTerminated>(in + i, n - i);
+  if (!sink.room(run))
+    return false;
+  sink.put_ascii(in + i, run);
+  i += run;
+  return true;
+}
+template <bool kTerminated, typename Output>
+[[gnu::always_inline]] inline bool take_ascii_units(const uint8_t* in, size_t n, size_t& i,
+                                                    Output& sink) {
+  if (sink.room(kChunkBytes / 2) &&
+      ascii_chunk<UnitVector, kTerminated>(in + 2 * i, 2 * (n - i), kUnitNonAscii)) {
+    sink.put_chunk(in + 2 * i);
+    i += kChunkBytes / 2;
+    return true;
+  }
+  const size_t run = ascii_unit_run<kTerminated>(in + 2 * i, n - i);
+  if (!sink.room(run))
+    return false;
+  sink.put_ascii(in + 2 * i, run);
+  i += run;
+  return true;
+}
+
+// --- Decoding into UTF-16 ---
+//
+// Each converter runs over n input units, or with kTerminated up to and including the first zero
+// (n unused): a zero never continues a sequence, so reading one unit ahead of a non-zero unit
+// stays inside the input. Answers the output size, or kOverflow when capacity ran out (what fit
+// has been written then).
+
+template <bool kWrite, bool kTerminated>
+size_t decode_gbk(const uint8_t* in, size_t n, uint8_t* out, size_t capacity) {
+  const GbkTables& tables = GbkTables::get();
+  Sink<kWrite, 2> sink(out, capacity);
+  size_t i = 0;
+  while (kTerminated || i < n) {
+    const uint8_t b = in[i];
+    if (b < 0x80 && (!kTerminated || b != 0)) {
+      if (!take_ascii_bytes<kTerminated>(in, n, i, sink))
+        return kOverflow;
       continue;
     }
-    // EILSEQ or EINVAL: replace one unit and go on.
-    const size_t skip = std::min(skip_unit, src_left);
-    src += skip;
-    src_left -= skip;
-    if (dst_left < replacement.size()) {
-      const size_t used = out.size() - dst_left;
-      out.resize(out.size() * 2 + replacement.size());
-      dst = out.data() + used;
-      dst_left = out.size() - used;
+    if (!sink.room(1))
+      return kOverflow;
+    if (b == 0) {  // the terminator
+      sink.put(0);
+      break;
     }
-    std::memcpy(dst, replacement.data(), replacement.size());
-    dst += replacement.size();
-    dst_left -= replacement.size();
+    if (!tables.is_lead(b)) {
+      sink.put(tables.single(b));
+      i += 1;
+    } else if ((kTerminated || n - i > 1) && is_gbk_trail(in[i + 1])) {
+      sink.put(tables.pair(b, in[i + 1]));
+      i += 2;
+    } else {
+      sink.put(kReplacement);
+      i += 1;
+    }
   }
-  out.resize(out.size() - dst_left);
-  iconv_close(cd);
-  return out;
+  return sink.size();
 }
 
-std::u16string decode(uint32_t code_page, std::string_view bytes) {
-  const char* name = iconv_name(code_page);
-  if (!name) return {};
-  static const char16_t kReplacement[] = u"\uFFFD";
-  const std::string raw = convert(name, "UTF-16LE", bytes.data(), bytes.size(), 1,
-                                  std::string_view(reinterpret_cast<const char*>(kReplacement), 2));
-  return std::u16string(reinterpret_cast<const char16_t*>(raw.data()), raw.size() / 2);
+// Well-formed UTF-8 as the Unicode standard's table 3-7 has it; each maximal prefix of a
+// well-formed sequence that breaks off (and each byte that starts none) becomes one U+FFFD.
+template <bool kWrite, bool kTerminated>
+size_t decode_utf8(const uint8_t* in, size_t n, uint8_t* out, size_t capacity) {
+  Sink<kWrite, 2> sink(out, capacity);
+  size_t i = 0;
+  // Whether the input holds the byte `ahead` places after i.
+  const auto has = [&](size_t ahead) { return kTerminated || n - i > ahead; };
+  const auto bad = [&](size_t length) {
+    sink.put(kReplacement);
+    i += length;
+  };
+  while (kTerminated || i < n) {
+    const uint8_t b = in[i];
+    if (b < 0x80 && (!kTerminated || b != 0)) {
+      if (!take_ascii_bytes<kTerminated>(in, n, i, sink))
+        return kOverflow;
+      continue;
+    }
+    if (!sink.room(1))
+      return kOverflow;
+    if (b == 0) {  // the terminator
+      sink.put(0);
+      break;
+    }
+    if (b >= 0xC2 && b <= 0xDF) {
+      if (!has(1) || !is_continuation(in[i + 1])) {
+        bad(1);
+        continue;
+      }
+      sink.put((b & 0x1Fu) << 6 | (in[i + 1] & 0x3Fu));
+      i += 2;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      const uint8_t low = b == 0xE0 ? 0xA0 : 0x80;   // no overlong forms
+      const uint8_t high = b == 0xED ? 0x9F : 0xBF;  // no surrogates
+      if (!has(1) || in[i + 1] < low || in[i + 1] > high) {
+        bad(1);
+        continue;
+      }
+      if (!has(2) || !is_continuation(in[i + 2])) {
+        bad(2);
+        continue;
+      }
+      sink.put((b & 0x0Fu) << 12 | (in[i + 1] & 0x3Fu) << 6 | (in[i + 2] & 0x3Fu));
+      i += 3;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      const uint8_t low = b == 0xF0 ? 0x90 : 0x80;   // no overlong forms
+      const uint8_t high = b == 0xF4 ? 0x8F : 0xBF;  // nothing beyond U+10FFFF
+      if (!has(1) || in[i + 1] < low || in[i + 1] > high) {
+        bad(1);
+        continue;
+      }
+      if (!has(2) || !is_continuation(in[i + 2])) {
+        bad(2);
+        continue;
+      }
+      if (!has(3) || !is_continuation(in[i + 3])) {
+        bad(3);
+        continue;
+      }
+      if (!sink.room(2))
+        return kOverflow;
+      const uint32_t code_point = (b & 0x07u) << 18 | (in[i + 1] & 0x3Fu) << 12 |
+                                  (in[i + 2] & 0x3Fu) << 6 | (in[i + 3] & 0x3Fu);
+      sink.put(0xD800 + ((code_point - 0x10000) >> 10));
+      sink.put(0xDC00 + (code_point & 0x3FF));
+      i += 4;
+    } else {
+      bad(1);  // a stray continuation byte, C0, C1 or F5-FF
+    }
+  }
+  return sink.size();
 }
 
-std::string encode(uint32_t code_page, std::u16string_view units, std::string_view replacement) {
-  const char* name = iconv_name(code_page);
-  if (!name) return {};
-  return convert("UTF-16LE", name, reinterpret_cast<const char*>(units.data()), units.size() * 2,
-                 2, replacement);
+// --- Encoding from UTF-16 ---
+
+struct DefaultChar {
+  std::array<uint8_t, 2> bytes{'?', 0};
+  size_t size = 1;
+};
+
+template <bool kWrite, bool kTerminated>
+size_t encode_gbk(const uint8_t* in, size_t n, uint8_t* out, size_t capacity,
+                  const DefaultChar& fallback, bool& used_fallback) {
+  const GbkTables& tables = GbkTables::get();
+  Sink<kWrite, 1> sink(out, capacity);
+  size_t i = 0;
+  while (kTerminated || i < n) {
+    const char16_t unit = load_unit(in, i);
+    if (unit < 0x80 && (!kTerminated || unit != 0)) {
+      if (!take_ascii_units<kTerminated>(in, n, i, sink))
+        return kOverflow;
+      continue;
+    }
+    i += 1;
+    // From here on: the terminator, or a unit above 0x7F. Surrogates have no code.
+    const uint16_t code = unit == 0 || is_surrogate(unit) ? 0 : tables.code(unit);
+    if (code >= 0x100) {
+      if (!sink.room(2))
+        return kOverflow;
+      sink.put(code >> 8);
+      sink.put(code & 0xFF);
+    } else if (code != 0) {
+      if (!sink.room(1))
+        return kOverflow;
+      sink.put(code);
+    } else if (unit == 0) {
+      if (!sink.room(1))
+        return kOverflow;
+      sink.put(0);
+      if (kTerminated)
+        break;
+    } else {
+      // A surrogate pair names one character beyond the code page: one default for both units.
+      if (is_high_surrogate(unit) && (kTerminated || i < n) && is_low_surrogate(load_unit(in, i))) {
+        i += 1;
+      }
+      if (!sink.room(fallback.size))
+        return kOverflow;
+      for (size_t j = 0; j < fallback.size; ++j) sink.put(fallback.bytes[j]);
+      used_fallback = true;
+    }
+  }
+  return sink.size();
+}
+
+template <bool kWrite, bool kTerminated>
+size_t encode_utf8(const uint8_t* in, size_t n, uint8_t* out, size_t capacity) {
+  Sink<kWrite, 1> sink(out, capacity);
+  size_t i = 0;
+  while (kTerminated || i < n) {
+    uint32_t c = load_unit(in, i);
+    if (c < 0x80 && (!kTerminated || c != 0)) {
+      if (!take_ascii_units<kTerminated>(in, n, i, sink))
+        return kOverflow;
+      continue;
+    }
+    i += 1;
+    if (is_high_surrogate(static_cast<char16_t>(c)) && (kTerminated || i < n) &&
+        is_low_surrogate(load_unit(in, i))) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (load_unit(in, i) - 0xDC00u);
+      i += 1;
+    } else if (is_surrogate(static_cast<char16_t>(c))) {
+      c = kReplacement;
+    }
+    if (c < 0x80) {
+      if (!sink.room(1))
+        return kOverflow;
+      sink.put(c);
+      if (kTerminated && c == 0)
+        break;
+    } else if (c < 0x800) {
+      if (!sink.room(2))
+        return kOverflow;
+      sink.put(0xC0 | c >> 6);
+      sink.put(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      if (!sink.room(3))
+        return kOverflow;
+      sink.put(0xE0 | c >> 12);
+      sink.put(0x80 | (c >> 6 & 0x3F));
+      sink.put(0x80 | (c & 0x3F));
+    } else {
+      if (!sink.room(4))
+        return kOverflow;
+      sink.put(0xF0 | c >> 18);
+      sink.put(0x80 | (c >> 12 & 0x3F));
+      sink.put(0x80 | (c >> 6 & 0x3F));
+      sink.put(0x80 | (c & 0x3F));
+    }
+  }
+  return sink.size();
+}
+
+// --- Dispatch ---
+
+enum class Charset { kGbk, kUtf8 };
+
+std::optional<Charset> charset_of(uint32_t code_page) {
+  switch (code_page) {
+    case kernel::kCodePageLocal:
+    case kernel::kCodePageGbk:
+      return Charset::kGbk;
+    case kernel::kCodePageUtf8:
+      return Charset::kUtf8;
+    default:
+      return std::nullopt;
+  }
+}
+
+// Calls `convert` with the write and terminated flags as compile-time constants.
+template <typename Convert>
+size_t with_modes(bool write, bool terminated, Convert convert) {
+  using Yes = std::true_type;
+  using No = std::false_type;
+  if (write)
+    return terminated ? convert(Yes{}, Yes{}) : convert(Yes{}, No{});
+  return terminated ? convert(No{}, Yes{}) : convert(No{}, No{});
+}
+
+// n input bytes, or kToTerminator; a null `out` counts only.
+size_t decode(Charset charset, const uint8_t* in, size_t n, uint8_t* out, size_t capacity) {
+  return with_modes(out != nullptr, n == kToTerminator, [&](auto write, auto terminated) {
+    constexpr bool kWrite = decltype(write)::value;
+    constexpr bool kTerminated = decltype(terminated)::value;
+    switch (charset) {
+      case Charset::kGbk:
+        return decode_gbk<kWrite, kTerminated>(in, n, out, capacity);
+      case Charset::kUtf8:
+        return decode_utf8<kWrite, kTerminated>(in, n, out, capacity);
+    }
+    return kOverflow;
+  });
+}
+
+// n input units, or kToTerminator; a null `out` counts only.
+size_t encode(Charset charset, const uint8_t* in, size_t n, uint8_t* out, size_t capacity,
+              const DefaultChar& fallback, bool& used_fallback) {
+  return with_modes(out != nullptr, n == kToTerminator, [&](auto write, auto terminated) {
+    constexpr bool kWrite = decltype(write)::value;
+    constexpr bool kTerminated = decltype(terminated)::value;
+    switch (charset) {
+      case Charset::kGbk:
+        return encode_gbk<kWrite, kTerminated>(in, n, out, capacity, fallback, used_fallback);
+      case Charset::kUtf8:
+        return encode_utf8<kWrite, kTerminated>(in, n, out, capacity);
+    }
+    return kOverflow;
+  });
+}
+
+DefaultChar default_char_from(const char* text) {
+  DefaultChar fallback;
+  if (!text || text[0] == 0)
+    return fallback;
+  const auto first = static_cast<uint8_t>(text[0]);
+  fallback.bytes = {first, 0};
+  if (GbkTables::get().is_lead(first) && text[1] != 0) {
+    fallback.bytes[1] = static_cast<uint8_t>(text[1]);
+    fallback.size = 2;
+  }
+  return fallback;
+}
+
+// A conversion's size as the platform answers it: 0 for no fit (or beyond an int).
+int as_result(size_t size) {
+  return size > INT_MAX ? 0 : static_cast<int>(size);
 }
 
 }  // namespace
 
 namespace kernel {
 
-std::u16string local_to_utf16(std::string_view text) { return decode(kCodePageLocal, text); }
-std::string utf16_to_local(std::u16string_view text) { return encode(kCodePageLocal, text, "?"); }
+std::u16string local_to_utf16(std::string_view text) {
+  // Every byte gives at most one unit.
+  std::u16string units(text.size(), u'\0');
+  const auto* in = reinterpret_cast<const uint8_t*>(text.data());
+  units.resize(decode_gbk<true, false>(in, text.size(), reinterpret_cast<uint8_t*>(units.data()),
+                                       units.size()));
+  return units;
+}
+
+std::string utf16_to_local(std::u16string_view text) {
+  std::string bytes(text.size() * 2, '\0');
+  const auto* in = reinterpret_cast<const uint8_t*>(text.data());
+  bool used_fallback = false;
+  bytes.resize(encode_gbk<true, false>(in, text.size(), reinterpret_cast<uint8_t*>(bytes.data()),
+                                       bytes.size(), DefaultChar{}, used_fallback));
+  return bytes;
+}
 
 }  // namespace kernel
 
 int MultiByteToWideChar(uint32_t code_page, uint32_t /*flags*/, const char* bytes, int byte_count,
                         char16_t* units, int unit_capacity) {
-  if (!bytes || byte_count == 0 || byte_count < -1 || unit_capacity < 0) return 0;
-  if (!iconv_name(code_page)) return 0;
-  const size_t length = byte_count == -1 ? std::strlen(bytes) + 1 : static_cast<size_t>(byte_count);
-  const std::u16string decoded = decode(code_page, std::string_view(bytes, length));
-  if (decoded.empty()) return 0;
-  const auto needed = static_cast<int>(decoded.size());
-  if (unit_capacity == 0) return needed;
-  if (!units || needed > unit_capacity) return 0;
-  std::memcpy(units, decoded.data(), decoded.size() * sizeof(char16_t));
-  return needed;
+  const std::optional<Charset> charset = charset_of(code_page);
+  if (!charset || !bytes || byte_count == 0 || byte_count < -1 || unit_capacity < 0)
+    return 0;
+  if (unit_capacity > 0 && !units)
+    return 0;
+  const auto* in = reinterpret_cast<const uint8_t*>(bytes);
+  const size_t length = byte_count == -1 ? kToTerminator : static_cast<size_t>(byte_count);
+  auto* out = unit_capacity == 0 ? nullptr : reinterpret_cast<uint8_t*>(units);
+  return as_result(decode(*charset, in, length, out, static_cast<size_t>(unit_capacity)));
 }
 
 int WideCharToMultiByte(uint32_t code_page, uint32_t /*flags*/, const char16_t* units,
                         int unit_count, char* bytes, int byte_capacity, const char* default_char,
                         int* used_default) {
-  if (!units || unit_count == 0 || unit_count < -1 || byte_capacity < 0) return 0;
-  if (!iconv_name(code_page)) return 0;
-  size_t length = 0;
-  if (unit_count == -1) {
-    while (units[length] != 0) ++length;
-    ++length;
-  } else {
-    length = static_cast<size_t>(unit_count);
-  }
-  const std::string replacement = default_char && *default_char ? default_char : "?";
-  const std::string encoded = encode(code_page, std::u16string_view(units, length), replacement);
-  if (used_default) *used_default = 0;
-  if (encoded.empty()) return 0;
-  const auto needed = static_cast<int>(encoded.size());
-  if (byte_capacity == 0) return needed;
-  if (!bytes || needed > byte_capacity) return 0;
-  std::memcpy(bytes, encoded.data(), encoded.size());
-  return needed;
+  const std::optional<Charset> charset = charset_of(code_page);
+  if (!charset || !units || unit_count == 0 || unit_count < -1 || byte_capacity < 0)
+    return 0;
+  if (byte_capacity > 0 && !bytes)
+    return 0;
+  if (*charset == Charset::kUtf8 && (default_char || used_default))
+    return 0;
+  const auto* in = reinterpret_cast<const uint8_t*>(units);
+  const size_t length = unit_count == -1 ? kToTerminator : static_cast<size_t>(unit_count);
+  auto* out = byte_capacity == 0 ? nullptr : reinterpret_cast<uint8_t*>(bytes);
+  bool used_fallback = false;
+  const int written =
+      as_result(encode(*charset, in, length, out, static_cast<size_t>(byte_capacity),
+                       default_char_from(default_char), used_fallback));
+  if (written > 0 && used_default)
+    *used_default = used_fallback ? 1 : 0;
+  return written;
 }
+
+const kernel::OrdinalEntry ff_ordinal_table[] = {
+    {1, reinterpret_cast<void*>(&MultiByteToWideChar)},
+    {2, reinterpret_cast<void*>(&WideCharToMultiByte)},
+    {0, nullptr},
+};

@@ -1,8 +1,15 @@
 // Code-page conversion between code page 936 (the local code page), UTF-8 and UTF-16.
 //
 // The exported functions keep the platform's names and contracts, since the program reaches
-// them by name through its dynamic-library command table. The C++ helpers serve the windowing
-// layer, which hands texts to Qt as UTF-16.
+// them by name (or by ordinal) through its dynamic-library command table. The C++ helpers serve
+// the windowing layer, which hands texts to Qt as UTF-16.
+//
+// Code page 936 is GBK as glibc's iconv "CP936" defines it: the conversion tables are read from
+// iconv once, on first use, and every conversion after that is table lookups. Input that does not
+// decode becomes U+FFFD, one per bad sequence; units with no form in code page 936 become the
+// default character ("?"). Runs of ASCII move up to 64 bytes at a time, input up to its
+// terminator is converted in the same single pass that finds the terminator, and nothing here
+// allocates per call except the C++ helpers' results.
 #pragma once
 
 #include <cstdint>
@@ -17,20 +24,37 @@ inline constexpr uint32_t kCodePageLocal = 0;  // the system ANSI code page: 936
 inline constexpr uint32_t kCodePageGbk = 936;
 inline constexpr uint32_t kCodePageUtf8 = 65001;
 
+// Invalid input becomes U+FFFD; units with no local form become "?".
 __attribute__((visibility("default"))) std::u16string local_to_utf16(std::string_view text);
 __attribute__((visibility("default"))) std::string utf16_to_local(std::u16string_view text);
 
+// One row of the ordinal table, the same shape the runtime's library loader reads.
+struct OrdinalEntry {
+  uint32_t ordinal;
+  void* address;
+};
+
 }  // namespace kernel
 
-// Decodes bytes of `code_page` into UTF-16 units. byte_count -1 reads up to and including the
-// terminator. With unit_capacity 0 answers the units needed; otherwise writes and answers the
-// units written, or 0 when they do not fit or the code page is unknown.
+// Decodes bytes of `code_page` (0 or 936: GBK; 65001: UTF-8) into UTF-16 units. `flags` is
+// accepted and ignored. byte_count -1 reads up to and including the terminator. With
+// unit_capacity 0 answers the units needed and writes nothing; otherwise writes and answers the
+// units written. Answers 0 for a null or empty input, an unknown code page or a buffer too small
+// for the whole result; in that last case, as on the platform, the buffer may hold what fitted.
 FF_KERNEL_API int MultiByteToWideChar(uint32_t code_page, uint32_t flags, const char* bytes,
                                       int byte_count, char16_t* units, int unit_capacity);
 
 // Encodes UTF-16 units into `code_page`. unit_count -1 reads up to and including the zero unit.
-// With byte_capacity 0 answers the bytes needed; otherwise writes and answers the bytes written,
-// or 0 when they do not fit. Units with no form in the code page become default_char ("?").
+// With byte_capacity 0 answers the bytes needed; otherwise writes and answers the bytes written.
+// Answers 0 on the same failures as above, with the same partly filled buffer. In code page 936 a
+// unit with no form, a lone surrogate and a surrogate pair each become one default character:
+// the first character of default_char, or "?" when it is null or empty; *used_default (when
+// given) tells whether that happened. UTF-8 writes a lone surrogate as U+FFFD and, as on the
+// platform, refuses a default_char or used_default.
 FF_KERNEL_API int WideCharToMultiByte(uint32_t code_page, uint32_t flags, const char16_t* units,
                                       int unit_count, char* bytes, int byte_capacity,
                                       const char* default_char, int* used_default);
+
+// The functions by ordinal: 1 MultiByteToWideChar, 2 WideCharToMultiByte; ended by a null
+// address.
+FF_KERNEL_API const kernel::OrdinalEntry ff_ordinal_table[];

@@ -1,0 +1,295 @@
+#include "platform/inet/transfer.h"
+
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <mutex>
+
+namespace inet {
+namespace {
+
+// A response header block larger than this is refused (libcurl has its own, larger, limit).
+constexpr size_t kMaxHeaderBlock = 100 * 1024;
+// Body bytes waiting for the reader beyond this pause the transfer.
+constexpr size_t kPauseAt = 256 << 10;
+constexpr long kReceiveBuffer = 64 * 1024;
+// How long one wait for the sockets lasts; libcurl's own timers shorten it when due.
+constexpr int kPollMs = 1000;
+
+bool starts_with_folded(std::string_view text, std::string_view lower_prefix) {
+  if (text.size() < lower_prefix.size())
+    return false;
+  for (size_t i = 0; i < lower_prefix.size(); ++i) {
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z')
+      c = static_cast<char>(c + ('a' - 'A'));
+    if (c != lower_prefix[i])
+      return false;
+  }
+  return true;
+}
+
+// The status code of "HTTP/x.y NNN reason"; 0 when there is none.
+int status_code(std::string_view status_line) {
+  const size_t space = status_line.find(' ');
+  if (space == std::string_view::npos)
+    return 0;
+  const std::string_view rest = status_line.substr(space + 1);
+  int code = 0;
+  const auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), code);
+  if (error != std::errc() || end != rest.data() + std::min<size_t>(3, rest.size()))
+    return 0;
+  return code;
+}
+
+}  // namespace
+
+void initialise_curl() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+std::unique_ptr<Transfer> Transfer::start(TransferSetup setup) {
+  initialise_curl();
+  std::unique_ptr<Transfer> transfer(new Transfer);
+  transfer->setup_ = std::move(setup);
+  if (!transfer->configure())
+    return nullptr;
+  return transfer;
+}
+
+Transfer::~Transfer() {
+  if (multi_ && easy_)
+    curl_multi_remove_handle(multi_, easy_);
+  if (easy_)
+    curl_easy_cleanup(easy_);
+  if (multi_)
+    curl_multi_cleanup(multi_);
+  curl_slist_free_all(headers_);
+  curl_slist_free_all(resolve_);
+}
+
+bool Transfer::configure() {
+  easy_ = curl_easy_init();
+  multi_ = curl_multi_init();
+  if (!easy_ || !multi_)
+    return false;
+  const TransferSetup& s = setup_;
+  const Limits& limits = s.limits;
+  bool ok = true;
+  const auto check = [&ok](CURLcode code) { ok = ok && code == CURLE_OK; };
+
+  check(curl_easy_setopt(easy_, CURLOPT_URL, s.url.c_str()));
+  check(curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https"));
+  check(curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, s.redirect_protocols.c_str()));
+  check(curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, s.follow_redirects ? 1L : 0L));
+  check(curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, static_cast<long>(limits.max_redirects)));
+  check(curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L));
+  check(curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS,
+                         static_cast<long>(limits.connect_timeout_ms)));
+  check(curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_LIMIT,
+                         static_cast<long>(limits.stall_bytes_per_second)));
+  check(curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits.stall_seconds)));
+  check(
+      curl_easy_setopt(easy_, CURLOPT_TIMEOUT_MS, static_cast<long>(limits.total_seconds) * 1000));
+  check(curl_easy_setopt(easy_, CURLOPT_HTTP_VERSION,
+                         s.http10 ? long{CURL_HTTP_VERSION_1_0} : long{CURL_HTTP_VERSION_1_1}));
+  // The body goes to the caller as the server sent it.
+  check(curl_easy_setopt(easy_, CURLOPT_HTTP_CONTENT_DECODING, 0L));
+  check(curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L));
+  check(curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 2L));
+  if (!s.ca_file.empty())
+    check(curl_easy_setopt(easy_, CURLOPT_CAINFO, s.ca_file.c_str()));
+  // An empty proxy also keeps libcurl from taking one from the environment.
+  check(curl_easy_setopt(easy_, CURLOPT_PROXY, s.proxy_url.c_str()));
+  check(curl_easy_setopt(easy_, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L));
+  if (!s.agent.empty())
+    check(curl_easy_setopt(easy_, CURLOPT_USERAGENT, s.agent.c_str()));
+  if (s.cookie_store)
+    check(curl_easy_setopt(easy_, CURLOPT_COOKIEFILE, ""));
+  check(curl_easy_setopt(easy_, CURLOPT_BUFFERSIZE, kReceiveBuffer));
+
+  for (const std::string& line : s.header_lines) {
+    curl_slist* more = curl_slist_append(headers_, line.c_str());
+    if (!more)
+      return false;
+    headers_ = more;
+  }
+  check(curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headers_));
+
+  if (s.verb == "HEAD") {
+    check(curl_easy_setopt(easy_, CURLOPT_NOBODY, 1L));
+  } else if (s.body) {
+    static const char kNothing[] = "";
+    const void* data = s.body->empty() ? static_cast<const void*>(kNothing) : s.body->data();
+    check(curl_easy_setopt(easy_, CURLOPT_POSTFIELDSIZE_LARGE,
+                           static_cast<curl_off_t>(s.body->size())));
+    check(curl_easy_setopt(easy_, CURLOPT_POSTFIELDS, data));
+    if (s.verb != "POST")
+      check(curl_easy_setopt(easy_, CURLOPT_CUSTOMREQUEST, s.verb.c_str()));
+  } else if (s.verb != "GET") {
+    check(curl_easy_setopt(easy_, CURLOPT_CUSTOMREQUEST, s.verb.c_str()));
+  }
+
+  if (s.connected && s.connected->socket.valid()) {
+    // Pin the name to the address already connected, so libcurl asks for exactly that socket.
+    const std::string entry = s.connected_name + ":" + s.connected->peer_text;
+    resolve_ = curl_slist_append(nullptr, entry.c_str());
+    if (!resolve_)
+      return false;
+    check(curl_easy_setopt(easy_, CURLOPT_RESOLVE, resolve_));
+    check(curl_easy_setopt(easy_, CURLOPT_OPENSOCKETFUNCTION, &Transfer::on_open_socket));
+    check(curl_easy_setopt(easy_, CURLOPT_OPENSOCKETDATA, this));
+    check(curl_easy_setopt(easy_, CURLOPT_SOCKOPTFUNCTION, &Transfer::on_socket_options));
+    check(curl_easy_setopt(easy_, CURLOPT_SOCKOPTDATA, this));
+  }
+
+  check(curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &Transfer::on_header));
+  check(curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this));
+  check(curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &Transfer::on_body));
+  check(curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this));
+  if (!ok)
+    return false;
+  return curl_multi_add_handle(multi_, easy_) == CURLM_OK;
+}
+
+template <typename Ready>
+void Transfer::run_until(Ready ready) {
+  for (;;) {
+    int running = 0;
+    const CURLMcode code = curl_multi_perform(multi_, &running);
+    note_finished();
+    if (code != CURLM_OK && !done_) {
+      done_ = true;
+      result_ = CURLE_FAILED_INIT;
+    }
+    if (done_ || ready())
+      return;
+    curl_multi_poll(multi_, nullptr, 0, kPollMs, nullptr);
+  }
+}
+
+void Transfer::note_finished() {
+  int left = 0;
+  while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
+    if (message->msg == CURLMSG_DONE && message->easy_handle == easy_) {
+      done_ = true;
+      result_ = message->data.result;
+    }
+  }
+  // A block that libcurl meant to follow but then did not (and said nothing) is the answer.
+  if (done_ && result_ == CURLE_OK && !has_response_ && block_complete_ && status_ >= 200) {
+    response_ = block_;
+    has_response_ = true;
+  }
+}
+
+bool Transfer::wait_for_response() {
+  run_until([this] { return has_response_; });
+  return has_response_;
+}
+
+size_t Transfer::read(std::span<uint8_t> buffer) {
+  if (buffer.empty())
+    return 0;
+  while (pending_empty()) {
+    if (paused_) {
+      // Resuming may hand over the held-back bytes right away.
+      paused_ = false;
+      curl_easy_pause(easy_, CURLPAUSE_CONT);
+      continue;
+    }
+    if (done_)
+      return 0;
+    run_until([this] { return !pending_empty(); });
+  }
+  const size_t n = std::min(buffer.size(), pending_.size() - pending_head_);
+  std::memcpy(buffer.data(), pending_.data() + pending_head_, n);
+  pending_head_ += n;
+  if (pending_empty()) {
+    pending_.clear();
+    pending_head_ = 0;
+  }
+  return n;
+}
+
+size_t Transfer::on_header(char* data, size_t size, size_t count, void* self) {
+  auto* t = static_cast<Transfer*>(self);
+  const size_t n = size * count;
+  std::string_view line(data, n);
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+
+  if (line.starts_with("HTTP/")) {
+    t->block_.clear();
+    t->block_complete_ = false;
+    t->location_seen_ = false;
+    t->status_ = status_code(line);
+  } else if (t->block_complete_) {
+    return n;  // trailers after a chunked body: not part of the response's header block
+  }
+  if (line.empty()) {
+    t->end_of_header_block();
+    return n;
+  }
+  if (t->block_.size() + line.size() + 2 > kMaxHeaderBlock)
+    return 0;
+  if (starts_with_folded(line, "location:")) {
+    const std::string_view value = line.substr(9);
+    t->location_seen_ = value.find_first_not_of(" \t") != std::string_view::npos;
+  }
+  t->block_.append(line);
+  t->block_.append("\r\n");
+  return n;
+}
+
+void Transfer::end_of_header_block() {
+  block_complete_ = true;
+  if (status_ < 200)
+    return;  // informational: the real answer follows
+  // libcurl goes on to the next address; that answer will be the final one.
+  if (setup_.follow_redirects && status_ >= 300 && status_ < 400 && location_seen_)
+    return;
+  response_ = block_;
+  has_response_ = true;
+}
+
+size_t Transfer::on_body(char* data, size_t size, size_t count, void* self) {
+  auto* t = static_cast<Transfer*>(self);
+  const size_t n = size * count;
+  if (t->pending_.size() - t->pending_head_ >= kPauseAt) {
+    t->paused_ = true;
+    return CURL_WRITEFUNC_PAUSE;
+  }
+  const uint64_t cap = t->setup_.limits.max_body_bytes;
+  const uint64_t room = t->body_bytes_ < cap ? cap - t->body_bytes_ : 0;
+  const size_t taken = static_cast<size_t>(std::min<uint64_t>(n, room));
+  const auto* bytes = reinterpret_cast<const uint8_t*>(data);
+  t->pending_.insert(t->pending_.end(), bytes, bytes + taken);
+  t->body_bytes_ += taken;
+  return taken;  // short of n past the cap: libcurl ends the transfer with a write error
+}
+
+curl_socket_t Transfer::on_open_socket(void* self, curlsocktype purpose, curl_sockaddr* address) {
+  auto* t = static_cast<Transfer*>(self);
+  auto& connected = t->setup_.connected;
+  if (purpose == CURLSOCKTYPE_IPCXN && connected && connected->socket.valid() &&
+      same_peer(*connected, &address->addr, address->addrlen)) {
+    t->handed_over_fd_ = connected->socket.release();  // libcurl closes it from now on
+    return t->handed_over_fd_;
+  }
+  return socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+}
+
+int Transfer::on_socket_options(void* self, curl_socket_t fd, curlsocktype) {
+  // Asked right after the socket was opened. Forget the number at once: a later socket (after a
+  // redirect, say) may be given the same one and must still be connected.
+  auto* t = static_cast<Transfer*>(self);
+  if (fd != t->handed_over_fd_)
+    return CURL_SOCKOPT_OK;
+  t->handed_over_fd_ = -1;
+  return CURL_SOCKOPT_ALREADY_CONNECTED;
+}
+
+}  // namespace inet

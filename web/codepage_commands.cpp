@@ -1,0 +1,218 @@
+// Code-page conversion commands: texts to and from UTF-16, and the UTF-8 edges of the program.
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "runtime/imports.h"
+#include "web/builtins.h"
+#include "web/codepage.h"
+
+namespace web {
+namespace {
+
+using MultiByteToWideCharFn = int(uint32_t, uint32_t, const char*, int, char16_t*, int);
+using WideCharToMultiByteFn = int(uint32_t, uint32_t, const char16_t*, int, char*, int, const char*,
+                                  int*);
+
+constexpr int32_t kAnsiCodePage = 0;
+constexpr int32_t kLocalCodePage = 936;
+constexpr int32_t kUtf8CodePage = 65001;
+
+// Both take their input up to and including its terminator (count -1).
+int multi_byte_to_wide_char(int32_t code_page, const char* text, char16_t* units, int capacity) {
+  return rt::dll_function<MultiByteToWideCharFn>(rt::kImportMultiByteToWideChar)(
+      static_cast<uint32_t>(code_page), 0, text, -1, units, capacity);
+}
+
+int wide_char_to_multi_byte(int32_t code_page, const char16_t* units, char* bytes, int capacity) {
+  return rt::dll_function<WideCharToMultiByteFn>(rt::kImportWideCharToMultiByte)(
+      static_cast<uint32_t>(code_page), 0, units, -1, bytes, capacity, nullptr, nullptr);
+}
+
+int clamp_to_int(size_t n) {
+  return n > INT_MAX ? INT_MAX : static_cast<int>(n);
+}
+
+// The units of `text` read in code_page, sized by the ANSI code page's reading: 2N bytes, zero
+// wherever the conversion leaves no unit. `storage(size)` supplies the bytes. Answers the bytes
+// (empty for the empty text).
+template <typename Storage>
+std::span<uint8_t> utf16_of(const char* text, int32_t code_page, Storage storage) {
+  // The empty text is the null pointer, which measures as 0 units: no bytes.
+  const char* source = text && *text ? text : nullptr;
+  char16_t dummy = 0;
+  const int units = multi_byte_to_wide_char(kAnsiCodePage, source, &dummy, 0);
+  if (units <= 0)
+    return {};
+  const size_t size = 2 * static_cast<size_t>(units);
+  uint8_t* data = storage(size);
+  // A text that needs more units in code_page than in the ANSI code page fails and leaves all
+  // zero bytes (the platform may have filled part of the buffer before failing; that part is
+  // cleared as well).
+  const int written =
+      multi_byte_to_wide_char(code_page, source, reinterpret_cast<char16_t*>(data), units);
+  const size_t filled = written > 0 ? 2 * static_cast<size_t>(std::min(written, units)) : 0;
+  std::memset(data + filled, 0, size - filled);
+  return {data, size};
+}
+
+rt::Bytes to_utf16(const char* text, int32_t code_page) {
+  rt::Bytes block;
+  utf16_of(text, code_page, [&](size_t size) {
+    uint8_t* fresh = rt::make_bytes_uninitialised(size);
+    block.reset(fresh);
+    return fresh + rt::kBytesHeader;
+  });
+  return block;
+}
+
+// Conversion buffers the thread keeps: the UTF-16 between the two halves of utf8_to_local and
+// local_to_utf8, and the text buffer of utf16_to_text. Converting page after page then reuses
+// memory instead of mapping and faulting in fresh pages for every page; a buffer grown beyond
+// kKeptScratch is given back after use.
+class Scratch {
+ public:
+  static constexpr size_t kKeptScratch = size_t{32} << 20;
+
+  uint8_t* get(size_t size) {
+    if (size_ < size) {
+      data_.reset();  // the old contents are not needed: free before growing
+      data_.reset(static_cast<uint8_t*>(rt::allocate(size)));
+      size_ = size;
+    }
+    return data_.get();
+  }
+  void trim() {
+    if (size_ > kKeptScratch) {
+      data_.reset();
+      size_ = 0;
+    }
+  }
+
+ private:
+  struct Free {
+    void operator()(uint8_t* p) const { rt::free_block(p); }
+  };
+  std::unique_ptr<uint8_t, Free> data_;
+  size_t size_ = 0;
+};
+
+thread_local Scratch t_units;
+thread_local Scratch t_text;
+
+// The byte set's units, ending in a zero unit: in place when one lies inside the set, otherwise
+// copied into `storage` with one appended (an odd last byte is no whole unit and is dropped).
+// Null for a set without a whole unit.
+const char16_t* terminated_units(std::span<const uint8_t> data, std::u16string& storage) {
+  const size_t count = data.size() / 2;
+  if (count == 0)
+    return nullptr;
+  const auto unit_at = [&](size_t i) {
+    char16_t unit;
+    std::memcpy(&unit, data.data() + 2 * i, sizeof unit);
+    return unit;
+  };
+  // What text_to_utf16 makes always ends in a zero unit, so the scan is for other callers.
+  bool terminated = unit_at(count - 1) == 0;
+  for (size_t i = 0; !terminated && i < count; ++i) terminated = unit_at(i) == 0;
+  if (terminated)
+    return reinterpret_cast<const char16_t*>(data.data());
+  storage.resize(count + 1);
+  std::memcpy(storage.data(), data.data(), 2 * count);
+  storage[count] = 0;
+  return storage.data();
+}
+
+rt::Text from_utf16(std::span<const uint8_t> data, int32_t code_page) {
+  std::u16string storage;
+  const char16_t* units = terminated_units(data, storage);
+  char empty = 0;
+  const int needed = wide_char_to_multi_byte(kAnsiCodePage, units, &empty, 0);
+  if (needed <= 0)
+    return {};
+  // Twice what the ANSI code page needs: UTF-8 takes up to 3 bytes where code page 936 takes 2.
+  const size_t size = 2 * static_cast<size_t>(needed);
+  auto* buffer = reinterpret_cast<char*>(t_text.get(size));
+  const int written = wide_char_to_multi_byte(code_page, units, buffer, clamp_to_int(size));
+  // The text is the buffer up to its first zero byte. A conversion up to the terminator ends with
+  // its zero byte and holds no other, so only a converter that breaks that rule costs a search.
+  // A conversion that does not fit leaves the buffer's spaces, and they are the text.
+  size_t length = size;
+  const auto filled = static_cast<size_t>(std::max(written, 0));
+  const auto* zero = filled > 0 && buffer[filled - 1] == 0
+                         ? buffer + filled - 1
+                         : static_cast<const char*>(std::memchr(buffer, 0, filled));
+  if (zero) {
+    length = static_cast<size_t>(zero - buffer);
+  } else {
+    std::memset(buffer + filled, ' ', size - filled);
+  }
+  rt::Text text = rt::Text::adopt(rt::make_text(buffer, length));
+  t_text.trim();
+  return text;
+}
+
+// utf16_to_text (text_to_utf16 (text, from), to).
+rt::Text round_trip(const char* text, int32_t from, int32_t to) {
+  const std::span<const uint8_t> units =
+      utf16_of(text, from, [](size_t size) { return t_units.get(size); });
+  rt::Text result = from_utf16(units, to);
+  t_units.trim();
+  return result;
+}
+
+}  // namespace
+
+const char* text_argument(const rt::Args& args, int32_t index) {
+  const rt::Cell& cell = args.at(index);
+  if (rt::plain_code(cell.type) != rt::kText)
+    return "";
+  const char* text = nullptr;
+  if (rt::is_by_ref(cell.type)) {
+    const auto* variable = cell.pointer<const char* const>();
+    text = variable ? *variable : nullptr;
+  } else {
+    text = cell.pointer<const char>();
+  }
+  return text ? text : "";
+}
+
+std::span<const uint8_t> bytes_argument(const rt::Args& args, int32_t index) {
+  const rt::Cell& cell = args.at(index);
+  if (rt::plain_code(cell.type) != rt::kBytes)
+    return {};
+  if (!rt::is_by_ref(cell.type))
+    return rt::bytes_view(cell.pointer<const uint8_t>());
+  const auto* variable = cell.pointer<const uint8_t* const>();
+  return variable ? rt::bytes_view(*variable) : std::span<const uint8_t>();
+}
+
+namespace cmd {
+
+void text_to_utf16(rt::Cell* r, int32_t n, const rt::Cell* a) {
+  const rt::Args args(n, a);
+  rt::Bytes units = to_utf16(text_argument(args, 0), args.int_or(1, kUtf8CodePage));
+  rt::set_bytes(r, units.release());
+}
+
+void utf16_to_text(rt::Cell* r, int32_t n, const rt::Cell* a) {
+  const rt::Args args(n, a);
+  rt::Text text = from_utf16(bytes_argument(args, 0), args.int_or(1, kAnsiCodePage));
+  rt::set_text(r, text.release());
+}
+
+void utf8_to_local(rt::Cell* r, int32_t n, const rt::Cell* a) {
+  const rt::Args args(n, a);
+  rt::set_text(r, round_trip(text_argument(args, 0), kUtf8CodePage, kLocalCodePage).release());
+}
+
+void local_to_utf8(rt::Cell* r, int32_t n, const rt::Cell* a) {
+  const rt::Args args(n, a);
+  rt::set_text(r, round_trip(text_argument(args, 0), kLocalCodePage, kUtf8CodePage).release());
+}
+
+}  // namespace cmd
+}  // namespace web
