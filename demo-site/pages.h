@@ -1,0 +1,47 @@
+// The demo film site's pages, rendered as whole HTML documents in UTF-8.
+//
+// What the program reads out of them is fixed; everything around it is ordinary site markup:
+// - search page: one card per result; the poster's remark span ends in
+//   `text-white fed-text-center">note</span></a>`, followed by the title link and the cast line,
+//   and the poster link carries `data-original="<poster address>"><span class="`;
+// - title page: one episode list per play line, each headed by the line's name, links written as
+//   `title='name' href='/play/...' target="_self">name</a>`; the download list in
+//   `var GvodUrls1 = "label$address###...";echoDown(GvodUrls1,0)`;
+// - play page: `...";var now="<stream address>";var pn=...` in its script.
+// Poster and stream addresses are whole addresses on `origin`; title and play pages are paths.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "demo-site/catalogue.h"
+
+namespace demo_site {
+
+struct PageContext {
+  std::string origin;  // "http://host:port", no trailing slash
+};
+
+// Titles whose name or cast contains `keyword` (ASCII letters folded), in catalogue order. The
+// keyword "cards:N" (N from 1 to kMaxBenchCards) answers N cards cycling through the catalogue,
+// for measuring large result pages. A keyword longer than kMaxKeywordBytes finds nothing.
+inline constexpr size_t kMaxBenchCards = 1000;
+inline constexpr size_t kMaxKeywordBytes = 256;
+std::vector<const Title*> search_titles(const Catalogue& catalogue, std::string_view keyword);
+
+std::string home_page(const Catalogue& catalogue, const PageContext& context);
+std::string search_page(const Catalogue& catalogue, std::string_view keyword,
+                        const PageContext& context);
+std::string title_page(const Title& title, const PageContext& context);
+// `episode` counts from 1; the caller has checked it and the line against the title.
+std::string play_page(const Title& title, int line, size_t episode, const PageContext& context);
+std::string stream_playlist(const Title& title, int line, size_t episode);
+std::string not_found_page(const PageContext& context);
+
+std::string title_path(const Title& title);
+std::string play_path(const Title& title, int line, size_t episode);
+std::string stream_path(const Title& title, int line, size_t episode);
+
+}  // namespace demo_site

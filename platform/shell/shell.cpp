@@ -1,0 +1,214 @@
+#include "platform/shell/shell.h"
+
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <iconv.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <thread>
+
+extern char** environ;
+
+namespace shell {
+namespace {
+
+bool is_open_verb(const char* verb) {
+  if (!verb) return true;
+  constexpr std::string_view kOpen = "open";
+  const std::string_view given = verb;
+  if (given.size() != kOpen.size()) return false;
+  for (size_t i = 0; i < given.size(); ++i) {
+    const char c = (given[i] >= 'A' && given[i] <= 'Z') ? static_cast<char>(given[i] + 32)
+                                                        : given[i];
+    if (c != kOpen[i]) return false;
+  }
+  return true;
+}
+
+// Spaces and control characters (DEL included) have no place in an address; xdg-open and the
+// handlers behind it would read them in ways of their own.
+bool has_control_or_space(std::string_view text) {
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte <= 0x20 || byte == 0x7F) return true;
+  }
+  return false;
+}
+
+// Local text to UTF-8; nothing when it does not decode.
+std::optional<std::string> local_to_utf8(std::string_view text) {
+  const bool ascii = std::all_of(text.begin(), text.end(),
+                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if (ascii) return std::string(text);
+  iconv_t cd = iconv_open("UTF-8", "CP936");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+  // One local byte becomes at most three UTF-8 bytes.
+  std::string out(text.size() * 3, '\0');
+  std::string in(text);
+  char* in_ptr = in.data();
+  size_t in_left = in.size();
+  char* out_ptr = out.data();
+  size_t out_left = out.size();
+  const size_t converted = iconv(cd, &in_ptr, &in_left, &out_ptr, &out_left);
+  iconv_close(cd);
+  if (converted == static_cast<size_t>(-1) || in_left != 0) return std::nullopt;
+  out.resize(out.size() - out_left);
+  return out;
+}
+
+std::string percent_encode_high_bytes(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80) {
+      out.push_back(c);
+      continue;
+    }
+    out.push_back('%');
+    out.push_back(kHex[byte >> 4]);
+    out.push_back(kHex[byte & 0x0F]);
+  }
+  return out;
+}
+
+struct UrlDeleter {
+  void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+struct CurlTextDeleter {
+  void operator()(char* text) const { curl_free(text); }
+};
+using CurlText = std::unique_ptr<char, CurlTextDeleter>;
+
+std::optional<std::string> url_part(CURLU* url, CURLUPart part) {
+  char* raw = nullptr;
+  if (curl_url_get(url, part, &raw, 0) != CURLUE_OK || !raw) return std::nullopt;
+  const CurlText owned(raw);
+  return std::string(owned.get());
+}
+
+// curl reads "http:/host" and "http:///host" as "http://host/"; an address we pass on names
+// its host after exactly two slashes, as written.
+bool has_authority(std::string_view text) {
+  const size_t colon = text.find(':');
+  if (colon == std::string_view::npos) return false;
+  const std::string_view rest = text.substr(colon + 1);
+  return rest.size() > 2 && rest.starts_with("//") && rest[2] != '/';
+}
+
+// The address to hand to xdg-open, or nothing when it is not a web address.
+std::optional<std::string> web_address(std::string_view text) {
+  if (text.size() > kMaxAddressBytes || has_control_or_space(text)) return std::nullopt;
+  if (!has_authority(text)) return std::nullopt;
+  const std::optional<std::string> utf8 = local_to_utf8(text);
+  if (!utf8) return std::nullopt;
+  const std::string encoded = percent_encode_high_bytes(*utf8);
+
+  const std::unique_ptr<CURLU, UrlDeleter> url(curl_url());
+  if (!url) return std::nullopt;
+  // No default or guessed scheme and no unknown schemes: the text must name one itself.
+  if (curl_url_set(url.get(), CURLUPART_URL, encoded.c_str(), 0) != CURLUE_OK) {
+    return std::nullopt;
+  }
+  const std::optional<std::string> scheme = url_part(url.get(), CURLUPART_SCHEME);
+  if (!scheme || (*scheme != "http" && *scheme != "https")) return std::nullopt;
+  const std::optional<std::string> host = url_part(url.get(), CURLUPART_HOST);
+  if (!host || host->empty()) return std::nullopt;
+  std::optional<std::string> whole = url_part(url.get(), CURLUPART_URL);
+  if (!whole || has_control_or_space(*whole)) return std::nullopt;
+  if (!whole->starts_with("http://") && !whole->starts_with("https://")) return std::nullopt;
+  return whole;
+}
+
+class SpawnSetup {
+ public:
+  SpawnSetup() {
+    posix_spawn_file_actions_init(&actions_);
+    posix_spawnattr_init(&attributes_);
+  }
+  ~SpawnSetup() {
+    posix_spawnattr_destroy(&attributes_);
+    posix_spawn_file_actions_destroy(&actions_);
+  }
+  SpawnSetup(const SpawnSetup&) = delete;
+  SpawnSetup& operator=(const SpawnSetup&) = delete;
+
+  // The opener starts with a plain signal state, no terminal input, none of our descriptors,
+  // and in a session of its own, so that it outlives a Ctrl-C in our terminal.
+  bool prepare() {
+    sigset_t none;
+    sigemptyset(&none);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (const int sig : {SIGPIPE, SIGCHLD, SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2,
+                          SIGALRM}) {
+      sigaddset(&defaults, sig);
+    }
+    const short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID;
+    return posix_spawnattr_setflags(&attributes_, flags) == 0 &&
+           posix_spawnattr_setsigmask(&attributes_, &none) == 0 &&
+           posix_spawnattr_setsigdefault(&attributes_, &defaults) == 0 &&
+           posix_spawn_file_actions_addopen(&actions_, 0, "/dev/null", O_RDONLY, 0) == 0 &&
+           posix_spawn_file_actions_addclosefrom_np(&actions_, 3) == 0;
+  }
+
+  const posix_spawn_file_actions_t* actions() const { return &actions_; }
+  const posix_spawnattr_t* attributes() const { return &attributes_; }
+
+ private:
+  posix_spawn_file_actions_t actions_;
+  posix_spawnattr_t attributes_;
+};
+
+void reap(pid_t child) {
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace
+}  // namespace shell
+
+std::intptr_t ShellExecuteA(void* /*owner*/, const char* verb, const char* file,
+                            const char* /*parameters*/, const char* /*directory*/,
+                            int32_t /*show*/) {
+  if (!shell::is_open_verb(verb)) return shell::kErrorNoAssociation;
+  if (!file || !*file) return shell::kErrorFileNotFound;
+  const std::optional<std::string> address =
+      shell::web_address(std::string_view(file, strnlen(file, shell::kMaxAddressBytes + 1)));
+  if (!address) return shell::kErrorAccessDenied;
+
+  shell::SpawnSetup setup;
+  if (!setup.prepare()) return shell::kErrorOutOfMemory;
+  std::string program = "xdg-open";
+  std::string argument = *address;
+  char* argv[] = {program.data(), argument.data(), nullptr};
+  pid_t child = 0;
+  if (posix_spawnp(&child, program.c_str(), setup.actions(), setup.attributes(), argv, environ) !=
+      0) {
+    return shell::kErrorNoAssociation;
+  }
+  try {
+    std::thread(shell::reap, child).detach();
+  } catch (const std::system_error&) {
+    return shell::kErrorOutOfMemory;
+  }
+  return shell::kOpened;
+}
+
+void* FindWindowExA(void* /*parent*/, void* /*child_after*/, const char* /*class_name*/,
+                    const char* /*window_name*/) {
+  return nullptr;
+}

@@ -1,0 +1,231 @@
+// The system-shell stand-in, loaded by file name from the program directory the way the program
+// loads it: which addresses reach xdg-open, with exactly which argument, and that the opener is
+// reaped.
+#include <dirent.h>
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "runtime/runtime.h"
+
+namespace {
+
+using ShellExecuteFn = std::intptr_t (*)(void*, const char*, const char*, const char*,
+                                         const char*, int32_t);
+using FindWindowFn = void* (*)(void*, void*, const char*, const char*);
+using Clock = std::chrono::steady_clock;
+
+constexpr int32_t kShowNormal = 1;
+
+std::string read_all(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+// Children of this process that have ended and not been waited for.
+int zombie_children() {
+  int zombies = 0;
+  DIR* proc = opendir("/proc");
+  if (!proc) return -1;
+  const std::string self = std::to_string(getpid());
+  while (const dirent* entry = readdir(proc)) {
+    const std::string stat = read_all(std::string("/proc/") + entry->d_name + "/stat");
+    const size_t paren = stat.rfind(')');
+    if (paren == std::string::npos || paren + 4 > stat.size()) continue;
+    std::istringstream rest(stat.substr(paren + 2));
+    std::string state, parent;
+    rest >> state >> parent;
+    if (parent == self && state == "Z") ++zombies;
+  }
+  closedir(proc);
+  return zombies;
+}
+
+class OpenAddress : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    library_ = dlopen((rt::program_directory() + "/libffshell.so").c_str(), RTLD_NOW);
+    ASSERT_NE(library_, nullptr) << dlerror();
+    shell_execute_ = reinterpret_cast<ShellExecuteFn>(dlsym(library_, "ShellExecuteA"));
+    find_window_ = reinterpret_cast<FindWindowFn>(dlsym(library_, "FindWindowExA"));
+    ASSERT_NE(shell_execute_, nullptr);
+    ASSERT_NE(find_window_, nullptr);
+  }
+
+  // A recording xdg-open first on PATH: each start appends its argument count and arguments,
+  // NUL-separated, to the log.
+  void SetUp() override {
+    char pattern[] = "/tmp/ff-shell-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    log_ = dir_ + "/opened.log";
+    const std::string script = dir_ + "/xdg-open";
+    std::ofstream(script) << "#!/bin/sh\nprintf '%s\\0' \"$#\" \"$@\" >> \"$FF_OPEN_LOG\"\n";
+    ASSERT_EQ(chmod(script.c_str(), 0755), 0);
+    const char* path = getenv("PATH");
+    saved_path_ = path ? path : "";
+    setenv("PATH", (dir_ + ":" + saved_path_).c_str(), 1);
+    setenv("FF_OPEN_LOG", log_.c_str(), 1);
+  }
+
+  void TearDown() override {
+    setenv("PATH", saved_path_.c_str(), 1);
+    unsetenv("FF_OPEN_LOG");
+    std::remove(log_.c_str());
+    std::remove((dir_ + "/xdg-open").c_str());
+    rmdir(dir_.c_str());
+  }
+
+  std::intptr_t open(const char* file, const char* verb = "open") {
+    return shell_execute_(nullptr, verb, file, nullptr, nullptr, kShowNormal);
+  }
+
+  // The log's records, once it holds `count` of them (or after a few seconds).
+  std::vector<std::vector<std::string>> wait_for_records(size_t count) {
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    std::vector<std::vector<std::string>> records;
+    while (true) {
+      records.clear();
+      std::vector<std::string> fields;
+      std::string field;
+      for (const char c : read_all(log_)) {
+        if (c != '\0') {
+          field.push_back(c);
+          continue;
+        }
+        fields.push_back(field);
+        field.clear();
+      }
+      size_t i = 0;
+      while (i < fields.size()) {
+        const size_t argc = std::stoul(fields[i]);
+        if (i + 1 + argc > fields.size()) break;
+        records.emplace_back(fields.begin() + static_cast<std::ptrdiff_t>(i + 1),
+                             fields.begin() + static_cast<std::ptrdiff_t>(i + 1 + argc));
+        i += 1 + argc;
+      }
+      if (records.size() >= count || Clock::now() > deadline) return records;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+
+  static inline void* library_ = nullptr;
+  static inline ShellExecuteFn shell_execute_ = nullptr;
+  static inline FindWindowFn find_window_ = nullptr;
+  std::string dir_, log_, saved_path_;
+};
+
+TEST_F(OpenAddress, WebAddressesReachXdgOpenAsTheOneArgument) {
+  struct Case {
+    const char* given;
+    const char* verb;
+    const char* opened;
+  };
+  // This file's literals are code page 936 text, as the program hands them over.
+  const Case cases[] = {
+      {"http://127.0.0.1:8931/stream/1003/2/1.m3u8", "open",
+       "http://127.0.0.1:8931/stream/1003/2/1.m3u8"},
+      {"https://video.example.com/a/b.m3u8?t=1&x=%20y", "open",
+       "https://video.example.com/a/b.m3u8?t=1&x=%20y"},
+      {"http://example.com", "open", "http://example.com/"},
+      {"HTTP://example.com/a", "OPEN", "http://example.com/a"},
+      {"http://example.com/x", nullptr, "http://example.com/x"},  // the default verb
+      {"http://[::1]:8080/v", "open", "http://[::1]:8080/v"},
+      {"http://example.com/\xC6\xAC.m3u8", "open", "http://example.com/%E7%89%87.m3u8"},
+      {"http://example.com/a;b$c'd\"e", "open", "http://example.com/a;b$c'd\"e"},
+  };
+  for (const Case& c : cases) EXPECT_GT(open(c.given, c.verb), 32) << c.given;
+  const auto records = wait_for_records(std::size(cases));
+  ASSERT_EQ(records.size(), std::size(cases));
+  // Each start is its own process; they may finish in any order.
+  for (const Case& c : cases) {
+    const std::vector<std::string> expected = {c.opened};
+    EXPECT_NE(std::find(records.begin(), records.end(), expected), records.end()) << c.given;
+  }
+}
+
+TEST_F(OpenAddress, EverythingElseOpensNothing) {
+  struct Case {
+    const char* given;
+    const char* verb;
+    std::intptr_t answer;
+  };
+  const std::string too_long = "http://example.com/" + std::string(9000, 'a');
+  const Case cases[] = {
+      {nullptr, "open", 2},
+      {"", "open", 2},
+      {"http://example.com/", "edit", 31},
+      {"http://example.com/", "print", 31},
+      {"file:///etc/passwd", "open", 5},
+      {"smb://server/share/run.desktop", "open", 5},
+      {"javascript:alert(1)", "open", 5},
+      {"ftp://example.com/film.mp4", "open", 5},
+      {"mailto:someone@example.com", "open", 5},
+      {"data:text/html,hello", "open", 5},
+      {"/usr/bin/xterm", "open", 5},
+      {"stream/1003/2/1.m3u8", "open", 5},
+      {"example.com/stream.m3u8", "open", 5},
+      {"--help", "open", 5},
+      {"http://", "open", 5},
+      {"http:///path", "open", 5},
+      {"http:/path", "open", 5},
+      {"https:path", "open", 5},
+      {"http://exa mple.com/", "open", 5},
+      {"http://example.com/a b", "open", 5},
+      {"http://example.com/a\nfile:///etc/passwd", "open", 5},
+      {"http://example.com/a\r", "open", 5},
+      {"http://example.com/\tx", "open", 5},
+      {"http://example.com/\x7F", "open", 5},
+      {"http://example.com/\x1B[31m", "open", 5},
+      {"http://example.com/\x81", "open", 5},  // a lead byte without its second byte
+      {too_long.c_str(), "open", 5},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(open(c.given, c.verb), c.answer) << (c.given ? c.given : "(null)");
+  }
+  // A start that should not have happened would show up ahead of (or with) this one.
+  ASSERT_GT(open("http://example.com/last"), 32);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const auto records = wait_for_records(1);
+  const std::vector<std::vector<std::string>> only_last = {{"http://example.com/last"}};
+  EXPECT_EQ(records, only_last);
+}
+
+TEST_F(OpenAddress, NoOpenerOnPathIsNoAssociation) {
+  setenv("PATH", "/nonexistent-dir", 1);
+  EXPECT_EQ(open("http://example.com/"), 31);
+}
+
+TEST_F(OpenAddress, OpenersAreReapedWithoutWaitingForThem) {
+  // A slow opener: the call returns at once, and once it ends no zombie is left.
+  std::ofstream(dir_ + "/xdg-open")
+      << "#!/bin/sh\nsleep 0.3\nprintf '%s\\0' \"$#\" \"$@\" >> \"$FF_OPEN_LOG\"\n";
+  const auto start = Clock::now();
+  for (int i = 0; i < 5; ++i) ASSERT_GT(open("http://example.com/slow"), 32);
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(250));
+  ASSERT_EQ(wait_for_records(5).size(), 5u);
+  const auto deadline = Clock::now() + std::chrono::seconds(5);
+  while (zombie_children() != 0 && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(zombie_children(), 0);
+}
+
+TEST_F(OpenAddress, NoWindowIsEverFound) {
+  EXPECT_EQ(find_window_(nullptr, nullptr, nullptr, "Microsoft Internet Explorer"), nullptr);
+}
+
+}  // namespace
