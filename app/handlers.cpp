@@ -1,10 +1,13 @@
 // Event handlers of the two windows. They run on the window thread and do almost nothing
 // themselves: the network work runs on worker threads.
+#include "app/flows.h"
 #include "app/ids.h"
 #include "app/program.h"
 #include "runtime/command.h"
 #include "runtime/services.h"
 #include "runtime/startup.h"
+#include "runtime/threads.h"
+#include "skin/skin.h"
 
 namespace app {
 namespace {
@@ -16,8 +19,8 @@ void set_flag(uint32_t window, uint32_t unit, int32_t index, bool value) {
 }  // namespace
 
 rt::HandlerResult on_start_window_created(const int64_t*, int32_t) {
-  // The skin and the window shadow attach here once the library loader and the shadow exist;
-  // the shadow is attached to the window's native handle.
+  if (g_library_loader) (void)skin::apply(*g_library_loader);
+  // The window shadow attaches to the window's native handle.
   const rt::Cell own_unit{kStartWindow, kOwnUnit, kKindWindow};
   (void)rt::call(&rt::cmd::unit_handle, own_unit);
   return {};
@@ -25,10 +28,21 @@ rt::HandlerResult on_start_window_created(const int64_t*, int32_t) {
 
 rt::HandlerResult on_start_window_resized(const int64_t*, int32_t) { return {}; }
 
-// The search, details and play flows start their workers here once those exist.
-rt::HandlerResult on_search_click(const int64_t*, int32_t) { return {}; }
-rt::HandlerResult on_result_click(const int64_t*, int32_t) { return {}; }
-rt::HandlerResult on_episode_click(const int64_t*, int32_t) { return {}; }
+// Each click starts its worker on a new thread and returns at once.
+rt::HandlerResult on_search_click(const int64_t*, int32_t) {
+  rt::start_worker(&search_worker);
+  return {};
+}
+
+rt::HandlerResult on_result_click(const int64_t*, int32_t) {
+  rt::start_worker(&details_worker);
+  return {};
+}
+
+rt::HandlerResult on_episode_click(const int64_t*, int32_t) {
+  rt::start_worker(&play_worker);
+  return {};
+}
 
 rt::HandlerResult on_online_play_click(const int64_t*, int32_t) {
   // Modal, without a parent: returns when the play-list window has been closed.
@@ -39,6 +53,7 @@ rt::HandlerResult on_online_play_click(const int64_t*, int32_t) {
 
 rt::HandlerResult on_play_list_created(const int64_t*, int32_t) {
   set_flag(kStartWindow, start::kWindowUnit, kPropVisible, false);
+  rt::start_worker(&episode_list_worker);
   return {};
 }
 

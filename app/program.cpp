@@ -1,7 +1,11 @@
 #include "app/program.h"
 
+#include <memory>
+
+#include "app/flows.h"
 #include "app/ids.h"
 #include "app/template_data.h"
+#include "skin/skin.h"
 #include "runtime/heap.h"
 #include "runtime/imports.h"
 #include "runtime/services.h"
@@ -20,13 +24,21 @@ const rt::EventHandler kRoutines[] = {
 };
 #undef FF_ROUTINE
 
+// The library of the shell command the play flow uses.
+const rt::CommandFn kShellCommands[] = {&open_address_command, &url_encode_command};
+const rt::UnitLibrary kShellLibrary{"shell", nullptr, nullptr, 0, kShellCommands, 2};
+
 const rt::UnitLibrary* const kUnitLibraries[] = {
     &units::core_unit_library(),
     &units::extended_unit_library(),
     &rt::thread_library(),
+    &kShellLibrary,
 };
 
 }  // namespace
+
+// Module-level objects: created at start-up, released by the exit routine.
+std::unique_ptr<bridges::EmbeddedLibrary> g_library_loader;
 
 const rt::ProgramInfo& program_info() {
   static const rt::ProgramInfo info = [] {
@@ -54,16 +66,21 @@ int32_t init_program() {
   rt::install_program_info(program_info());
   rt::Cell none{};
   runtime.runtime_routine(6, &none, 0, nullptr);  // runtime start-up
-  // Module-level objects: the library loader and the window shadow arrive with their own work;
-  // until then there is nothing to create here.
+  g_library_loader = std::make_unique<bridges::EmbeddedLibrary>();
   const rt::Cell exit_cell =
       rt::Cell::of_pointer(reinterpret_cast<const void*>(&exit_routine), rt::kSubroutine);
   runtime.runtime_routine(3, &none, 1, &exit_cell);
+  // The skin engine travels inside the program and is mapped from memory; without it the
+  // windows keep the toolkit's own look.
+  (void)skin::load_engine(*g_library_loader);
   runtime.load_start_window(kStartWindow);
   runtime.run_message_loop();
   return 0;
 }
 
-void exit_routine(int32_t /*index*/) {}
+void exit_routine(int32_t /*index*/) {
+  // The mapped engine stays with the process; only the loader object goes.
+  g_library_loader.reset();
+}
 
 }  // namespace app

@@ -3,6 +3,9 @@
 
 #include <cstdint>
 
+#include <memory>
+
+#include "bridges/embedded_library.h"
 #include "runtime/events.h"
 #include "runtime/runtime.h"
 
@@ -12,6 +15,9 @@ namespace app {
 int32_t init_program();
 // Releases the module-level objects at the end of the program.
 void exit_routine(int32_t index);
+
+// The library loader that holds the skin engine (null before start-up and after the end).
+extern std::unique_ptr<bridges::EmbeddedLibrary> g_library_loader;
 
 // The program information block: templates, routine table, constant area, unit libraries.
 const rt::ProgramInfo& program_info();

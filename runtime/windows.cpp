@@ -229,6 +229,8 @@ bool load_entry(WindowEntry& w, bool reshow, bool modal, NativeWindow parent) {
     return false;
   }
   w.working.write_field(0, offsets_of(w, 0).live_object, live_register(window));
+  static uint32_t loads = 0;
+  w.generation = ++loads;
   visible[0] = reshow || (records[0].flags & kUnitVisible);
   int32_t control_id = 100;
   for (uint32_t i = n - 1; i >= 1; --i) {
@@ -442,6 +444,26 @@ UnitObject* find_unit_object(uint32_t window_id, uint32_t unit_id) {
 NativeWindow unit_native_window(uint32_t window_id, uint32_t unit_id) {
   UnitObject* unit = find_unit_object(window_id, unit_id);
   return unit ? unit->native() : nullptr;
+}
+
+uint32_t window_generation(uint32_t window_id) {
+  uint32_t generation = 0;
+  on_window_thread([&] {
+    WindowEntry* w = registry().find(window_id);
+    if (w && window_is_loaded(*w)) generation = w->generation;
+  });
+  return generation;
+}
+
+bool with_window_loaded(uint32_t window_id, uint32_t generation, const std::function<void()>& fn) {
+  bool ran = false;
+  on_window_thread([&] {
+    WindowEntry* w = registry().find(window_id);
+    if (generation == 0 || !w || !window_is_loaded(*w) || w->generation != generation) return;
+    fn();
+    ran = true;
+  });
+  return ran;
 }
 
 bool window_loaded(uint32_t window_id) {

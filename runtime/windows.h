@@ -34,6 +34,13 @@ uint64_t get_property(uint32_t window_id, uint32_t unit_id, int32_t index, int32
 void set_property(uint32_t window_id, uint32_t unit_id, int32_t index, int32_t element,
                   uint32_t low, uint32_t high);
 
+// Each load of a window gets a new number; 0 while the window is not loaded.
+uint32_t window_generation(uint32_t window_id);
+// Runs fn on the window thread only while the window is still loaded from the load numbered
+// `generation`; answers whether it ran. A worker writing into a window that may be closed (or
+// closed and loaded again) meanwhile checks and writes in this one call.
+bool with_window_loaded(uint32_t window_id, uint32_t generation, const std::function<void()>& fn);
+
 // Runs fn on the window thread and waits (at once when already there).
 void on_window_thread(const std::function<void()>& fn);
 

@@ -1,0 +1,262 @@
+#include "app/flows.h"
+
+#include <mutex>
+
+#include "app/ids.h"
+#include "app/list_commands.h"
+#include "bridges/regex_object.h"
+#include "runtime/imports.h"
+#include "runtime/services.h"
+#include "runtime/windows.h"
+#include "web/codepage.h"
+#include "web/commands.h"
+#include "web/web_request.h"
+
+#ifndef FF_FILM_SITE_BASE
+#define FF_FILM_SITE_BASE "http://127.0.0.1:8931"
+#endif
+
+namespace app {
+namespace {
+
+// --- The site's texts, patterns and markers ---
+
+constexpr const char kSearchPath[] = "/search.php?searchword=";
+constexpr const char kResultPattern[] =
+    "text-white fed-text-center\">([\\s\\S]*?)</span></a><a class=\"fed-list-title fed-font-xiv "
+    "fed-text-center fed-text-sm-left fed-visible fed-part-eone\" href=\"([\\s\\S]*?)\">([\\s\\S]"
+    "*?)</a><span class=\"fed-list-desc fed-font-xii fed-visible fed-part-eone fed-text-muted "
+    "fed-hide-xs fed-show-sm-block\">([\\s\\S]*?)</span></li>";
+constexpr const char kPosterPattern[] = "data-original=\"([\\s\\S]*?)\"><span class=\"";
+constexpr const char kEpisodePattern[] = "' href='([\\s\\S]*?)' target=\"_self\">([\\s\\S]*?)</a>";
+constexpr const char kPlaySourceStart[] = "zuidall直连";
+constexpr const char kPlaySourceEnd[] = "zuidam3u8";
+constexpr const char kDownloadStart[] = "var GvodUrls1 = \"";
+constexpr const char kDownloadEnd[] = "\";echoDown(GvodUrls1,0)";
+constexpr const char kStreamStart[] = "\";var now=\"";
+constexpr const char kStreamEnd[] = "\";var pn=";
+
+constexpr const char kSearching[] = "搜索中，请耐心等待......";
+constexpr const char kSearchFailed[] = "查询失败，请重新尝试搜索......";
+constexpr const char kLoading[] = "加载中......";
+constexpr const char kPosterLoading[] = "图片加载中.....";
+constexpr const char kFetching[] = "正在获取，请耐心等待......";
+constexpr const char kNothingFound[] = "网页返回为空，请重新尝试单击获取......";
+constexpr const char kJumping[] = "跳转中......";
+
+std::mutex g_base_lock;
+std::string g_base = FF_FILM_SITE_BASE;
+
+// --- Property access through the runtime's entries ---
+
+void set_word(uint32_t window, uint32_t unit, int32_t index, int32_t value) {
+  rt::entry_table().set_property(window, unit, index, -1, static_cast<uint32_t>(value), 0);
+}
+void set_pointer(uint32_t window, uint32_t unit, int32_t index, const void* p) {
+  const auto bits = reinterpret_cast<uintptr_t>(p);
+  rt::entry_table().set_property(window, unit, index, -1, static_cast<uint32_t>(bits),
+                                 static_cast<uint32_t>(bits >> 32));
+}
+void set_text(uint32_t window, uint32_t unit, int32_t index, const char* text) {
+  set_pointer(window, unit, index, text ? text : "");
+}
+int32_t get_word(uint32_t window, uint32_t unit, int32_t index) {
+  return static_cast<int32_t>(rt::entry_table().get_property(window, unit, index, -1));
+}
+rt::Text get_text(uint32_t window, uint32_t unit, int32_t index) {
+  return rt::Text::adopt(
+      reinterpret_cast<char*>(rt::entry_table().get_property(window, unit, index, -1)));
+}
+
+rt::Cell list_of(uint32_t window, uint32_t unit) { return rt::Cell{window, unit, kKindListView}; }
+
+// A fetched page as local text; a missing body counts as empty.
+rt::Text fetch_page(const std::string& address) {
+  web::WebRequest request;
+  request.address = address.c_str();
+  request.method = static_cast<int32_t>(web::HttpMethod::kGet);
+  const rt::Bytes body = web::web_request(request);
+  const rt::Text text = web::to_text(rt::Cell::of_pointer(body.get(), rt::kBytes));
+  return web::utf8_to_local(text.c_str());
+}
+
+rt::Text row_cell(const rt::Cell& list, int32_t row, int32_t column) {
+  return cell_text(list, row, column);
+}
+
+// The play-list window may be closed (and even loaded again) while a worker still runs: such a
+// worker keeps to the load it started with and skips what would reach a closed window.
+class PlayListGuard {
+ public:
+  PlayListGuard() : generation_(rt::window_generation(kPlayListWindow)) {}
+  template <typename Fn>
+  bool write(Fn fn) const {
+    return rt::with_window_loaded(kPlayListWindow, generation_, fn);
+  }
+
+ private:
+  uint32_t generation_;
+};
+
+}  // namespace
+
+const char* site_base() {
+  std::lock_guard lock(g_base_lock);
+  return g_base.c_str();
+}
+
+void override_site_base_for_tests(const std::string& base) {
+  std::lock_guard lock(g_base_lock);
+  g_base = base;
+}
+
+rt::Text url_encode(const char* text, std::optional<bool> keep_plain, std::optional<bool> to_utf8) {
+  return rt::call_text(&url_encode_command, text, keep_plain, to_utf8);
+}
+
+void url_encode_command(rt::Cell* result, int32_t count, const rt::Cell* args) {
+  const rt::Args a(count, args);
+  const char* text = a.text(0);
+  if (!*text) return;
+  const bool keep_plain = a.flag(1);
+  const rt::Text source = a.flag(2) ? web::local_to_utf8(text) : web::copy_text(text);
+  const rt::Bytes bytes = web::to_bytes(rt::Cell::of_pointer(source.get(), rt::kText));
+  std::string out;
+  out.reserve(bytes.size() * 3);
+  for (const uint8_t b : bytes.view()) {
+    const bool plain = (b >= 0x2D && b <= 0x39 && b != 0x2F) || (b >= 0x41 && b <= 0x5A) ||
+                       (b >= 0x61 && b <= 0x7A);
+    if (keep_plain && plain) {
+      out += static_cast<char>(b);
+      continue;
+    }
+    const rt::Text h = web::hex_text(b);
+    out += '%';
+    if (h.size() < 2) out += '0';
+    out += h.view();
+  }
+  rt::set_text(result, rt::make_text(out));
+}
+
+void open_address_command(rt::Cell*, int32_t count, const rt::Cell* args) {
+  using FindWindow = void*(void*, void*, const char*, const char*);
+  using ShellExecute = intptr_t(void*, const char*, const char*, const char*, const char*, int32_t);
+  const rt::Args a(count, args);
+  void* owner = rt::dll_function<FindWindow>(rt::kImportFindWindowExA)(
+      nullptr, nullptr, nullptr, "Microsoft Internet Explorer");
+  constexpr int32_t kShowNormal = 1;
+  (void)rt::dll_function<ShellExecute>(rt::kImportShellExecuteA)(owner, "open", a.text(0), nullptr,
+                                                                 nullptr, kShowNormal);
+}
+
+void open_address(const char* address) { (void)rt::call(&open_address_command, address); }
+
+int32_t search_worker(int32_t) {
+  bridges::RegexObject regex;
+  set_word(kStartWindow, start::kSearchButton, kPropDisabled, 1);
+  set_word(kStartWindow, start::kSearchStatusLabel, kPropVisible, 1);
+  set_text(kStartWindow, start::kSearchStatusLabel, kPropText, kSearching);
+  const rt::Cell list = list_of(kStartWindow, start::kResultsList);
+  delete_all_rows(list);
+  const rt::Text keyword = get_text(kStartWindow, start::kSearchBox, kPropText);
+  const rt::Text encoded = url_encode(keyword.c_str(), std::nullopt, true);
+  const rt::Text page = fetch_page(std::string(site_base()) + kSearchPath + encoded.c_str());
+
+  regex.create(kResultPattern, page.c_str());
+  const int32_t n = regex.match_count();
+  if (n == 0) {
+    set_text(kStartWindow, start::kSearchStatusLabel, kPropText, kSearchFailed);
+  } else {
+    set_word(kStartWindow, start::kSearchStatusLabel, kPropVisible, 0);
+    for (int32_t i = 1; i <= n; ++i) {
+      const int32_t r = insert_row(list);
+      set_cell_text(list, r, 0, web::to_text(rt::Cell::of_int(r + 1)).c_str());
+      set_cell_text(list, r, 1, regex.submatch_text(r + 1, 1).c_str());
+      set_cell_text(list, r, 2, regex.submatch_text(r + 1, 3).c_str());
+      set_cell_text(list, r, 3, regex.submatch_text(r + 1, 2).c_str());
+      set_cell_text(list, r, 4, regex.submatch_text(r + 1, 4).c_str());
+    }
+    regex.create(kPosterPattern, page.c_str());
+    const int32_t m = regex.match_count();
+    for (int32_t j = 1; j <= m; ++j) set_cell_text(list, j - 1, 5, regex.submatch_text(j, 1).c_str());
+  }
+  set_word(kStartWindow, start::kSearchButton, kPropDisabled, 0);
+  return 0;
+}
+
+int32_t episode_list_worker(int32_t) {
+  const PlayListGuard play_list;
+  bridges::RegexObject regex;
+  play_list.write([] { set_text(kPlayListWindow, play_list::kStatusLabel, kPropText, kLoading); });
+  const rt::Cell results = list_of(kStartWindow, start::kResultsList);
+  const int32_t r = get_word(kStartWindow, start::kResultsList, kPropCurrentRow);
+  const rt::Text title = row_cell(results, r, 3);
+  const rt::Text page = fetch_page(std::string(site_base()) + title.c_str());
+  const rt::Text section = web::text_between(page.c_str(), kPlaySourceStart, kPlaySourceEnd);
+  regex.create(kEpisodePattern, section.c_str());
+  const int32_t n = regex.match_count();
+  const rt::Cell episodes = list_of(kPlayListWindow, play_list::kEpisodeList);
+  for (int32_t i = 1; i <= n; ++i) {
+    const rt::Text address = regex.submatch_text(i, 1);
+    const rt::Text name = regex.submatch_text(i, 2);
+    // The row and its cells go in while the window is known to be the one this worker serves.
+    const bool written = play_list.write([&] {
+      const int32_t k = insert_row(episodes);
+      set_cell_text(episodes, k, 0, web::to_text(rt::Cell::of_int(k + 1)).c_str());
+      set_cell_text(episodes, k, 1, name.c_str());
+      set_cell_text(episodes, k, 3, address.c_str());
+    });
+    if (!written) break;
+  }
+  play_list.write([] { set_text(kPlayListWindow, play_list::kStatusLabel, kPropText, ""); });
+  return 0;
+}
+
+int32_t details_worker(int32_t) {
+  set_word(kStartWindow, start::kOnlinePlayButton, kPropDisabled, 0);
+  set_text(kStartWindow, start::kDownloadBox, kPropText, "");
+  const rt::Cell results = list_of(kStartWindow, start::kResultsList);
+  const rt::Text title = row_cell(results, get_word(kStartWindow, start::kResultsList, kPropCurrentRow), 3);
+  const rt::Text poster = row_cell(results, get_word(kStartWindow, start::kResultsList, kPropCurrentRow), 5);
+  set_word(kStartWindow, start::kPosterStatusLabel, kPropVisible, 1);
+  set_text(kStartWindow, start::kPosterStatusLabel, kPropText, kPosterLoading);
+  set_text(kStartWindow, start::kDownloadBox, kPropText, kFetching);
+
+  web::WebRequest poster_request;
+  poster_request.address = poster.c_str();
+  const rt::Bytes picture = web::web_request(poster_request);
+  set_pointer(kStartWindow, start::kPoster, kPropPicture, picture.get());
+  set_word(kStartWindow, start::kPosterStatusLabel, kPropVisible, 0);
+
+  const rt::Text page = fetch_page(std::string(site_base()) + title.c_str());
+  rt::Text downloads = web::text_between(page.c_str(), kDownloadStart, kDownloadEnd);
+  downloads = web::replace_text(downloads.c_str(), "$", "  ", std::nullopt, std::nullopt, true);
+  downloads = web::replace_text(downloads.c_str(), "###", "\r\n\r\n", std::nullopt, std::nullopt, true);
+  set_text(kStartWindow, start::kDownloadBox, kPropText, downloads.c_str());
+  if (get_text(kStartWindow, start::kDownloadBox, kPropText).empty()) {
+    set_text(kStartWindow, start::kDownloadBox, kPropText, kNothingFound);
+  } else {
+    set_word(kStartWindow, start::kDownloadBox, kPropDisabled, 0);
+  }
+  return 0;
+}
+
+int32_t play_worker(int32_t) {
+  const PlayListGuard play_list;
+  play_list.write([] { set_text(kPlayListWindow, play_list::kStatusLabel, kPropText, kJumping); });
+  rt::Text address;
+  play_list.write([&] {
+    const int32_t r = get_word(kPlayListWindow, play_list::kEpisodeList, kPropCurrentRow);
+    address = row_cell(list_of(kPlayListWindow, play_list::kEpisodeList), r, 3);
+  });
+  const rt::Text page = fetch_page(std::string(site_base()) + address.c_str());
+  const rt::Text stream = web::text_between(page.c_str(), kStreamStart, kStreamEnd);
+  open_address(stream.c_str());  // also after the window has closed
+  play_list.write([] {
+    set_text(kPlayListWindow, play_list::kStatusLabel, kPropText, "");
+    set_word(kPlayListWindow, kOwnUnit, kPropAlwaysOnTop, 0);
+  });
+  return 0;
+}
+
+}  // namespace app

@@ -1,0 +1,35 @@
+// The worker flows: search, episode list, details (poster and download addresses) and play.
+// Each runs on a worker thread of its own and reaches the windows only through property get
+// and set and the list-view commands.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "runtime/command.h"
+
+namespace app {
+
+// The film site's base address: scheme http, a host, an optional port, no trailing slash.
+const char* site_base();
+// For the end-to-end tests, which start the demo site on a port of their own.
+void override_site_base_for_tests(const std::string& base);
+
+// Worker routines, started with the start thread command.
+int32_t search_worker(int32_t);
+int32_t episode_list_worker(int32_t);
+int32_t details_worker(int32_t);
+int32_t play_worker(int32_t);
+
+// url_encode (text, [bool keep_plain], [bool to_utf8]) -> text: every byte as "%" and two
+// upper-case hexadecimal digits, except "-", ".", digits and letters with keep_plain.
+void url_encode_command(rt::Cell* result, int32_t count, const rt::Cell* args);
+rt::Text url_encode(const char* text, std::optional<bool> keep_plain = {},
+                    std::optional<bool> to_utf8 = {});
+
+// open_address (text): asks the system shell to open the address with its default program.
+void open_address_command(rt::Cell* result, int32_t count, const rt::Cell* args);
+void open_address(const char* address);
+
+}  // namespace app

@@ -1,0 +1,325 @@
+#include "platform/automation/regex_engine.h"
+
+#define PCRE2_CODE_UNIT_WIDTH 16
+#include <pcre2.h>
+
+#include <atomic>
+#include <new>
+
+namespace automation::regex {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Per start position: the matcher's own step count, and the interpreter's heap in KiB.
+constexpr uint32_t kMatchLimit = 10'000'000;
+constexpr uint32_t kHeapLimitKiB = 64 * 1024;
+constexpr PCRE2_SIZE kJitStackStart = 32 * 1024;
+constexpr PCRE2_SIZE kJitStackMax = 1024 * 1024;
+constexpr PCRE2_SIZE kMaxPatternUnits = 1 << 20;
+// Offsets kept for one run (128 MiB), and the longest replacement result (128 MiB).
+constexpr size_t kMaxStoredOffsets = size_t{1} << 25;
+constexpr size_t kMaxReplacedUnits = size_t{1} << 26;
+// The clock is read at every so many start positions.
+constexpr uint32_t kClockEvery = 16;
+
+std::atomic<int64_t> g_time_limit_ms{5000};
+
+const PCRE2_UCHAR16* units(std::u16string_view s) {
+  static const char16_t kEmpty[1] = {0};
+  return reinterpret_cast<const PCRE2_UCHAR16*>(s.data() ? s.data() : kEmpty);
+}
+
+// Each thread matches on its own JIT stack, made at its first run.
+class JitStack {
+ public:
+  ~JitStack() {
+    if (stack_) pcre2_jit_stack_free_16(stack_);
+  }
+  pcre2_jit_stack_16* get() {
+    if (!stack_) stack_ = pcre2_jit_stack_create_16(kJitStackStart, kJitStackMax, nullptr);
+    return stack_;
+  }
+
+ private:
+  pcre2_jit_stack_16* stack_ = nullptr;
+};
+thread_local JitStack t_jit_stack;
+
+struct Budget {
+  Clock::time_point deadline;
+  uint32_t countdown = kClockEvery;
+};
+
+// Called at every start position the matcher tries beyond its first plain characters.
+int check_budget(pcre2_callout_block_16*, void* data) {
+  auto* budget = static_cast<Budget*>(data);
+  if (--budget->countdown != 0) return 0;
+  budget->countdown = kClockEvery;
+  return Clock::now() > budget->deadline ? PCRE2_ERROR_CALLOUT : 0;
+}
+
+// One run over one subject, match after match.
+class Scan {
+ public:
+  Scan(const Pattern& pattern, std::u16string_view subject)
+      : code_(static_cast<const pcre2_code_16*>(pattern.code())), subject_(subject) {
+    budget_.deadline = Clock::now() + time_limit();
+    context_ = pcre2_match_context_create_16(nullptr);
+    data_ = pcre2_match_data_create_from_pattern_16(code_, nullptr);
+    if (!context_ || !data_) return;
+    pcre2_set_match_limit_16(context_, kMatchLimit);
+    pcre2_set_heap_limit_16(context_, kHeapLimitKiB);
+    pcre2_set_callout_16(context_, &check_budget, &budget_);
+    if (pcre2_jit_stack_16* stack = t_jit_stack.get()) {
+      pcre2_jit_stack_assign_16(context_, nullptr, stack);
+    }
+    ready_ = true;
+  }
+  ~Scan() {
+    pcre2_match_data_free_16(data_);
+    pcre2_match_context_free_16(context_);
+  }
+  Scan(const Scan&) = delete;
+  Scan& operator=(const Scan&) = delete;
+
+  // 1: a match (see ovector); 0: no more matches; negative: the run failed.
+  int next() {
+    if (!ready_) return PCRE2_ERROR_NOMEMORY;
+    if (done_ || start_ > subject_.size()) return 0;
+    const int rc = pcre2_match_16(code_, units(subject_), subject_.size(), start_, options_,
+                                  data_, context_);
+    // The first call validated the whole subject; later ones skip that.
+    options_ = PCRE2_NO_UTF_CHECK;
+    if (rc == PCRE2_ERROR_NOMATCH) {
+      done_ = true;
+      return 0;
+    }
+    if (rc < 0) return rc;
+    ovector_ = pcre2_get_ovector_pointer_16(data_);
+    const PCRE2_SIZE start = ovector_[0];
+    const PCRE2_SIZE end = ovector_[1];
+    if (end < start || end > subject_.size()) return PCRE2_ERROR_INTERNAL;
+    start_ = end > start ? end : step_over(end);
+    return 1;
+  }
+
+  const PCRE2_SIZE* ovector() const { return ovector_; }
+
+ private:
+  // After an empty match the search goes on one character later (a surrogate pair is one).
+  size_t step_over(size_t at) const {
+    if (at + 1 < subject_.size() && subject_[at] >= 0xD800 && subject_[at] <= 0xDBFF &&
+        subject_[at + 1] >= 0xDC00 && subject_[at + 1] <= 0xDFFF) {
+      return at + 2;
+    }
+    return at + 1;
+  }
+
+  const pcre2_code_16* code_;
+  std::u16string_view subject_;
+  Budget budget_;
+  pcre2_match_context_16* context_ = nullptr;
+  pcre2_match_data_16* data_ = nullptr;
+  const PCRE2_SIZE* ovector_ = nullptr;
+  size_t start_ = 0;
+  uint32_t options_ = 0;
+  bool ready_ = false;
+  bool done_ = false;
+};
+
+uint32_t offset_or_unset(PCRE2_SIZE v) {
+  return v == PCRE2_UNSET ? kUnset : static_cast<uint32_t>(v);
+}
+
+pcre2_code_16* compile_text(std::u16string_view source, uint32_t options,
+                            pcre2_compile_context_16* context) {
+  int error = 0;
+  PCRE2_SIZE offset = 0;
+  return pcre2_compile_16(units(source), source.size(), options, &error, &offset, context);
+}
+
+// Whether c stands for itself at the top level of a pattern.
+bool plain_literal(char16_t c) {
+  if (c >= 0x80) return true;
+  if ((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9')) return true;
+  return std::u16string_view(u" !\"%&',-/:;<=>@_~`").find(c) != std::u16string_view::npos;
+}
+
+// The pattern with callout 1 at each start position. A pattern without alternatives that begins
+// with plain characters gets it right after them: the matcher skips ahead to where they occur,
+// each position that fails them costs a bounded comparison, and a callout at every candidate
+// start would be most of the run's time on a page.
+std::u16string with_time_checks(std::u16string_view source) {
+  size_t prefix = 0;
+  if (source.find(u'|') == std::u16string_view::npos) {
+    while (prefix < source.size() && plain_literal(source[prefix])) ++prefix;
+    // A quantifier after the last character takes that character with it.
+    if (prefix < source.size() && prefix > 0 &&
+        std::u16string_view(u"*+?{").find(source[prefix]) != std::u16string_view::npos) {
+      --prefix;
+    }
+  }
+  std::u16string out;
+  if (prefix == 0) {
+    out = u"(?C1)(?:";
+    out.append(source);
+    out.push_back(u')');
+    return out;
+  }
+  out.append(source.substr(0, prefix));
+  out.append(u"(?C1)");
+  out.append(source.substr(prefix));
+  return out;
+}
+
+// Appends the replacement for the current match, resolving its $ references.
+bool append_replacement(std::u16string& out, std::u16string_view replacement,
+                        std::u16string_view subject, const PCRE2_SIZE* ov, uint32_t groups) {
+  auto append_group = [&](uint32_t g) {
+    const PCRE2_SIZE s = ov[2 * g], e = ov[2 * g + 1];
+    if (s != PCRE2_UNSET && e >= s) out.append(subject.substr(s, e - s));
+  };
+  auto digit = [](char16_t c) { return c >= u'0' && c <= u'9' ? c - u'0' : -1; };
+  for (size_t i = 0; i < replacement.size();) {
+    const char16_t c = replacement[i];
+    if (c != u'$' || i + 1 == replacement.size()) {
+      out.push_back(c);
+      ++i;
+      continue;
+    }
+    const char16_t n = replacement[i + 1];
+    if (n == u'$') {
+      out.push_back(u'$');
+      i += 2;
+    } else if (n == u'&') {
+      append_group(0);
+      i += 2;
+    } else if (n == u'`') {
+      out.append(subject.substr(0, ov[0]));
+      i += 2;
+    } else if (n == u'\'') {
+      out.append(subject.substr(ov[1]));
+      i += 2;
+    } else if (const int d1 = digit(n); d1 >= 0) {
+      // Two digits when they name a group, else one digit when it does, else a plain "$".
+      const int d2 = i + 2 < replacement.size() ? digit(replacement[i + 2]) : -1;
+      const int two = d2 >= 0 ? d1 * 10 + d2 : -1;
+      if (two >= 1 && static_cast<uint32_t>(two) <= groups) {
+        append_group(static_cast<uint32_t>(two));
+        i += 3;
+      } else if (d1 >= 1 && static_cast<uint32_t>(d1) <= groups) {
+        append_group(static_cast<uint32_t>(d1));
+        i += 2;
+      } else {
+        out.push_back(u'$');
+        ++i;
+      }
+    } else {
+      out.push_back(u'$');
+      ++i;
+    }
+    if (out.size() > kMaxReplacedUnits) return false;
+  }
+  return out.size() <= kMaxReplacedUnits;
+}
+
+}  // namespace
+
+void set_time_limit(std::chrono::milliseconds limit) { g_time_limit_ms.store(limit.count()); }
+std::chrono::milliseconds time_limit() { return std::chrono::milliseconds(g_time_limit_ms.load()); }
+
+std::shared_ptr<const Pattern> Pattern::compile(std::u16string_view source, Options options,
+                                                HRESULT* error) {
+  *error = kErrorPatternSyntax;
+  if (source.size() > kMaxPatternUnits) return nullptr;
+  uint32_t flags = PCRE2_UTF | PCRE2_ALT_BSUX | PCRE2_ALLOW_EMPTY_CLASS |
+                   PCRE2_MATCH_UNSET_BACKREF | PCRE2_NEVER_BACKSLASH_C;
+  if (options.ignore_case) flags |= PCRE2_CASELESS;
+  flags |= options.multiline ? PCRE2_MULTILINE : PCRE2_DOLLAR_ENDONLY;
+
+  pcre2_compile_context_16* context = pcre2_compile_context_create_16(nullptr);
+  if (!context) {
+    *error = E_OUTOFMEMORY;
+    return nullptr;
+  }
+  pcre2_set_newline_16(context, PCRE2_NEWLINE_ANYCRLF);
+
+  // The pattern must stand on its own; then callout 1, where the run's time limit is checked,
+  // goes in where every start position that gets past a constant amount of work reaches it.
+  pcre2_code_16* alone = compile_text(source, flags, context);
+  uint32_t groups = 0;
+  pcre2_code_16* code = nullptr;
+  if (alone) {
+    pcre2_pattern_info_16(alone, PCRE2_INFO_CAPTURECOUNT, &groups);
+    pcre2_code_free_16(alone);
+    code = compile_text(with_time_checks(source), flags, context);
+  }
+  pcre2_compile_context_free_16(context);
+  if (!code) return nullptr;
+  // Without JIT (an unsupported machine, or no memory for it) the interpreter runs instead.
+  pcre2_jit_compile_16(code, PCRE2_JIT_COMPLETE);
+  auto* pattern = new (std::nothrow) Pattern(code, groups);
+  if (!pattern) {
+    pcre2_code_free_16(code);
+    *error = E_OUTOFMEMORY;
+    return nullptr;
+  }
+  *error = S_OK;
+  return std::shared_ptr<const Pattern>(pattern);
+}
+
+Pattern::~Pattern() { pcre2_code_free_16(static_cast<pcre2_code_16*>(code_)); }
+
+HRESULT find_matches(const Pattern& pattern, std::u16string_view subject, bool global,
+                     Matches& out) try {
+  out.groups = pattern.group_count();
+  out.offsets.clear();
+  const size_t pairs = size_t{out.groups} + 1;
+  Scan scan(pattern, subject);
+  for (;;) {
+    const int rc = scan.next();
+    if (rc < 0) return kErrorMatchAbandoned;
+    if (rc == 0) return S_OK;
+    if (out.offsets.size() + 2 * pairs > kMaxStoredOffsets) return kErrorMatchAbandoned;
+    const PCRE2_SIZE* ov = scan.ovector();
+    for (size_t i = 0; i < 2 * pairs; ++i) out.offsets.push_back(offset_or_unset(ov[i]));
+    if (!global) return S_OK;
+  }
+} catch (const std::bad_alloc&) {
+  return E_OUTOFMEMORY;
+}
+
+HRESULT replace_matches(const Pattern& pattern, std::u16string_view subject,
+                        std::u16string_view replacement, bool global, std::u16string& out) try {
+  out.clear();
+  Scan scan(pattern, subject);
+  size_t copied = 0;  // the subject is copied up to here
+  for (;;) {
+    const int rc = scan.next();
+    if (rc < 0) return kErrorMatchAbandoned;
+    if (rc == 0) break;
+    const PCRE2_SIZE* ov = scan.ovector();
+    out.append(subject.substr(copied, ov[0] - copied));
+    if (!append_replacement(out, replacement, subject, ov, pattern.group_count())) {
+      return kErrorMatchAbandoned;
+    }
+    copied = ov[1];
+    if (!global) break;
+  }
+  if (out.size() + (subject.size() - copied) > kMaxReplacedUnits) return kErrorMatchAbandoned;
+  out.append(subject.substr(copied));
+  return S_OK;
+} catch (const std::bad_alloc&) {
+  return E_OUTOFMEMORY;
+}
+
+HRESULT test_match(const Pattern& pattern, std::u16string_view subject, bool& found) {
+  Scan scan(pattern, subject);
+  const int rc = scan.next();
+  if (rc < 0) return kErrorMatchAbandoned;
+  found = rc == 1;
+  return S_OK;
+}
+
+}  // namespace automation::regex
