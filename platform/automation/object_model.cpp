@@ -99,15 +99,15 @@ bool parse_hex(std::u16string_view s, uint64_t& out) {
 TypeInfo* TypeInfo::create(std::span<const MemberSpec> members) { return new TypeInfo(members); }
 
 TypeInfo::TypeInfo(std::span<const MemberSpec> members) {
-  for (const MemberSpec& spec : members) {
+  for (const MemberSpec& declared : members) {
     auto m = std::make_unique<Member>();
-    m->name = spec.name;
-    m->hash = name_hash(spec.name);
-    m->variable = spec.variable;
-    m->varargs = spec.varargs;
-    m->pointees.reserve(spec.params.size());
+    m->name = declared.name;
+    m->hash = name_hash(declared.name);
+    m->variable = declared.variable;
+    m->varargs = declared.varargs;
+    m->pointees.reserve(declared.params.size());
     int16_t optional = 0;
-    for (const ParamSpec& p : spec.params) {
+    for (const ParamSpec& p : declared.params) {
       ELEMDESC e{};
       e.paramdesc.wParamFlags = p.flags;
       if (p.by_ref) {
@@ -121,15 +121,15 @@ TypeInfo::TypeInfo(std::span<const MemberSpec> members) {
       m->params.push_back(e);
     }
     ELEMDESC type{};
-    type.tdesc = {nullptr, spec.type};
-    if (spec.variable) {
-      m->var = {spec.id, type, VAR_DISPATCH};
+    type.tdesc = {nullptr, declared.type};
+    if (declared.variable) {
+      m->var = {declared.id, type, VAR_DISPATCH};
     } else {
-      m->func.memid = spec.id;
+      m->func.memid = declared.id;
       m->func.funckind = FUNC_DISPATCH;
-      m->func.invkind = spec.invoke_kind;
+      m->func.invkind = declared.invoke_kind;
       m->func.cParams = static_cast<int16_t>(m->params.size());
-      m->func.cParamsOpt = spec.varargs ? int16_t{-1} : optional;
+      m->func.cParamsOpt = declared.varargs ? int16_t{-1} : optional;
       m->func.lprgelemdescParam = m->params.data();
       m->func.elemdescFunc = type;
     }
