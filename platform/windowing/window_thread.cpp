@@ -4,6 +4,10 @@
 #include <QMetaObject>
 #include <QThread>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <thread>
 
 namespace windowing {
@@ -32,6 +36,71 @@ bool on_window_thread() { return g_window_thread.load() == std::this_thread::get
 
 bool has_application() { return QCoreApplication::instance() != nullptr; }
 
+namespace {
+
+// Calls from other threads wait in one queue. The window thread drains it in bursts: after a
+// call it waits a moment for the worker's next one before it goes back to its event loop, so a
+// worker filling a list in many small calls costs one layout and one repaint per burst, not one
+// per call. A burst ends when no call comes within kIdleWait, or after kMaxBurst so that the
+// window keeps painting.
+constexpr auto kIdleWait = std::chrono::microseconds(800);
+constexpr auto kMaxBurst = std::chrono::milliseconds(8);
+
+struct Call {
+  const std::function<void()>* fn = nullptr;
+  bool done = false;
+};
+
+struct CallQueue {
+  std::mutex lock;
+  std::condition_variable arrived;
+  std::condition_variable finished;
+  std::deque<Call*> calls;
+  bool drain_posted = false;
+};
+
+CallQueue& call_queue() {
+  static auto* queue = new CallQueue;  // lives until the process ends
+  return *queue;
+}
+
+void post_drain(QCoreApplication* app);
+
+void drain() {
+  CallQueue& q = call_queue();
+  const auto deadline = std::chrono::steady_clock::now() + kMaxBurst;
+  std::unique_lock guard(q.lock);
+  for (;;) {
+    if (q.calls.empty()) q.arrived.wait_for(guard, kIdleWait, [&q] { return !q.calls.empty(); });
+    if (q.calls.empty()) {
+      q.drain_posted = false;
+      return;
+    }
+    Call* call = q.calls.front();
+    q.calls.pop_front();
+    // A call may run a nested loop (a modal window, a message box): calls arriving meanwhile
+    // must be able to post a drain of their own.
+    q.drain_posted = false;
+    guard.unlock();
+    (*call->fn)();
+    guard.lock();
+    call->done = true;
+    q.finished.notify_all();
+    if (std::chrono::steady_clock::now() >= deadline) {
+      if (!q.calls.empty() && !q.drain_posted) post_drain(QCoreApplication::instance());
+      return;
+    }
+    q.drain_posted = true;
+  }
+}
+
+void post_drain(QCoreApplication* app) {
+  call_queue().drain_posted = true;
+  QMetaObject::invokeMethod(app, &drain, Qt::QueuedConnection);
+}
+
+}  // namespace
+
 bool run_on_window_thread(const std::function<void()>& fn) {
   if (on_window_thread()) {
     fn();
@@ -43,7 +112,18 @@ bool run_on_window_thread(const std::function<void()>& fn) {
     fn();
     return true;
   }
-  return QMetaObject::invokeMethod(app, [&fn] { fn(); }, Qt::BlockingQueuedConnection);
+  CallQueue& q = call_queue();
+  Call call;
+  call.fn = &fn;
+  std::unique_lock guard(q.lock);
+  q.calls.push_back(&call);
+  if (q.drain_posted) {
+    q.arrived.notify_one();
+  } else {
+    post_drain(app);
+  }
+  q.finished.wait(guard, [&call] { return call.done; });
+  return true;
 }
 
 bool post_to_window_thread(std::function<void()> fn) {
