@@ -7,6 +7,7 @@
 #include "runtime/services.h"
 #include "runtime/startup.h"
 #include "runtime/threads.h"
+#include "imaging/window_shadow.h"
 #include "skin/skin.h"
 
 namespace app {
@@ -22,11 +23,15 @@ rt::HandlerResult on_start_window_created(const int64_t*, int32_t) {
   if (g_library_loader) (void)skin::apply(*g_library_loader);
   // The window shadow attaches to the window's native handle.
   const rt::Cell own_unit{kStartWindow, kOwnUnit, kKindWindow};
-  (void)rt::call(&rt::cmd::unit_handle, own_unit);
+  auto* window = rt::call(&rt::cmd::unit_handle, own_unit).pointer<QWidget>();
+  imaging::window_shadow(0).attach(window, 40, 100);
   return {};
 }
 
-rt::HandlerResult on_start_window_resized(const int64_t*, int32_t) { return {}; }
+rt::HandlerResult on_start_window_resized(const int64_t*, int32_t) {
+  imaging::window_shadow(0).refresh();
+  return {};
+}
 
 // Each click starts its worker on a new thread and returns at once.
 rt::HandlerResult on_search_click(const int64_t*, int32_t) {

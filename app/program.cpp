@@ -5,6 +5,8 @@
 #include "app/flows.h"
 #include "app/ids.h"
 #include "app/template_data.h"
+#include "imaging/drawing.h"
+#include "imaging/window_shadow.h"
 #include "skin/skin.h"
 #include "runtime/heap.h"
 #include "runtime/imports.h"
@@ -70,6 +72,8 @@ int32_t init_program() {
   const rt::Cell exit_cell =
       rt::Cell::of_pointer(reinterpret_cast<const void*>(&exit_routine), rt::kSubroutine);
   runtime.runtime_routine(3, &none, 1, &exit_cell);
+  // The window shadow draws with the 2-D graphics library: started once, never shut down.
+  (void)imaging::start_graphics_library();
   // The skin engine travels inside the program and is mapped from memory; without it the
   // windows keep the toolkit's own look.
   (void)skin::load_engine(*g_library_loader);
@@ -81,6 +85,7 @@ int32_t init_program() {
 void exit_routine(int32_t /*index*/) {
   // The mapped engine stays with the process; only the loader object goes.
   g_library_loader.reset();
+  imaging::release_window_shadows();
 }
 
 }  // namespace app

@@ -17,6 +17,41 @@ const char* const kImportFiles[kImportCount] = {
     kAutomationLibrary,  // CoUninitialize
     kShellLibrary,       // ShellExecuteA
     kShellLibrary,       // FindWindowExA
+    kKernelLibrary,      // GlobalAlloc
+    kKernelLibrary,      // GlobalLock
+    kKernelLibrary,      // GlobalUnlock
+    kKernelLibrary,      // GlobalSize
+    kKernelLibrary,      // GlobalFree
+    kKernelLibrary,      // CreateStreamOnHGlobal
+    kKernelLibrary,      // GetHGlobalFromStream
+    kRasterLibrary,      // GdiplusStartup
+    kRasterLibrary,      // GdipCreateBitmapFromScan0
+    kRasterLibrary,      // GdipGetImageGraphicsContext
+    kRasterLibrary,      // GdipDeleteGraphics
+    kRasterLibrary,      // GdipCreateSolidFill
+    kRasterLibrary,      // GdipGetSolidFillColor
+    kRasterLibrary,      // GdipSetSolidFillColor
+    kRasterLibrary,      // GdipDeleteBrush
+    kRasterLibrary,      // GdipFillRectangle
+    kRasterLibrary,      // GdipCreateEffect
+    kRasterLibrary,      // GdipSetEffectParameters
+    kRasterLibrary,      // GdipGetEffectParameterSize
+    kRasterLibrary,      // GdipGetEffectParameters
+    kRasterLibrary,      // GdipDeleteEffect
+    kRasterLibrary,      // GdipBitmapApplyEffect
+    kRasterLibrary,      // GdipGetImageEncodersSize
+    kRasterLibrary,      // GdipGetImageEncoders
+    kRasterLibrary,      // GdipSaveImageToStream
+    kRasterLibrary,      // GdipLoadImageFromStream
+    kRasterLibrary,      // GdipGetImageDimension
+    kRasterLibrary,      // GdipGetImageRawFormat
+    kRasterLibrary,      // GdipDrawImageRect
+    kRasterLibrary,      // GdipDisposeImage
+    kRasterLibrary,      // GdipAlloc
+    kRasterLibrary,      // GdipFree
+    kRasterLibrary,      // GdipBitmapGetPixel
+    kRasterLibrary,      // GdipCreateRegionRect
+    kRasterLibrary,      // GdipDeleteRegion
 };
 
 const char* const kImportFunctions[kImportCount] = {
@@ -24,6 +59,41 @@ const char* const kImportFunctions[kImportCount] = {
     "HttpOpenRequestA",    "HttpSendRequestA",    "HttpSendRequestA", "InternetReadFile",
     "HttpQueryInfoA",      "InternetCloseHandle", "CoInitialize",    "CoUninitialize",
     "ShellExecuteA",       "FindWindowExA",
+    "GlobalAlloc",
+    "GlobalLock",
+    "GlobalUnlock",
+    "GlobalSize",
+    "GlobalFree",
+    "CreateStreamOnHGlobal",
+    "GetHGlobalFromStream",
+    "GdiplusStartup",
+    "GdipCreateBitmapFromScan0",
+    "GdipGetImageGraphicsContext",
+    "GdipDeleteGraphics",
+    "GdipCreateSolidFill",
+    "GdipGetSolidFillColor",
+    "GdipSetSolidFillColor",
+    "GdipDeleteBrush",
+    "GdipFillRectangle",
+    "GdipCreateEffect",
+    "GdipSetEffectParameters",
+    "GdipGetEffectParameterSize",
+    "GdipGetEffectParameters",
+    "GdipDeleteEffect",
+    "GdipBitmapApplyEffect",
+    "GdipGetImageEncodersSize",
+    "GdipGetImageEncoders",
+    "GdipSaveImageToStream",
+    "GdipLoadImageFromStream",
+    "GdipGetImageDimension",
+    "GdipGetImageRawFormat",
+    "GdipDrawImageRect",
+    "GdipDisposeImage",
+    "GdipAlloc",
+    "GdipFree",
+    "GdipBitmapGetPixel",
+    "GdipCreateRegionRect",
+    "GdipDeleteRegion",
 };
 
 }  // namespace rt

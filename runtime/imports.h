@@ -25,6 +25,42 @@ enum Import : int32_t {
   kImportCoUninitialize,
   kImportShellExecuteA,
   kImportFindWindowExA,
+  // Global memory and streams (kernel), the 2-D graphics library (raster).
+  kImportGlobalAlloc,
+  kImportGlobalLock,
+  kImportGlobalUnlock,
+  kImportGlobalSize,
+  kImportGlobalFree,
+  kImportCreateStreamOnHGlobal,
+  kImportGetHGlobalFromStream,
+  kImportGdiplusStartup,
+  kImportGdipCreateBitmapFromScan0,
+  kImportGdipGetImageGraphicsContext,
+  kImportGdipDeleteGraphics,
+  kImportGdipCreateSolidFill,
+  kImportGdipGetSolidFillColor,
+  kImportGdipSetSolidFillColor,
+  kImportGdipDeleteBrush,
+  kImportGdipFillRectangle,
+  kImportGdipCreateEffect,
+  kImportGdipSetEffectParameters,
+  kImportGdipGetEffectParameterSize,
+  kImportGdipGetEffectParameters,
+  kImportGdipDeleteEffect,
+  kImportGdipBitmapApplyEffect,
+  kImportGdipGetImageEncodersSize,
+  kImportGdipGetImageEncoders,
+  kImportGdipSaveImageToStream,
+  kImportGdipLoadImageFromStream,
+  kImportGdipGetImageDimension,
+  kImportGdipGetImageRawFormat,
+  kImportGdipDrawImageRect,
+  kImportGdipDisposeImage,
+  kImportGdipAlloc,
+  kImportGdipFree,
+  kImportGdipBitmapGetPixel,
+  kImportGdipCreateRegionRect,
+  kImportGdipDeleteRegion,
   kImportCount,
 };
 
@@ -34,6 +70,7 @@ extern const char* const kImportFunctions[kImportCount];
 inline constexpr const char* kKernelLibrary = "libffkernel.so";
 inline constexpr const char* kInternetLibrary = "libffinet.so";
 inline constexpr const char* kAutomationLibrary = "libffautomation.so";
+inline constexpr const char* kRasterLibrary = "libffraster.so";
 inline constexpr const char* kShellLibrary = "libffshell.so";
 
 }  // namespace rt

@@ -8,6 +8,7 @@ packages=(
   curl libcurl4-openssl-dev libpng-dev libjpeg-dev libgif-dev libpcre2-dev libcpp-httplib-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   fonts-noto-cjk
+  libxcb1-dev imagemagick libjpeg-turbo-progs
 )
 
 missing=()

@@ -1,8 +1,16 @@
 // The `PicBox` kind: a framed area for a picture. The picture bytes (property 10) are kept as
-// the program wrote them and handed back unchanged; turning them into pixels belongs to the
-// imaging layer, so until then the box shows its frame and background. Event 0: a left click.
+// the program wrote them and handed back unchanged; every write decodes them (imaging/picture.h)
+// and the box paints the result as its display mode says. Bytes that do not decode leave the
+// box without a picture, showing its background, and say nothing. A GIF with several frames
+// plays while the animation setting is on. Event 0: a left click.
 #include <QFrame>
+#include <QImage>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QTimer>
+#include <vector>
+
+#include "imaging/picture.h"
 
 #include "units/kinds.h"
 #include "units/qt_support.h"
@@ -15,12 +23,19 @@ namespace pp = picture_property;
 
 constexpr int32_t kEventClicked = 0;
 
+enum DisplayMode : int32_t { kTopLeft, kScaled, kCentred, kScaledKeepingAspect, kTiled };
+
+// Frames shown faster than this are shown at the common browser default instead.
+constexpr int kShortestDelayMs = 20;
+constexpr int kDefaultDelayMs = 100;
+
 class PicWidget final : public HookedWidget<QFrame> {
  public:
   using HookedWidget<QFrame>::HookedWidget;
 
  protected:
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
 };
 
 class PicUnit final : public Unit {
@@ -35,22 +50,102 @@ class PicUnit final : public Unit {
     auto* w = new PicWidget(static_cast<QWidget*>(params.parent));
     unit->attach(w, params);
     unit->apply_look();
+    unit->decode();
     return unit.release();
   }
 
   void clicked() { raise(kEventClicked); }
+
+  void paint(QPainter& painter, const QRect& area) const {
+    if (frames_.empty())
+      return;
+    const QImage& image = frames_[current_];
+    const QSize size = image.size();
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.setClipRect(area);
+    switch (values_.word(pp::kDisplayMode)) {
+      case kScaled:
+        painter.drawImage(area, image);
+        return;
+      case kCentred:
+        painter.drawImage(area.x() + (area.width() - size.width()) / 2,
+                          area.y() + (area.height() - size.height()) / 2, image);
+        return;
+      case kScaledKeepingAspect: {
+        const QSize fitted = size.scaled(area.size(), Qt::KeepAspectRatio);
+        const QRect target(area.x() + (area.width() - fitted.width()) / 2,
+                           area.y() + (area.height() - fitted.height()) / 2, fitted.width(),
+                           fitted.height());
+        painter.drawImage(target, image);
+        return;
+      }
+      case kTiled:
+        painter.drawTiledPixmap(area, QPixmap::fromImage(image));
+        return;
+      default:
+        painter.drawImage(area.topLeft(), image);
+        return;
+    }
+  }
+
+  // What the box shows, for tests: the number of frames and the current one.
+  size_t frame_count() const { return frames_.size(); }
 
  protected:
   int32_t apply(int32_t index, const PropertyValue& value) override {
     store(index, value);
     if (index == pp::kBorder || index == pp::kBackgroundColour)
       apply_look();
-    if (index == pp::kPicture)
+    if (index == pp::kPicture || index == pp::kAnimate)
+      decode();
+    if (index == pp::kDisplayMode)
       widget()->update();
     return 0;
   }
 
+ public:
+  // Turns the stored picture bytes into what the box shows; an empty byte set clears it.
+  void decode() {
+    frames_.clear();
+    delays_.clear();
+    current_ = 0;
+    if (timer_)
+      timer_->stop();
+    const auto mode = values_.flag(pp::kAnimate) ? imaging::Frames::kAll
+                                                 : imaging::Frames::kFirstOnly;
+    std::optional<imaging::Picture> picture = imaging::decode_picture(values_.bytes(pp::kPicture), mode);
+    if (picture) {
+      for (const imaging::Frame& f : picture->frames) {
+        const QImage view(reinterpret_cast<const uchar*>(f.pixels.data()), picture->width,
+                          picture->height, static_cast<qsizetype>(picture->width) * 4,
+                          QImage::Format_ARGB32);
+        frames_.push_back(view.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+        delays_.push_back(f.delay_ms < kShortestDelayMs ? kDefaultDelayMs : f.delay_ms);
+      }
+    }
+    if (frames_.size() > 1) {
+      if (!timer_) {
+        timer_ = new QTimer(context());
+        timer_->setSingleShot(true);
+        QObject::connect(timer_, &QTimer::timeout, context(), [this] { next_frame(); });
+      }
+      timer_->start(delays_[0]);
+    }
+    widget()->update();
+  }
+
  private:
+  void next_frame() {
+    current_ = (current_ + 1) % frames_.size();
+    timer_->start(delays_[current_]);
+    widget()->update();
+  }
+
+  std::vector<QImage> frames_;
+  std::vector<int> delays_;
+  size_t current_ = 0;
+  QTimer* timer_ = nullptr;
+
   void apply_look() {
     auto* frame = static_cast<QFrame*>(widget());
     apply_border(frame, values_.word(pp::kBorder));
@@ -63,6 +158,14 @@ void PicWidget::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton && unit && rect().contains(event->position().toPoint())) {
     static_cast<PicUnit*>(unit)->clicked();
   }
+}
+
+void PicWidget::paintEvent(QPaintEvent* event) {
+  if (unit) {
+    QPainter painter(this);
+    static_cast<const PicUnit*>(unit)->paint(painter, contentsRect());
+  }
+  QFrame::paintEvent(event);
 }
 
 void* pic_box_interface(int32_t number) {

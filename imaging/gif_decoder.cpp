@@ -1,0 +1,183 @@
+// GIF through giflib's record interface, so that every frame's size is checked before any
+// pixel of it is read. Frames are composed onto the logical screen (parts outside it are cut
+// off) with their transparency and disposal; the first frame alone, or every frame for an
+// animation. The whole file is read to its trailer either way: a file cut short is no picture.
+#include <gif_lib.h>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "imaging/decoders.h"
+
+namespace imaging::detail {
+namespace {
+
+struct Source {
+  Bytes bytes;
+  size_t pos = 0;
+};
+
+int read_bytes(GifFileType* gif, GifByteType* out, int wanted) {
+  auto* s = static_cast<Source*>(gif->UserData);
+  if (wanted <= 0)
+    return 0;
+  const size_t n = std::min(static_cast<size_t>(wanted), s->bytes.size() - s->pos);
+  std::memcpy(out, s->bytes.data() + s->pos, n);
+  s->pos += n;
+  return static_cast<int>(n);
+}
+
+struct GifCloser {
+  void operator()(GifFileType* gif) const {
+    int error = 0;
+    DGifCloseFile(gif, &error);
+  }
+};
+
+// Skips a frame's compressed data without decoding it.
+bool skip_image_data(GifFileType* gif) {
+  int code_size = 0;
+  GifByteType* block = nullptr;
+  if (DGifGetCode(gif, &code_size, &block) == GIF_ERROR)
+    return false;
+  while (block != nullptr) {
+    if (DGifGetCodeNext(gif, &block) == GIF_ERROR)
+      return false;
+  }
+  return true;
+}
+
+struct Composer {
+  Picture picture;
+  std::vector<uint32_t> canvas;
+  std::vector<uint32_t> saved;  // the canvas before a frame that is to be undone afterwards
+  int64_t kept_pixels = 0;
+  bool full = false;  // the frame caps are reached
+};
+
+}  // namespace
+
+std::optional<Picture> decode_gif(Bytes bytes, Frames frames) {
+  Source source{bytes};
+  int error = 0;
+  std::unique_ptr<GifFileType, GifCloser> gif(DGifOpen(&source, read_bytes, &error));
+  if (!gif)
+    return std::nullopt;
+
+  std::optional<Composer> c;
+  int64_t screen_w = gif->SWidth, screen_h = gif->SHeight;
+  GraphicsControlBlock gcb{DISPOSAL_UNSPECIFIED, false, 0, NO_TRANSPARENT_COLOR};
+  std::vector<GifByteType> line;
+  bool wanted = true;  // the next frame is to be decoded
+  for (;;) {
+    GifRecordType type = UNDEFINED_RECORD_TYPE;
+    if (DGifGetRecordType(gif.get(), &type) == GIF_ERROR)
+      return std::nullopt;
+    if (type == TERMINATE_RECORD_TYPE)
+      break;
+    if (type == EXTENSION_RECORD_TYPE) {
+      int code = 0;
+      GifByteType* ext = nullptr;
+      if (DGifGetExtension(gif.get(), &code, &ext) == GIF_ERROR)
+        return std::nullopt;
+      if (code == GRAPHICS_EXT_FUNC_CODE && ext != nullptr && ext[0] == 4)
+        DGifExtensionToGCB(4, ext + 1, &gcb);
+      while (ext != nullptr) {
+        if (DGifGetExtensionNext(gif.get(), &ext) == GIF_ERROR)
+          return std::nullopt;
+      }
+      continue;
+    }
+    if (type != IMAGE_DESC_RECORD_TYPE)
+      return std::nullopt;
+    if (DGifGetImageDesc(gif.get()) == GIF_ERROR)
+      return std::nullopt;
+    const GifImageDesc& d = gif->Image;
+    const int64_t left = d.Left, top = d.Top, fw = d.Width, fh = d.Height;
+    if (!c) {
+      // A screen of no size takes the first frame's extent.
+      if (screen_w == 0 || screen_h == 0) {
+        screen_w = left + fw;
+        screen_h = top + fh;
+      }
+      std::optional<Picture> blank = blank_picture(PictureKind::kGif, screen_w, screen_h);
+      if (!blank)
+        return std::nullopt;
+      c.emplace();
+      c->picture = std::move(*blank);
+      c->canvas = c->picture.frames[0].pixels;
+      c->picture.frames.clear();
+    }
+    if (!wanted || fw == 0 || fh == 0 || !dimensions_allowed(fw, fh)) {
+      if (!skip_image_data(gif.get()))
+        return std::nullopt;
+      if (fw != 0 && fh != 0 && !dimensions_allowed(fw, fh))
+        return std::nullopt;
+      gcb = {DISPOSAL_UNSPECIFIED, false, 0, NO_TRANSPARENT_COLOR};
+      continue;
+    }
+    const ColorMapObject* map = d.ColorMap ? d.ColorMap : gif->SColorMap;
+    const int map_size = map ? map->ColorCount : 0;
+    if (gcb.DisposalMode == DISPOSE_PREVIOUS)
+      c->saved = c->canvas;
+    line.resize(static_cast<size_t>(fw));
+    const int64_t w = screen_w, h = screen_h;
+    auto draw_row = [&](int64_t row) {
+      const int64_t y = top + row;
+      if (y >= h)
+        return;
+      for (int64_t x = 0; x < fw && left + x < w; ++x) {
+        const int index = line[static_cast<size_t>(x)];
+        if (index == gcb.TransparentColor)
+          continue;
+        uint32_t colour = kOpaqueBlack;
+        if (index < map_size) {
+          const GifColorType& rgb = map->Colors[index];
+          colour = argb(0xFF, rgb.Red, rgb.Green, rgb.Blue);
+        }
+        c->canvas[static_cast<size_t>(y * w + left + x)] = colour;
+      }
+    };
+    auto read_row = [&](int64_t row) {
+      if (DGifGetLine(gif.get(), line.data(), static_cast<int>(fw)) == GIF_ERROR)
+        return false;
+      draw_row(row);
+      return true;
+    };
+    if (d.Interlace) {
+      static constexpr int64_t kStart[] = {0, 4, 2, 1}, kStep[] = {8, 8, 4, 2};
+      for (int pass = 0; pass < 4; ++pass) {
+        for (int64_t row = kStart[pass]; row < fh; row += kStep[pass]) {
+          if (!read_row(row))
+            return std::nullopt;
+        }
+      }
+    } else {
+      for (int64_t row = 0; row < fh; ++row) {
+        if (!read_row(row))
+          return std::nullopt;
+      }
+    }
+    c->picture.frames.push_back({c->canvas, gcb.DelayTime * 10});
+    c->kept_pixels += w * h;
+    if (frames == Frames::kFirstOnly || c->picture.frames.size() >= kMaxFrames ||
+        c->kept_pixels + w * h > kMaxAnimationPixels)
+      wanted = false;
+    // What this frame leaves for the next.
+    if (gcb.DisposalMode == DISPOSE_BACKGROUND) {
+      for (int64_t y = top; y < std::min(top + fh, h); ++y) {
+        for (int64_t x = left; x < std::min(left + fw, w); ++x)
+          c->canvas[static_cast<size_t>(y * w + x)] = 0;
+      }
+    } else if (gcb.DisposalMode == DISPOSE_PREVIOUS) {
+      c->canvas = c->saved;
+    }
+    gcb = {DISPOSAL_UNSPECIFIED, false, 0, NO_TRANSPARENT_COLOR};
+  }
+  if (!c || c->picture.frames.empty())
+    return std::nullopt;
+  return std::move(c->picture);
+}
+
+}  // namespace imaging::detail

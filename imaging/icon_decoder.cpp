@@ -1,0 +1,48 @@
+// Icons and cursors: a directory of images, of which one is shown. The choice: the first entry
+// 32 pixels wide with more than 15 colours, otherwise the last entry. The image itself is a
+// bitmap without file header (height doubled for the AND mask) or a whole PNG file; its own
+// header gives the dimensions, whatever the directory entry claims.
+#include "imaging/decoders.h"
+
+namespace imaging::detail {
+namespace {
+
+constexpr size_t kHeaderSize = 6;
+constexpr size_t kEntrySize = 16;
+
+bool is_png(Bytes b) {
+  static constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+  return b.size() >= 8 && std::memcmp(b.data(), kSignature, 8) == 0;
+}
+
+}  // namespace
+
+std::optional<Picture> decode_icon(Bytes b, PictureKind kind) {
+  if (!fits(b, 0, kHeaderSize) || le16(&b[0]) != 0)
+    return std::nullopt;
+  const uint16_t type = le16(&b[2]);
+  if ((kind == PictureKind::kIcon && type != 1) || (kind == PictureKind::kCursor && type != 2))
+    return std::nullopt;
+  const size_t count = le16(&b[4]);
+  if (count == 0 || !fits(b, kHeaderSize, count * kEntrySize))
+    return std::nullopt;
+  size_t chosen = count - 1;
+  for (size_t i = 0; i < count; ++i) {
+    const uint8_t* e = &b[kHeaderSize + i * kEntrySize];
+    if (e[0] == 32 && e[2] > 15) {
+      chosen = i;
+      break;
+    }
+  }
+  const uint8_t* e = &b[kHeaderSize + chosen * kEntrySize];
+  const uint32_t size = le32(&e[8]);
+  const uint32_t offset = le32(&e[12]);
+  if (!fits(b, offset, size))
+    return std::nullopt;
+  const Bytes image = b.subspan(offset, size);
+  if (is_png(image))
+    return decode_png(image, kind);
+  return decode_icon_dib(image, kind);
+}
+
+}  // namespace imaging::detail

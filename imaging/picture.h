@@ -1,0 +1,67 @@
+// Pictures as the picture unit keeps them: the kind recognised from the first bytes, and the
+// decoded pixels.
+//
+// Every decoder reads a byte set that came from outside (a poster fetched from the site, a
+// template value) and trusts none of it: dimensions are capped, every offset and length is
+// checked against the bytes before use, and a picture that does not decode whole is no picture.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace imaging {
+
+// The kind numbers the picture unit reports; the tests of picture_kind run in the order BMP,
+// JPEG, PNG, icon, cursor, GIF, PCX 8-bit, PCX 1-bit.
+enum class PictureKind : int32_t {
+  kNone = 0,
+  kJpeg = 1,
+  kBmp = 2,
+  kIcon = 3,
+  kCursor = 4,
+  kGif = 5,
+  kPcx8 = 6,
+  kPcx1 = 7,
+  kPng = 8,
+};
+
+// Caps on what any decoder makes: a poster is a few hundred pixels a side.
+inline constexpr int32_t kMaxDimension = 16384;
+inline constexpr int64_t kMaxPixels = int64_t{1} << 25;
+// An animated picture keeps at most this many frames and this many pixels over all of them.
+inline constexpr size_t kMaxFrames = 1000;
+inline constexpr int64_t kMaxAnimationPixels = int64_t{1} << 26;
+
+struct Frame {
+  // width x height pixels, rows top to bottom, each 0xAARRGGBB (in memory: blue, green, red,
+  // alpha), alpha not premultiplied.
+  std::vector<uint32_t> pixels;
+  int32_t delay_ms = 0;  // how long an animation shows this frame
+};
+
+struct Picture {
+  PictureKind kind = PictureKind::kNone;
+  int32_t width = 0;
+  int32_t height = 0;
+  std::vector<Frame> frames;  // never empty in a decoded picture
+
+  uint32_t pixel(int32_t x, int32_t y) const {
+    return frames.front().pixels[static_cast<size_t>(y) * static_cast<size_t>(width) +
+                                 static_cast<size_t>(x)];
+  }
+  const std::vector<uint32_t>& pixels() const { return frames.front().pixels; }
+};
+
+enum class Frames { kFirstOnly, kAll };
+
+// The kind from the first 8 bytes; fewer than 8 bytes are no picture.
+PictureKind picture_kind(std::span<const uint8_t> bytes);
+
+// Decodes a whole picture held in memory; nullopt when the kind is unknown or the bytes do not
+// decode. kAll keeps every frame of an animated GIF; other kinds have one frame.
+std::optional<Picture> decode_picture(std::span<const uint8_t> bytes,
+                                      Frames frames = Frames::kFirstOnly);
+
+}  // namespace imaging

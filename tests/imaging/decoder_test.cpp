@@ -1,0 +1,552 @@
+// Picture decoding: the kind tests, every decoder against ImageMagick's decode of the same file,
+// the hand-made cases the generated files do not reach, and the bad-input classes real decoders
+// have shipped with.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "imaging/picture.h"
+#include "picture_files.h"
+
+namespace {
+
+using imaging::decode_picture;
+using imaging::Picture;
+using imaging::PictureKind;
+using Bytes = std::vector<uint8_t>;
+
+Bytes padded(Bytes b, size_t to = 8) {
+  b.resize(std::max(b.size(), to), 0);
+  return b;
+}
+
+void put16(Bytes& b, size_t at, uint32_t v) {
+  b[at] = static_cast<uint8_t>(v);
+  b[at + 1] = static_cast<uint8_t>(v >> 8);
+}
+void put32(Bytes& b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
+}
+uint32_t get32(const Bytes& b, size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+}
+
+// ---- kinds ------------------------------------------------------------------------------------
+
+struct KindCase {
+  const char* name;
+  Bytes first_bytes;
+  PictureKind kind;
+};
+
+class Kinds : public ::testing::TestWithParam<KindCase> {};
+
+TEST_P(Kinds, FromTheFirstEightBytes) {
+  EXPECT_EQ(imaging::picture_kind(GetParam().first_bytes), GetParam().kind);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Signatures, Kinds,
+    ::testing::Values(
+        KindCase{"bmp", padded({'B', 'M'}), PictureKind::kBmp},
+        KindCase{"jpeg", padded({0xFF, 0xD8}), PictureKind::kJpeg},
+        KindCase{"png", padded({0x89, 'P', 'N', 'G'}), PictureKind::kPng},
+        KindCase{"icon", padded({0, 0, 1, 0, 1, 0}), PictureKind::kIcon},
+        KindCase{"icon_count_high_byte", padded({0, 0, 1, 0, 0, 1}), PictureKind::kIcon},
+        KindCase{"icon_without_images", padded({0, 0, 1, 0, 0, 0}), PictureKind::kNone},
+        KindCase{"cursor", padded({0, 0, 2, 0, 3, 0}), PictureKind::kCursor},
+        KindCase{"cursor_without_images", padded({0, 0, 2, 0, 0, 0}), PictureKind::kNone},
+        KindCase{"gif87a", padded({'G', 'I', 'F', '8', '7', 'a'}), PictureKind::kGif},
+        KindCase{"gif89a", padded({'G', 'I', 'F', '8', '9', 'a'}), PictureKind::kGif},
+        KindCase{"gif88a", padded({'G', 'I', 'F', '8', '8', 'a'}), PictureKind::kNone},
+        KindCase{"gif89b", padded({'G', 'I', 'F', '8', '9', 'b'}), PictureKind::kNone},
+        KindCase{"pcx8_version0", padded({0x0A, 0, 1, 8}), PictureKind::kPcx8},
+        KindCase{"pcx8_version5", padded({0x0A, 5, 1, 8}), PictureKind::kPcx8},
+        KindCase{"pcx8_version6", padded({0x0A, 6, 1, 8}), PictureKind::kNone},
+        KindCase{"pcx8_not_rle", padded({0x0A, 5, 0, 8}), PictureKind::kNone},
+        KindCase{"pcx_4bit", padded({0x0A, 5, 1, 4}), PictureKind::kNone},
+        KindCase{"pcx1_version3", padded({0x0A, 3, 1, 1}), PictureKind::kPcx1},
+        KindCase{"pcx1_version5", padded({0x0A, 5, 1, 1}), PictureKind::kNone},
+        KindCase{"bmp_before_everything", padded({'B', 'M', 0x89, 'P'}), PictureKind::kBmp},
+        KindCase{"seven_bytes", Bytes{'B', 'M', 0, 0, 0, 0, 0}, PictureKind::kNone},
+        KindCase{"html_page", Bytes{'<', 'h', 't', 'm', 'l', '>', '<', 'b', 'o', 'd', 'y'},
+                 PictureKind::kNone},
+        KindCase{"empty", Bytes{}, PictureKind::kNone}),
+    [](const auto& c) { return std::string(c.param.name); });
+
+// ---- against ImageMagick --------------------------------------------------------------------
+
+struct FileCase {
+  const char* file;
+  const char* reference;  // ImageMagick's RGBA bytes of the shown image
+  PictureKind kind;
+  int width, height;
+  int tolerance;  // per channel; JPEG decoders may round differently
+};
+
+std::string case_name(const FileCase& c) {
+  std::string n = c.file;
+  for (char& ch : n) {
+    if (!isalnum(static_cast<unsigned char>(ch)))
+      ch = '_';
+  }
+  return n;
+}
+
+// Compares colours where the reference is not fully transparent (under alpha 0 the colour is
+// anyone's choice) and alpha everywhere; answers how many pixels differ.
+int differing_pixels(const Picture& p, const Bytes& rgba, int tolerance) {
+  int bad = 0;
+  for (int y = 0; y < p.height; ++y) {
+    for (int x = 0; x < p.width; ++x) {
+      const size_t i = (static_cast<size_t>(y) * static_cast<size_t>(p.width) + x) * 4;
+      const uint32_t c = p.pixel(x, y);
+      const int got[4] = {int(c >> 16 & 0xFF), int(c >> 8 & 0xFF), int(c & 0xFF), int(c >> 24)};
+      bool same = std::abs(got[3] - rgba[i + 3]) <= tolerance;
+      if (rgba[i + 3] != 0) {
+        for (int k = 0; k < 3; ++k) same = same && std::abs(got[k] - rgba[i + k]) <= tolerance;
+      }
+      bad += same ? 0 : 1;
+    }
+  }
+  return bad;
+}
+
+class AgainstImageMagick : public ::testing::TestWithParam<FileCase> {};
+
+TEST_P(AgainstImageMagick, SamePixels) {
+  const FileCase& c = GetParam();
+  const Bytes bytes = picture_files::read(c.file);
+  ASSERT_FALSE(bytes.empty()) << c.file;
+  EXPECT_EQ(imaging::picture_kind(bytes), c.kind);
+  const std::optional<Picture> p = decode_picture(bytes);
+  ASSERT_TRUE(p.has_value());
+  EXPECT_EQ(p->kind, c.kind);
+  ASSERT_EQ(p->width, c.width);
+  ASSERT_EQ(p->height, c.height);
+  ASSERT_EQ(p->pixels().size(), static_cast<size_t>(c.width * c.height));
+  const Bytes rgba = picture_files::read(c.reference);
+  ASSERT_EQ(rgba.size(), static_cast<size_t>(c.width * c.height * 4));
+  EXPECT_EQ(differing_pixels(*p, rgba, c.tolerance), 0);
+}
+
+// Every prefix of a valid file is a file cut short: no picture, whatever the cut.
+TEST_P(AgainstImageMagick, EveryPrefixIsNoPicture) {
+  const Bytes bytes = picture_files::read(GetParam().file);
+  // Big files: every prefix near the ends and a stride through the middle.
+  const size_t step = bytes.size() > 20000 ? 61 : 1;
+  for (size_t n = 0; n < bytes.size(); n += (n < 2048 || n + 2048 > bytes.size()) ? 1 : step) {
+    const std::span<const uint8_t> prefix(bytes.data(), n);
+    ASSERT_FALSE(decode_picture(prefix).has_value()) << "prefix of " << n << " bytes";
+  }
+}
+
+// Bytes changed anywhere decode or fail, never crash (the sanitizer build checks the reads),
+// and a picture that decodes is whole.
+TEST_P(AgainstImageMagick, CorruptedBytesNeverCrash) {
+  const Bytes original = picture_files::read(GetParam().file);
+  std::mt19937 random(1234);
+  for (int round = 0; round < 300; ++round) {
+    Bytes b = original;
+    const int changes = 1 + round % 8;
+    for (int i = 0; i < changes; ++i) {
+      // Mostly in the headers, where the lengths and offsets are.
+      const size_t limit = round % 2 ? std::min<size_t>(b.size(), 200) : b.size();
+      b[random() % limit] = static_cast<uint8_t>(random());
+    }
+    const std::optional<Picture> p = decode_picture(b);
+    if (p) {
+      ASSERT_FALSE(p->frames.empty());
+      ASSERT_EQ(p->pixels().size(), static_cast<size_t>(p->width) * static_cast<size_t>(p->height));
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, AgainstImageMagick,
+    ::testing::Values(
+        FileCase{"bmp_1bit.bmp", "bmp_1bit.rgba", PictureKind::kBmp, 46, 70, 0},
+        FileCase{"bmp_4bit.bmp", "bmp_4bit.rgba", PictureKind::kBmp, 46, 70, 0},
+        FileCase{"bmp_8bit.bmp", "bmp_8bit.rgba", PictureKind::kBmp, 46, 70, 0},
+        FileCase{"bmp_rle8.bmp", "bmp_rle8.rgba", PictureKind::kBmp, 46, 70, 0},
+        FileCase{"bmp_16bit_565.bmp", "bmp_16bit_565.rgba", PictureKind::kBmp, 46, 70, 1},
+        FileCase{"bmp_16bit_555.bmp", "bmp_16bit_555.rgba", PictureKind::kBmp, 46, 70, 1},
+        FileCase{"bmp_24bit.bmp", "bmp_24bit.rgba", PictureKind::kBmp, 46, 70, 0},
+        FileCase{"bmp_32bit_alpha.bmp", "bmp_32bit_alpha.rgba", PictureKind::kBmp, 46, 70, 0},
+        FileCase{"jpeg_baseline.jpg", "jpeg_baseline.rgba", PictureKind::kJpeg, 46, 70, 2},
+        FileCase{"jpeg_progressive.jpg", "jpeg_progressive.rgba", PictureKind::kJpeg, 46, 70, 2},
+        FileCase{"jpeg_gray.jpg", "jpeg_gray.rgba", PictureKind::kJpeg, 46, 70, 2},
+        FileCase{"png_rgba.png", "png_rgba.rgba", PictureKind::kPng, 46, 70, 0},
+        FileCase{"png_palette.png", "png_palette.rgba", PictureKind::kPng, 46, 70, 0},
+        FileCase{"png_rgba16.png", "png_rgba16.rgba", PictureKind::kPng, 46, 70, 1},
+        FileCase{"gif_89a.gif", "gif_89a.rgba", PictureKind::kGif, 46, 70, 0},
+        FileCase{"gif_87a.gif", "gif_87a.rgba", PictureKind::kGif, 46, 70, 0},
+        FileCase{"gif_interlaced.gif", "gif_interlaced.rgba", PictureKind::kGif, 46, 70, 0},
+        FileCase{"gif_transparent.gif", "gif_transparent.rgba", PictureKind::kGif, 46, 70, 0},
+        FileCase{"pcx_8bit.pcx", "pcx_8bit.rgba", PictureKind::kPcx8, 46, 70, 0},
+        FileCase{"pcx_24bit.pcx", "pcx_24bit.rgba", PictureKind::kPcx8, 46, 70, 0},
+        FileCase{"pcx_1bit.pcx", "pcx_1bit.rgba", PictureKind::kPcx1, 46, 70, 0},
+        FileCase{"ico_sizes.ico", "ico_sizes.rgba", PictureKind::kIcon, 16, 16, 0},
+        FileCase{"ico_palette.ico", "ico_palette.rgba", PictureKind::kIcon, 48, 48, 0},
+        FileCase{"ico_png.ico", "ico_png.rgba", PictureKind::kIcon, 256, 256, 0},
+        FileCase{"cur_32.cur", "cur_32.rgba", PictureKind::kCursor, 32, 32, 0}),
+    [](const auto& c) { return case_name(c.param); });
+
+// ---- variants the generated files do not reach -----------------------------------------------
+
+// A bottom-up bitmap made top-down (negative height, rows reversed) shows the same pixels.
+TEST(Bmp, TopDownRowsGiveTheSamePicture) {
+  const Bytes bottom_up = picture_files::read("bmp_24bit.bmp");
+  Bytes top_down = bottom_up;
+  const int32_t w = static_cast<int32_t>(get32(bottom_up, 18));
+  const int32_t h = static_cast<int32_t>(get32(bottom_up, 22));
+  put32(top_down, 22, static_cast<uint32_t>(-h));
+  const size_t bits = get32(bottom_up, 10);
+  const size_t stride = (static_cast<size_t>(w) * 3 + 3) / 4 * 4;
+  for (int32_t r = 0; r < h; ++r) {
+    std::memcpy(&top_down[bits + r * stride], &bottom_up[bits + (h - 1 - r) * stride], stride);
+  }
+  const auto a = decode_picture(bottom_up), b = decode_picture(top_down);
+  ASSERT_TRUE(a && b);
+  EXPECT_EQ(a->pixels(), b->pixels());
+}
+
+// A 4 x 3 RLE bitmap with a 3-entry palette: the bytes of a minimal file around the given
+// compressed data.
+Bytes rle_bitmap(int bpp, int width, int height, const Bytes& data, int palette_entries = 3) {
+  Bytes b(14 + 40 + 4 * static_cast<size_t>(palette_entries), 0);
+  b[0] = 'B';
+  b[1] = 'M';
+  put32(b, 10, static_cast<uint32_t>(b.size()));
+  put32(b, 14, 40);
+  put32(b, 18, static_cast<uint32_t>(width));
+  put32(b, 22, static_cast<uint32_t>(height));
+  put16(b, 26, 1);
+  put16(b, 28, static_cast<uint32_t>(bpp));
+  put32(b, 30, bpp == 8 ? 1 : 2);
+  put32(b, 46, static_cast<uint32_t>(palette_entries));
+  const uint32_t colours[3] = {0x0000FF, 0x00FF00, 0xFF0000};  // blue, green, red (B G R 0)
+  for (int i = 0; i < palette_entries; ++i) put32(b, 54 + 4 * static_cast<size_t>(i), colours[i % 3]);
+  b.insert(b.end(), data.begin(), data.end());
+  return b;
+}
+
+constexpr uint32_t kBlue = 0xFF0000FF, kGreen = 0xFF00FF00, kRed = 0xFFFF0000,
+                   kBlack = 0xFF000000, kClear = 0;
+
+struct RleCase {
+  const char* name;
+  int bpp;
+  Bytes data;
+  std::vector<uint32_t> pixels;  // 4 x 3, top row first; empty: no picture
+};
+
+class Rle : public ::testing::TestWithParam<RleCase> {};
+
+TEST_P(Rle, Decodes) {
+  const RleCase& c = GetParam();
+  const auto p = decode_picture(rle_bitmap(c.bpp, 4, 3, c.data));
+  if (c.pixels.empty()) {
+    EXPECT_FALSE(p.has_value());
+    return;
+  }
+  ASSERT_TRUE(p.has_value());
+  EXPECT_EQ(p->pixels(), c.pixels);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, Rle,
+    ::testing::Values(
+        // Bottom row first: a run of 4 red, end of line, literal 0 1 2 1, end of line, run of
+        // 4 green, end of bitmap.
+        RleCase{"rle8_runs_and_literals", 8,
+                {4, 2, 0, 0, 0, 4, 0, 1, 2, 1, 0, 0, 4, 1, 0, 1},
+                {kGreen, kGreen, kGreen, kGreen, kBlue, kGreen, kRed, kGreen, kRed, kRed, kRed,
+                 kRed}},
+        // Nibbles alternate within a run; a literal of 3 pixels takes 2 bytes, padded to 2.
+        RleCase{"rle4_runs_and_literals", 4,
+                {4, 0x12, 0, 0, 0, 3, 0x21, 0x00, 0, 1},
+                {kClear, kClear, kClear, kClear, kRed, kGreen, kBlue, kClear, kGreen, kRed,
+                 kGreen, kRed}},
+        // A delta of (2, 1) from the start leaves transparent pixels behind it.
+        RleCase{"delta_skips_pixels", 8, {0, 2, 2, 1, 2, 2, 0, 1},
+                {kClear, kClear, kClear, kClear, kClear, kClear, kRed, kRed, kClear, kClear,
+                 kClear, kClear}},
+        // Runs and literals past the end of a row are cut off there.
+        RleCase{"run_past_the_row", 8, {200, 1, 0, 1},
+                {kClear, kClear, kClear, kClear, kClear, kClear, kClear, kClear, kGreen, kGreen,
+                 kGreen, kGreen}},
+        RleCase{"literal_past_the_row", 8, {0, 6, 2, 2, 2, 2, 2, 2, 0, 1},
+                {kClear, kClear, kClear, kClear, kClear, kClear, kClear, kClear, kRed, kRed,
+                 kRed, kRed}},
+        // Rows past the top and deltas past the picture draw nothing.
+        RleCase{"rows_past_the_top", 8,
+                {0, 0, 0, 0, 0, 0, 4, 1, 0, 0, 4, 1, 0, 2, 255, 255, 4, 1, 0, 1},
+                {kClear, kClear, kClear, kClear, kClear, kClear, kClear, kClear, kClear, kClear,
+                 kClear, kClear}},
+        // Indices past the palette are black.
+        RleCase{"index_past_the_palette", 8, {4, 200, 0, 1},
+                {kClear, kClear, kClear, kClear, kClear, kClear, kClear, kClear, kBlack, kBlack,
+                 kBlack, kBlack}},
+        // No end of bitmap: cut short.
+        RleCase{"no_end_of_bitmap", 8, {4, 1, 0, 0, 4, 1, 0, 0, 4, 1, 0, 0}, {}},
+        // A literal whose bytes run past the data.
+        RleCase{"literal_past_the_data", 8, {0, 40, 1, 1}, {}},
+        RleCase{"delta_past_the_data", 8, {0, 2, 1}, {}}),
+    [](const auto& c) { return std::string(c.param.name); });
+
+// 32-bit pixels whose fourth byte is zero everywhere are opaque; one non-zero alpha makes the
+// fourth byte alpha for every pixel.
+TEST(Bmp, ThirtyTwoBitAlphaOnlyWhenAnyIsSet) {
+  Bytes b(14 + 40 + 8, 0);
+  b[0] = 'B';
+  b[1] = 'M';
+  put32(b, 10, 54);
+  put32(b, 14, 40);
+  put32(b, 18, 2);
+  put32(b, 22, 1);
+  put16(b, 26, 1);
+  put16(b, 28, 32);
+  put32(b, 54, 0x00123456);
+  put32(b, 58, 0x00ABCDEF);
+  auto p = decode_picture(b);
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->pixels(), (std::vector<uint32_t>{0xFF123456, 0xFFABCDEF}));
+  put32(b, 58, 0x80ABCDEF);
+  p = decode_picture(b);
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->pixels(), (std::vector<uint32_t>{0x00123456, 0x80ABCDEF}));
+}
+
+// ---- icons -----------------------------------------------------------------------------------
+
+TEST(Icon, FirstThirtyTwoPixelEntryWithSixteenColoursOrMoreWins) {
+  Bytes b = picture_files::read("ico_sizes.ico");
+  b[6 + 16 + 2] = 16;  // the second entry (32 pixels) now claims 16 colours
+  const auto p = decode_picture(b);
+  ASSERT_TRUE(p);
+  ASSERT_EQ(p->width, 32);
+  EXPECT_EQ(differing_pixels(*p, picture_files::read("ico_sizes_32.rgba"), 0), 0);
+  b[6 + 16 + 2] = 15;  // 15 colours is not enough: the last entry again
+  EXPECT_EQ(decode_picture(b)->width, 16);
+}
+
+TEST(Icon, EmbeddedHeaderWinsOverTheDirectory) {
+  Bytes b = picture_files::read("ico_palette.ico");
+  b[6] = 16;  // the entry claims 16 x 16; the bitmap inside is 48 x 48
+  b[7] = 16;
+  const auto p = decode_picture(b);
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->width, 48);
+  EXPECT_EQ(p->height, 48);
+}
+
+TEST(Icon, CursorHeaderOnAnIconIsNoPicture) {
+  Bytes b = picture_files::read("ico_palette.ico");
+  b[2] = 2;
+  EXPECT_EQ(imaging::picture_kind(b), PictureKind::kCursor);
+  EXPECT_TRUE(decode_picture(b).has_value());  // the type byte is all that differs
+  b = picture_files::read("cur_32.cur");
+  EXPECT_EQ(decode_picture(b)->kind, PictureKind::kCursor);
+}
+
+// ---- bad input ---------------------------------------------------------------------------------
+
+// A valid 2 x 2 24-bit bitmap to break one field at a time.
+Bytes small_bmp() {
+  Bytes b(14 + 40 + 16, 0);
+  b[0] = 'B';
+  b[1] = 'M';
+  put32(b, 10, 54);
+  put32(b, 14, 40);
+  put32(b, 18, 2);
+  put32(b, 22, 2);
+  put16(b, 26, 1);
+  put16(b, 28, 24);
+  return b;
+}
+
+Bytes small_pcx(uint8_t version, uint8_t bits, uint16_t width, uint16_t bytes_per_line) {
+  Bytes b(128, 0);
+  b[0] = 0x0A;
+  b[1] = version;
+  b[2] = 1;
+  b[3] = bits;
+  put16(b, 8, width - 1u);
+  put16(b, 10, 0);
+  b[65] = 1;
+  put16(b, 66, bytes_per_line);
+  // One line of width bytes as runs of 1, then the palette.
+  for (size_t i = 0; i < bytes_per_line; ++i) b.push_back(0x05);
+  if (bits == 8) {
+    b.push_back(0x0C);
+    b.resize(b.size() + 768, 0x7F);
+  }
+  return b;
+}
+
+Bytes small_icon(uint32_t size, uint32_t offset) {
+  Bytes b(6 + 16, 0);
+  b[2] = 1;
+  b[4] = 1;
+  put32(b, 6 + 8, size);
+  put32(b, 6 + 12, offset);
+  b.resize(64, 0);
+  return b;
+}
+
+struct BadCase {
+  const char* name;
+  Bytes bytes;
+};
+
+class BadInput : public ::testing::TestWithParam<BadCase> {};
+
+TEST_P(BadInput, IsNoPicture) {
+  EXPECT_FALSE(decode_picture(GetParam().bytes).has_value());
+}
+
+Bytes with32(Bytes b, size_t at, uint32_t v) {
+  put32(b, at, v);
+  return b;
+}
+Bytes with16(Bytes b, size_t at, uint32_t v) {
+  put16(b, at, v);
+  return b;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Classes, BadInput,
+    ::testing::Values(
+        BadCase{"bmp_width_past_the_cap", with32(small_bmp(), 18, 16385)},
+        BadCase{"bmp_width_negative", with32(small_bmp(), 18, static_cast<uint32_t>(-2))},
+        BadCase{"bmp_width_times_height_overflows",
+                with32(with32(small_bmp(), 18, 0x10000), 22, 0x10000)},
+        BadCase{"bmp_pixels_past_the_cap", with32(with32(small_bmp(), 18, 16384), 22, 16384)},
+        BadCase{"bmp_height_int_min", with32(small_bmp(), 22, 0x80000000u)},
+        BadCase{"bmp_zero_width", with32(small_bmp(), 18, 0)},
+        BadCase{"bmp_zero_height", with32(small_bmp(), 22, 0)},
+        BadCase{"bmp_rows_past_the_file", with32(small_bmp(), 22, 3)},
+        BadCase{"bmp_bits_offset_past_the_file", with32(small_bmp(), 10, 71)},
+        BadCase{"bmp_bits_offset_wraps", with32(small_bmp(), 10, 0xFFFFFFF0u)},
+        BadCase{"bmp_header_size_past_the_file", with32(small_bmp(), 14, 124)},
+        BadCase{"bmp_header_size_odd", with32(small_bmp(), 14, 20)},
+        BadCase{"bmp_bits_per_pixel_7", with16(small_bmp(), 28, 7)},
+        BadCase{"bmp_rle8_on_24_bits", with32(small_bmp(), 30, 1)},
+        BadCase{"bmp_jpeg_inside", with32(small_bmp(), 30, 4)},
+        BadCase{"bmp_rle_top_down", with32(rle_bitmap(8, 4, 3, {0, 1}), 22,
+                                           static_cast<uint32_t>(-3))},
+        BadCase{"bmp_palette_past_the_file", with32(rle_bitmap(8, 4, 3, {0, 1}), 46, 200)},
+        BadCase{"bmp_bitfields_all_zero", with32(with16(small_bmp(), 28, 32), 30, 3)},
+        BadCase{"pcx_bytes_per_line_below_width", small_pcx(5, 8, 10, 9)},
+        BadCase{"pcx_bytes_per_line_zero", small_pcx(5, 8, 10, 0)},
+        BadCase{"pcx1_bytes_per_line_below_width", small_pcx(3, 1, 17, 2)},
+        BadCase{"pcx_x_max_below_x_min", with16(small_pcx(5, 8, 4, 4), 4, 9)},
+        BadCase{"pcx_without_palette_marker", [] {
+                  Bytes b = small_pcx(5, 8, 4, 4);
+                  b[b.size() - 769] = 0;
+                  return b;
+                }()},
+        BadCase{"pcx_eight_bits_two_planes", [] {
+                  Bytes b = small_pcx(5, 8, 4, 4);
+                  b[65] = 2;
+                  return b;
+                }()},
+        BadCase{"icon_entry_past_the_file", small_icon(40, 60)},
+        BadCase{"icon_entry_offset_plus_size_wraps", small_icon(0xFFFFFFF0u, 0x20)},
+        BadCase{"icon_entry_offset_past_the_file", small_icon(4, 0xFFFFFFFFu)},
+        BadCase{"icon_directory_past_the_file", [] {
+                  Bytes b = small_icon(4, 22);
+                  b[4] = 200;
+                  return b;
+                }()},
+        BadCase{"icon_dib_height_one", [] {
+                  // A 1 x 1 bitmap of doubled height 1: no colour rows at all.
+                  Bytes b = small_icon(48, 22);
+                  put32(b, 22, 40);
+                  put32(b, 26, 1);
+                  put32(b, 30, 1);
+                  put16(b, 34, 1);
+                  put16(b, 36, 32);
+                  return b;
+                }()},
+        BadCase{"gif_screen_of_no_size_and_empty_frame",
+                Bytes{'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0, 0, 0, 0, 0x2C, 0, 0, 0, 0, 0, 0,
+                      0, 0, 0, 2, 2, 0x4C, 0x01, 0, 0x3B}}),
+    [](const auto& c) { return std::string(c.param.name); });
+
+// A PCX whose lines are exactly as long as they must be decodes, so the cases above fail for the
+// reason they name.
+TEST(Pcx, SmallValidFilesDecode) {
+  auto p = decode_picture(small_pcx(5, 8, 4, 4));
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->pixel(3, 0), 0xFF7F7F7Fu);
+  // 0x05 is a literal byte: bits 00000101, white where set.
+  p = decode_picture(small_pcx(3, 1, 16, 2));
+  ASSERT_TRUE(p);
+  const uint32_t k = kBlack, w = 0xFFFFFFFFu;
+  EXPECT_EQ(p->pixels(), (std::vector<uint32_t>{k, k, k, k, k, w, k, w, k, k, k, k, k, w, k, w}));
+}
+
+TEST(Bmp, SmallValidFileDecodes) {
+  const auto p = decode_picture(small_bmp());
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->pixels(), std::vector<uint32_t>(4, kBlack));
+}
+
+// A GIF frame that reaches past the logical screen is cut at its edge; one entirely outside
+// draws nothing.
+TEST(Gif, FramesOutsideTheScreenAreCut) {
+  const Bytes original = picture_files::read("gif_89a.gif");
+  const Bytes descriptor = {0x2C, 0, 0, 0, 0, 46, 0, 70, 0};  // at (0, 0), 46 x 70
+  const auto at = std::search(original.begin(), original.end(), descriptor.begin(), descriptor.end());
+  ASSERT_NE(at, original.end());
+  const size_t left = static_cast<size_t>(at - original.begin()) + 1;
+  const auto whole = decode_picture(original);
+  ASSERT_TRUE(whole);
+
+  Bytes moved = original;
+  put16(moved, left, 40);      // left 40: six columns on the screen
+  put16(moved, left + 2, 60);  // top 60: ten rows on the screen
+  const auto cut = decode_picture(moved);
+  ASSERT_TRUE(cut);
+  ASSERT_EQ(cut->width, 46);
+  ASSERT_EQ(cut->height, 70);
+  for (int y = 0; y < 70; ++y) {
+    for (int x = 0; x < 46; ++x) {
+      const uint32_t expected = x >= 40 && y >= 60 ? whole->pixel(x - 40, y - 60) : 0u;
+      ASSERT_EQ(cut->pixel(x, y), expected) << x << "," << y;
+    }
+  }
+  put16(moved, left, 0xFFFF);
+  const auto outside = decode_picture(moved);
+  ASSERT_TRUE(outside);
+  EXPECT_EQ(outside->pixels(), std::vector<uint32_t>(46 * 70, 0u));
+}
+
+TEST(Gif, AnimationKeepsEveryFrameOnlyWhenAsked) {
+  const Bytes b = picture_files::read("gif_animated.gif");
+  const auto first = decode_picture(b, imaging::Frames::kFirstOnly);
+  const auto all = decode_picture(b, imaging::Frames::kAll);
+  ASSERT_TRUE(first && all);
+  EXPECT_EQ(first->frames.size(), 1u);
+  ASSERT_EQ(all->frames.size(), 3u);
+  EXPECT_EQ(first->pixel(10, 10), kRed);
+  // The second frame is an 8 x 8 square drawn over the first.
+  const auto at = [&](size_t frame, int x, int y) {
+    return all->frames[frame].pixels[static_cast<size_t>(y * all->width + x)];
+  };
+  EXPECT_EQ(at(1, 10, 10), kGreen);
+  EXPECT_EQ(at(1, 2, 2), kRed);
+  EXPECT_EQ(at(2, 2, 2), kBlue);
+  EXPECT_EQ(all->frames[0].delay_ms, 0);
+  EXPECT_EQ(all->frames[1].delay_ms, 100);
+  EXPECT_EQ(all->frames[2].delay_ms, 300);
+}
+
+}  // namespace

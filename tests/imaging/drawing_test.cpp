@@ -1,0 +1,204 @@
+// The drawing wrappers over the graphics stand-in, reached through the program's library table:
+// the shapes of their results, the encoders, and the shadow and mask pictures they build.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QImage>
+
+#include "imaging/drawing.h"
+#include "imaging/picture.h"
+#include "imaging/window_shadow.h"
+#include "runtime/runtime.h"
+
+namespace {
+
+using namespace imaging;
+
+class Drawing : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(start_graphics_library()); }
+};
+
+TEST_F(Drawing, StartingTwiceStartsOnce) {
+  const uintptr_t token = graphics_token();
+  EXPECT_NE(token, 0u);
+  EXPECT_TRUE(start_graphics_library());
+  EXPECT_EQ(graphics_token(), token);
+}
+
+// Deleting what was never made calls nothing and answers false; deleting what was made
+// answers true once.
+TEST_F(Drawing, DeletesOfEmptyWrappersAnswerFalse) {
+  SolidBrush brush;
+  Graphics graphics;
+  Effect effect;
+  Region region;
+  Image image;
+  EXPECT_FALSE(brush.remove());
+  EXPECT_FALSE(graphics.remove());
+  EXPECT_FALSE(effect.remove());
+  EXPECT_FALSE(region.remove());
+  EXPECT_FALSE(image.dispose());
+  ASSERT_TRUE(brush.create(0x80102030));
+  ASSERT_TRUE(image.create_bitmap(4, 4));
+  ASSERT_TRUE(graphics.from_image(image));
+  ASSERT_TRUE(effect.create_blur());
+  ASSERT_TRUE(region.create_rect(0, 0, 2, 2));
+  EXPECT_TRUE(brush.remove());
+  EXPECT_TRUE(graphics.remove());
+  EXPECT_TRUE(effect.remove());
+  EXPECT_TRUE(region.remove());
+  EXPECT_TRUE(image.dispose());
+  EXPECT_FALSE(brush.remove());
+  EXPECT_EQ(brush.handle(), 0u);
+}
+
+TEST_F(Drawing, BrushColourRoundTripsAndStatusIsKept) {
+  SolidBrush brush;
+  ASSERT_TRUE(brush.create(0x11223344));
+  EXPECT_EQ(brush.colour(), 0x11223344u);
+  EXPECT_TRUE(brush.set_colour(0xFF00FF00));
+  EXPECT_EQ(brush.colour(), 0xFF00FF00u);
+  Image image;
+  EXPECT_FALSE(image.create_bitmap(0, 10));
+  EXPECT_EQ(last_status(), raster::kInvalidParameter);
+  EXPECT_EQ(image.handle(), 0u);
+}
+
+// A bitmap made without a format is 32-bit with alpha: a half-transparent fill reads back as
+// it was given.
+TEST_F(Drawing, DefaultBitmapKeepsAlpha) {
+  Image image;
+  SolidBrush brush;
+  Graphics g;
+  ASSERT_TRUE(image.create_bitmap(10, 10));
+  ASSERT_TRUE(brush.create(0x80FF8000));
+  ASSERT_TRUE(g.from_image(image));
+  ASSERT_TRUE(g.fill_rectangle(brush, 2, 2, 4, 4));
+  EXPECT_EQ(image.pixel(0, 0), 0u);
+  EXPECT_EQ(image.pixel(3, 3), 0x80FF8000u);
+  EXPECT_EQ(image.pixel(6, 6), 0u);  // the rectangle ends before x = 6
+}
+
+struct SaveCase {
+  const char* name;
+  std::optional<std::string_view> format;
+  bool ok;
+  imaging::PictureKind kind;
+};
+
+class Save : public ::testing::TestWithParam<SaveCase> {};
+
+TEST_P(Save, EncodesWithTheFormatsEncoder) {
+  Image image;
+  ASSERT_TRUE(image.create_bitmap(3, 2));
+  {
+    SolidBrush brush;
+    Graphics g;
+    ASSERT_TRUE(brush.create(0xC0112233) && g.from_image(image));
+    ASSERT_TRUE(g.fill_rectangle(brush, 0, 0, 1, 1));
+  }
+  std::vector<uint8_t> out = {1, 2, 3};
+  EXPECT_EQ(image.save(GetParam().format, out), GetParam().ok);
+  if (!GetParam().ok) {
+    EXPECT_TRUE(out.empty());
+    return;
+  }
+  const auto p = decode_picture(out);
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->kind, GetParam().kind);
+  EXPECT_EQ(p->width, 3);
+  EXPECT_EQ(p->pixel(0, 0), 0xC0112233u);
+  EXPECT_EQ(p->pixel(2, 1), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, Save,
+    ::testing::Values(SaveCase{"png", kPngFormatId, true, PictureKind::kPng},
+                      SaveCase{"bmp", kBmpFormatId, true, PictureKind::kBmp},
+                      SaveCase{"lower_case_png", "{b96b3caf-0728-11d3-9d7b-0000f81ef32e}", true,
+                               PictureKind::kPng},
+                      SaveCase{"jpeg_has_no_encoder", "{B96B3CAE-0728-11D3-9D7B-0000F81EF32E}",
+                               false, PictureKind::kNone},
+                      SaveCase{"not_a_guid", "PNG", false, PictureKind::kNone},
+                      // A bitmap made in memory has no encoder of its own format.
+                      SaveCase{"own_format", std::nullopt, false, PictureKind::kNone}),
+    [](const auto& c) { return std::string(c.param.name); });
+
+TEST_F(Drawing, LoadedImageSavesInItsOwnFormat) {
+  const std::vector<uint8_t> png = shadow_picture(10, 10, 20);
+  Image image;
+  ASSERT_TRUE(image.load(png));
+  EXPECT_EQ(image.raw_format(), kPngFormatId);
+  float w = 0, h = 0;
+  ASSERT_TRUE(image.dimension(w, h));
+  EXPECT_EQ(w, 50.0f);
+  EXPECT_EQ(h, 50.0f);
+  std::vector<uint8_t> again;
+  EXPECT_TRUE(image.save(std::nullopt, again));
+  EXPECT_EQ(picture_kind(again), PictureKind::kPng);
+}
+
+// The shadow picture: the target's size plus the shadow's on each side, transparent at the
+// border, the strength's alpha in the middle, falling off smoothly across the edge.
+TEST_F(Drawing, ShadowPictureIsBlurredInsideATransparentBorder) {
+  const std::vector<uint8_t> png = shadow_picture(678, 505, 40, 0, 100);
+  const auto p = decode_picture(png);
+  ASSERT_TRUE(p);
+  ASSERT_EQ(p->width, 758);
+  ASSERT_EQ(p->height, 585);
+  auto alpha = [&](int x, int y) { return static_cast<int>(p->pixel(x, y) >> 24); };
+  for (int x : {0, 379, 757}) {
+    EXPECT_LE(alpha(x, 0), 2) << x;
+    EXPECT_LE(alpha(x, 584), 2) << x;
+  }
+  EXPECT_LE(alpha(0, 292), 2);
+  EXPECT_EQ(alpha(379, 292), 100);
+  EXPECT_EQ(p->pixel(379, 292) & 0xFFFFFF, 0u);  // black
+  // Across the left edge of the rectangle (x = 40) alpha rises steadily, half-way at the edge.
+  int previous = -1;
+  for (int x = 0; x <= 80; x += 8) {
+    EXPECT_GE(alpha(x, 292), previous) << x;
+    previous = alpha(x, 292);
+  }
+  EXPECT_NEAR(alpha(40, 292), 50, 8);
+  const std::string dir = rt::program_directory() + "/screenshots";
+  QDir().mkpath(QString::fromStdString(dir));
+  QImage::fromData(png.data(), static_cast<int>(png.size()))
+      .save(QString::fromStdString(dir + "/shadow_picture.png"));
+}
+
+TEST_F(Drawing, MaskPictureMarksTheTargetsRectangle) {
+  const auto p = decode_picture(mask_picture(100, 60, 20));
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->kind, PictureKind::kBmp);
+  ASSERT_EQ(p->width, 140);
+  ASSERT_EQ(p->height, 100);
+  EXPECT_EQ(p->pixel(19, 20), 0xFFFFFFFFu);
+  EXPECT_EQ(p->pixel(20, 20), 0xFFFF00FFu);
+  EXPECT_EQ(p->pixel(119, 79), 0xFFFF00FFu);
+  EXPECT_EQ(p->pixel(120, 79), 0xFFFFFFFFu);
+  EXPECT_EQ(p->pixel(50, 80), 0xFFFFFFFFu);
+}
+
+TEST_F(Drawing, MemoryStreamsHoldTheirBytes) {
+  const std::vector<uint8_t> bytes = {9, 8, 7, 6};
+  MemoryStream with;
+  kernel::Stream* s = with.create(std::span<const uint8_t>(bytes));
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(with.size(), 4u);
+  EXPECT_EQ(with.bytes(), bytes);
+  uint8_t two[2] = {};
+  uint32_t done = 0;
+  EXPECT_EQ(s->functions->read(s, two, 2, &done), kernel::kOk);
+  EXPECT_EQ(done, 2u);
+  EXPECT_EQ(two[1], 8);
+  MemoryStream empty;
+  s = empty.create(std::nullopt);
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(empty.size(), 0u);
+  EXPECT_EQ(s->functions->write(s, bytes.data(), 4, &done), kernel::kOk);
+  EXPECT_EQ(empty.bytes(), bytes);
+}
+
+}  // namespace
