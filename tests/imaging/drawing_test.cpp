@@ -87,7 +87,10 @@ struct SaveCase {
   imaging::PictureKind kind;
 };
 
-class Save : public ::testing::TestWithParam<SaveCase> {};
+class Save : public ::testing::TestWithParam<SaveCase> {
+ protected:
+  void SetUp() override { ASSERT_TRUE(start_graphics_library()); }
+};
 
 TEST_P(Save, EncodesWithTheFormatsEncoder) {
   Image image;

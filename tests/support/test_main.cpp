@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -14,6 +15,9 @@
 extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
 // Font configuration keeps caches for the life of the process by design.
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
+
+// Present when the suite runs under LeakSanitizer.
+extern "C" void __lsan_do_leak_check() __attribute__((weak));
 
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
@@ -27,5 +31,10 @@ int main(int argc, char** argv) {
   rt::record_constant_area(area.start, area.length);
   testing::InitGoogleTest(&argc, argv);
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  return RUN_ALL_TESTS();
+  const int result = RUN_ALL_TESTS();
+  // Like the program, end without running static destructors: a worker a test started may still
+  // be finishing, and must not meet torn-down globals.
+  if (__lsan_do_leak_check) __lsan_do_leak_check();
+  std::fflush(nullptr);
+  _exit(result);
 }
