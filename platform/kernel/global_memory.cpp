@@ -101,10 +101,13 @@ Result write(Stream* self, const void* bytes, uint32_t count, uint32_t* done) {
   if (end > std::numeric_limits<size_t>::max() / 2)
     return kOutOfMemory;
   if (end > s->block->size) {
-    // Grow geometrically so that many small writes stay linear overall.
-    const size_t wanted = std::max<size_t>(static_cast<size_t>(end), s->block->capacity * 2);
-    if (!reserve(s->block, wanted) && !reserve(s->block, static_cast<size_t>(end)))
-      return kOutOfMemory;
+    // Grow geometrically, and only past the capacity, so that many small writes stay linear
+    // overall without the reserve running ahead of the content.
+    if (end > s->block->capacity) {
+      const size_t wanted = std::max<size_t>(static_cast<size_t>(end), s->block->capacity * 2);
+      if (!reserve(s->block, wanted) && !reserve(s->block, static_cast<size_t>(end)))
+        return kOutOfMemory;
+    }
     // A seek past the end leaves a gap: zero, like the rest of a grown block.
     if (!resize(s->block, static_cast<size_t>(end), true))
       return kOutOfMemory;

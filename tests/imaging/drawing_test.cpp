@@ -2,6 +2,9 @@
 // the shapes of their results, the encoders, and the shadow and mask pictures they build.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <string>
+
 #include <QDir>
 #include <QImage>
 
@@ -202,6 +205,32 @@ TEST_F(Drawing, MemoryStreamsHoldTheirBytes) {
   EXPECT_EQ(empty.size(), 0u);
   EXPECT_EQ(s->functions->write(s, bytes.data(), 4, &done), kernel::kOk);
   EXPECT_EQ(empty.bytes(), bytes);
+}
+
+// Many small writes, as an encoder makes them: the block grows with its content. (It once
+// doubled its reserve on every write past the content, asking for terabytes within 40 writes.)
+long virtual_kib() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmSize:", 0) == 0) return std::stol(line.substr(7));
+  }
+  return 0;
+}
+
+TEST_F(Drawing, ManySmallWritesGrowTheStreamLinearly) {
+  const long before = virtual_kib();
+  MemoryStream stream;
+  kernel::Stream* s = stream.create(std::nullopt);
+  ASSERT_NE(s, nullptr);
+  const std::vector<uint8_t> chunk(100, 0x5A);
+  for (int i = 0; i < 64; ++i) {
+    uint32_t done = 0;
+    ASSERT_EQ(s->functions->write(s, chunk.data(), 100, &done), kernel::kOk) << i;
+    ASSERT_EQ(done, 100u);
+  }
+  EXPECT_EQ(stream.size(), 6400u);
+  EXPECT_LT(virtual_kib() - before, 64 * 1024) << "the reserve ran ahead of the content";
 }
 
 }  // namespace
