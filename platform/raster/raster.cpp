@@ -349,6 +349,23 @@ Status GdipSetSolidFillColor(Brush* brush, uint32_t argb) {
   return kOk;
 }
 
+namespace {
+
+// A rectangle from a caller: finite, with no negative side.
+bool valid_rect(float x, float y, float width, float height) {
+  return std::isfinite(x) && std::isfinite(y) && std::isfinite(width) && std::isfinite(height) &&
+         width >= 0 && height >= 0;
+}
+
+// The pixel columns [x0, x1) and rows [y0, y1) of the rectangle inside the image.
+void clip_rect(const Image& im, float x, float y, float width, float height, int32_t* x0,
+               int32_t* x1, int32_t* y0, int32_t* y1) {
+  span(x, width, im.width, x0, x1);
+  span(y, height, im.height, y0, y1);
+}
+
+}  // namespace
+
 Status GdipDeleteBrush(Brush* brush) {
   if (!brush)
     return kInvalidParameter;
@@ -358,13 +375,11 @@ Status GdipDeleteBrush(Brush* brush) {
 
 Status GdipFillRectangle(Graphics* graphics, Brush* brush, float x, float y, float width,
                          float height) {
-  if (!graphics || !brush || !std::isfinite(x) || !std::isfinite(y) || !std::isfinite(width) ||
-      !std::isfinite(height) || width < 0 || height < 0)
+  if (!graphics || !brush || !valid_rect(x, y, width, height))
     return kInvalidParameter;
   Image& im = *graphics->target;
   int32_t x0, x1, y0, y1;
-  span(x, width, im.width, &x0, &x1);
-  span(y, height, im.height, &y0, &y1);
+  clip_rect(im, x, y, width, height, &x0, &x1, &y0, &y1);
   const uint32_t src = premultiply(brush->argb);
   const uint32_t plain = store(im, src);
   // Over nothing the brush's own colour lands unchanged (no premultiplying round trip).
@@ -575,13 +590,11 @@ Status GdipGetImageRawFormat(Image* image, Guid* format) {
 
 Status GdipDrawImageRect(Graphics* graphics, Image* image, float x, float y, float width,
                          float height) {
-  if (!graphics || !image || !std::isfinite(x) || !std::isfinite(y) || !std::isfinite(width) ||
-      !std::isfinite(height) || width < 0 || height < 0)
+  if (!graphics || !image || !valid_rect(x, y, width, height))
     return kInvalidParameter;
   Image& dst = *graphics->target;
   int32_t x0, x1, y0, y1;
-  span(x, width, dst.width, &x0, &x1);
-  span(y, height, dst.height, &y0, &y1);
+  clip_rect(dst, x, y, width, height, &x0, &x1, &y0, &y1);
   if (width == 0 || height == 0)
     return kOk;
   // Nearest source pixel for each destination pixel's centre.
