@@ -4,7 +4,9 @@
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <optional>
 
+#include "imaging/picture.h"
 #include "platform/automation/object_model.h"
 #include "runtime/dll_commands.h"
 #include "runtime/heap.h"
@@ -709,7 +711,33 @@ void create_object(rt::Cell* r, int32_t n, const rt::Cell* a) {
   rt::set_bool(r, true);
 }
 
-void create_picture_object(rt::Cell* r, int32_t, const rt::Cell*) { rt::set_bool(r, false); }
+void create_picture_object(rt::Cell* r, int32_t n, const rt::Cell* a) {
+  const rt::Args args(n, a);
+  rt::set_bool(r, false);
+  ObjectHolder* holder = holder_of(args.at(0));
+  if (!holder) return;
+  // Bytes that are no picture make no picture object: the holder keeps what it held.
+  const std::optional<imaging::Picture> decoded = imaging::decode_picture(args.bytes(1));
+  if (!decoded) return;
+  const HBITMAP bitmap =
+      CreateBitmap(decoded->width, decoded->height, 1, 32, decoded->pixels().data());
+  if (bitmap == 0) return;
+  PICTDESC description{};
+  description.cbSizeofstruct = sizeof description;
+  description.picType = PICTYPE_BITMAP;
+  description.bmp.hbitmap = bitmap;
+  void* made = nullptr;
+  if (FAILED(OleCreatePictureIndirect(&description, IID_IPictureDisp, 1, &made)) || !made) {
+    DeleteObject(bitmap);  // not taken by a picture
+    return;
+  }
+  Ref<IDispatch> picture(static_cast<IDispatch*>(made));
+  Ref<IUnknown> object = query<IUnknown>(picture.get(), IID_IUnknown);
+  if (!object) return;
+  if (holder->object) holder->object->Release();
+  holder->object = object.release();
+  rt::set_bool(r, true);
+}
 
 void write_property(rt::Cell* r, int32_t n, const rt::Cell* a) {
   command_call(CallKind::kWrite, ResultKind::kNone, r, n, a);

@@ -116,8 +116,10 @@ namespace cmd {
 // released only when the new one is stored. A type-library file is accepted and not read: this
 // platform has no type libraries, so the id is always looked up as a class or program id.
 void create_object(rt::Cell* r, int32_t n, const rt::Cell* a);
-// (object, picture bytes) -> bool. Picture objects need the program's picture decoding, which is
-// not part of this build yet: it answers false and leaves the object alone.
+// (object, picture bytes) -> bool. The bytes are decoded as a picture unit decodes them (first
+// frame) into a bitmap the new picture object owns; its Width and Height are in 0.01 mm and
+// Render draws it (platform/automation/automation.h). Bytes that are no picture give false and
+// leave the object as it was.
 void create_picture_object(rt::Cell* r, int32_t n, const rt::Cell* a);
 // (object, property, new value) -> bool: the error code is 0 after the write.
 void write_property(rt::Cell* r, int32_t n, const rt::Cell* a);

@@ -316,6 +316,55 @@ class ITypeInfo : public IUnknown {
   ~ITypeInfo() = default;
 };
 
+// --- Pictures ---
+
+// A bitmap is named by a handle number (0 is none), so that it fits the 32-bit integer members
+// of picture objects. Its pixels are rows top to bottom, each 0xAARRGGBB. A bitmap is also the
+// surface a picture renders into: here a memory drawing context is the bitmap selected into it.
+using HBITMAP = uint32_t;
+
+// What GetObjectA reports of a bitmap.
+struct BITMAP {
+  int32_t bmType;        // 0
+  int32_t bmWidth;
+  int32_t bmHeight;
+  int32_t bmWidthBytes;  // bmWidth * 4
+  uint16_t bmPlanes;     // 1
+  uint16_t bmBitsPixel;  // 32
+  void* bmBits;          // null: the pixels are read with GetBitmapBits
+};
+
+enum : uint32_t {
+  PICTYPE_UNINITIALIZED = 0xFFFFFFFFu,
+  PICTYPE_NONE = 0,
+  PICTYPE_BITMAP = 1,
+};
+
+// The description a picture object is made from. cbSizeofstruct must be sizeof(PICTDESC).
+struct PICTDESC {
+  uint32_t cbSizeofstruct;
+  uint32_t picType;
+  union {
+    struct {
+      HBITMAP hbitmap;
+      uint32_t hpal;  // palettes are not used: 32-bit pixels
+    } bmp;
+    struct {
+      uint32_t hmeta;
+      int32_t xExt;
+      int32_t yExt;
+    } wmf;
+  };
+};
+
+// The dispatch interface of picture objects; the objects answer IUnknown and IDispatch too.
+inline constexpr IID IID_IPictureDisp{0x7BF80981, 0xBF32, 0x101A,
+                                      {0x8B, 0xBB, 0x00, 0xAA, 0x00, 0x30, 0x0C, 0xAB}};
+
+// Picture objects measure in 0.01 mm at 96 pixels per inch: pixels * 2540 / 96, rounded.
+inline constexpr int32_t kPictureDpi = 96;
+inline constexpr int32_t kHimetricPerInch = 2540;
+
 }  // namespace automation
 
 // --- Exported functions (platform names) ---
@@ -399,3 +448,32 @@ FF_AUTOMATION_API automation::HRESULT SafeArrayGetElement(const automation::SAFE
 FF_AUTOMATION_API automation::HRESULT SafeArrayAccessData(automation::SAFEARRAY* array,
                                                           void** data);
 FF_AUTOMATION_API automation::HRESULT SafeArrayUnaccessData(automation::SAFEARRAY* array);
+
+// Bitmaps: 1 plane of 32 bits per pixel only, 1 to 16384 pixels a side and at most 2^26 pixels;
+// `bits` (width * height pixels) is copied, or the bitmap starts transparent black when it is
+// null. 0 when the size or format is refused or memory runs out. Any thread.
+FF_AUTOMATION_API automation::HBITMAP CreateBitmap(int32_t width, int32_t height,
+                                                   uint32_t planes, uint32_t bits_per_pixel,
+                                                   const void* bits);
+// Fills *out (size bytes, at least sizeof(BITMAP)) with the bitmap's description; the bytes
+// written, 0 for an unknown handle or a short buffer.
+FF_AUTOMATION_API int GetObjectA(automation::HBITMAP bitmap, int size, void* out);
+// Copies up to `count` bytes of the pixels to `bits`; the bytes copied, 0 for an unknown handle.
+FF_AUTOMATION_API int32_t GetBitmapBits(automation::HBITMAP bitmap, int32_t count, void* bits);
+// Deletes a bitmap; 0 when the handle names none (or was deleted already).
+FF_AUTOMATION_API int DeleteObject(automation::HBITMAP bitmap);
+
+// A picture object from a description: a bitmap picture, an empty one (PICTYPE_NONE) or, with
+// no description, an uninitialised one. With `own` the picture deletes the bitmap when it goes;
+// otherwise the bitmap must outlive it. Members, by name:
+//   Handle (get, 0: the bitmap handle), hPal (get, 2), Type (get, 3), Width and Height (get, 4
+//   and 5: 0.01 mm), Render (method, 6: hdc, x, y, cx, cy, xSrc, ySrc, cxSrc, cySrc,
+//   prcWBounds) draws the source rectangle (0.01 mm, y up from the picture's bottom edge: the
+//   whole picture upright is xSrc 0, ySrc Height, cxSrc Width, cySrc -Height) stretched into
+//   the destination rectangle of the bitmap `hdc` (pixels, clipped to it), copying pixels.
+// E_INVALIDARG for a wrong size field, an unknown type or a handle that names no bitmap,
+// E_NOINTERFACE for an interface other than IPictureDisp, IDispatch or IUnknown; the
+// description's bitmap is not taken then.
+FF_AUTOMATION_API automation::HRESULT OleCreatePictureIndirect(const automation::PICTDESC* desc,
+                                                               const automation::IID& iid,
+                                                               int own, void** picture);
