@@ -6,9 +6,10 @@
 #include <QRegion>
 #include <algorithm>
 #include <array>
+#include <cmath>
 
+#include "bridges/automation_bridge.h"
 #include "imaging/drawing.h"
-#include "imaging/picture.h"
 
 #if __has_include(<xcb/xcb.h>)
 #include <xcb/xcb.h>
@@ -61,7 +62,9 @@ bool translucency_available() {
   return false;
 }
 
-void force_translucency(std::optional<bool> answer) { g_forced_translucency = answer; }
+void force_translucency(std::optional<bool> answer) {
+  g_forced_translucency = answer;
+}
 
 // ---- layered window ----------------------------------------------------------------------------
 
@@ -163,19 +166,48 @@ std::vector<uint8_t> mask_picture(int32_t width, int32_t height, int32_t size) {
 
 namespace {
 
-// The window shape from a picture: one-row rectangles for each run of pixels that are not the
-// key colour.
-QRegion shape_of(std::span<const uint8_t> picture, uint32_t key) {
-  const std::optional<Picture> p = decode_picture(picture);
-  if (!p)
+// a * b / c rounded half away from zero, as the platform's MulDiv.
+int32_t mul_div(int64_t a, int64_t b, int64_t c) {
+  const int64_t p = a * b;
+  return static_cast<int32_t>(p >= 0 ? (p + c / 2) / c : (p - c / 2) / c);
+}
+
+// The window shape from a picture, as a picture object draws it: one-row rectangles for each
+// run of pixels that are not the key colour. `size` receives the picture's size in pixels
+// (empty when the bytes are no picture).
+QRegion shape_of(std::span<const uint8_t> picture, uint32_t key, QSize& size) {
+  size = QSize();
+  bridges::Object object;
+  if (!bridges::create_picture_object(object, rt::Bytes(picture)))
     return {};
+  const auto hm_width =
+      static_cast<int32_t>(std::lround(bridges::read_number_property(object, "Width")));
+  const auto hm_height =
+      static_cast<int32_t>(std::lround(bridges::read_number_property(object, "Height")));
+  const int32_t width = mul_div(hm_width, automation::kPictureDpi, automation::kHimetricPerInch);
+  const int32_t height = mul_div(hm_height, automation::kPictureDpi, automation::kHimetricPerInch);
+  const automation::HBITMAP bitmap = CreateBitmap(width, height, 1, 32, nullptr);
+  if (bitmap == 0)
+    return {};
+  // The source rectangle upside down: picture objects measure y up from the bottom edge.
+  bridges::call_method(object, "Render", static_cast<int32_t>(bitmap), 0, 0, width, height, 0,
+                       hm_height, hm_width, -hm_height, 0);
+  std::vector<uint32_t> pixels(static_cast<size_t>(width) * static_cast<size_t>(height));
+  const int32_t copied =
+      GetBitmapBits(bitmap, static_cast<int32_t>(pixels.size() * 4), pixels.data());
+  DeleteObject(bitmap);
+  if (copied != static_cast<int32_t>(pixels.size() * 4))
+    return {};
+  size = QSize(width, height);
+
   std::vector<QRect> runs;
-  for (int y = 0; y < p->height; ++y) {
+  for (int y = 0; y < height; ++y) {
+    const uint32_t* row = pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(width);
     int x = 0;
-    while (x < p->width) {
-      while (x < p->width && p->pixel(x, y) == key) ++x;
+    while (x < width) {
+      while (x < width && row[x] == key) ++x;
       const int start = x;
-      while (x < p->width && p->pixel(x, y) != key) ++x;
+      while (x < width && row[x] != key) ++x;
       if (x > start)
         runs.emplace_back(start, y, x - start, 1);
     }
@@ -265,7 +297,11 @@ class ShadowRecord : public QObject {
     place();
     show_picture_on_layered_window(window_, shadow);
     window_->move(r.left() - size_, r.top() - size_);
-    window_->setMask(shape_of(mask_, kMaskKey));
+    QSize shape_size;
+    const QRegion shape = shape_of(mask_, kMaskKey, shape_size);
+    if (!shape_size.isEmpty())
+      window_->resize(shape_size);
+    window_->setMask(shape);
     window_->show();
     window_->lower();
   }
@@ -286,10 +322,18 @@ void WindowShadow::attach(QWidget* target, int32_t size, int32_t strength) {
   record_->create(target, size_, strength);
 }
 
-void WindowShadow::refresh() { record_->refresh(size_); }
-void WindowShadow::close() { record_->close(); }
-LayeredWindow* WindowShadow::window() const { return record_->window(); }
-int32_t WindowShadow::creations() const { return record_->creations(); }
+void WindowShadow::refresh() {
+  record_->refresh(size_);
+}
+void WindowShadow::close() {
+  record_->close();
+}
+LayeredWindow* WindowShadow::window() const {
+  return record_->window();
+}
+int32_t WindowShadow::creations() const {
+  return record_->creations();
+}
 
 namespace {
 constexpr size_t kShadowCount = 999;

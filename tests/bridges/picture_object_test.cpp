@@ -33,7 +33,8 @@ std::vector<uint32_t> reference_pixels(const std::string& name) {
 
 std::vector<uint32_t> pixels_of(HBITMAP bitmap) {
   BITMAP description{};
-  if (GetObjectA(bitmap, sizeof description, &description) == 0) return {};
+  if (GetObjectA(bitmap, sizeof description, &description) == 0)
+    return {};
   std::vector<uint32_t> pixels(static_cast<size_t>(description.bmWidth) * description.bmHeight);
   const auto bytes = static_cast<int32_t>(pixels.size() * 4);
   EXPECT_EQ(GetBitmapBits(bitmap, bytes, pixels.data()), bytes);
@@ -87,8 +88,8 @@ TEST_F(PictureObject, RendersUprightOnlyWithTheInvertedSourceRectangle) {
   ASSERT_EQ(expected.size(), 46u * 70u);
 
   const HBITMAP target = CreateBitmap(46, 70, 1, 32, nullptr);
-  call_method(picture_, "Render", static_cast<int32_t>(target), 0, 0, 46, 70, 0, hm_h, hm_w,
-              -hm_h, 0);
+  call_method(picture_, "Render", static_cast<int32_t>(target), 0, 0, 46, 70, 0, hm_h, hm_w, -hm_h,
+              0);
   EXPECT_EQ(automation_error(), kAutomationOk);
   EXPECT_EQ(pixels_of(target), expected);
 
@@ -128,10 +129,11 @@ TEST_F(PictureObject, StretchesAndClipsToTheTarget) {
   EXPECT_EQ(automation_error(), kAutomationOk);
   const std::vector<uint32_t> clipped = pixels_of(small);
   for (int y = 0; y < 20; ++y)
-    for (int x = 0; x < 20; ++x) ASSERT_EQ(clipped[static_cast<size_t>(y) * 20 + x], at(x + 10, y + 10));
+    for (int x = 0; x < 20; ++x)
+      ASSERT_EQ(clipped[static_cast<size_t>(y) * 20 + x], at(x + 10, y + 10));
 
-  call_method(picture_, "Render", static_cast<int32_t>(small), 50, 50, 46, 70, 0, hm_h, hm_w,
-              -hm_h, 0);
+  call_method(picture_, "Render", static_cast<int32_t>(small), 50, 50, 46, 70, 0, hm_h, hm_w, -hm_h,
+              0);
   EXPECT_EQ(pixels_of(small), clipped) << "a drawing wholly outside changes nothing";
   DeleteObject(big);
   DeleteObject(small);
