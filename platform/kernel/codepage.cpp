@@ -1,7 +1,5 @@
 #include "platform/kernel/codepage.h"
 
-#include <iconv.h>
-
 #include <array>
 #include <bit>
 #include <cerrno>
@@ -39,99 +37,27 @@ bool is_gbk_trail(uint8_t b) {
   return b >= 0x40 && b != 0x7F && b != 0xFF;
 }
 
-// Code page 936 as glibc's iconv defines it, turned into lookup tables on first use.
+// Code page 936 as glibc's iconv defines it, as lookup tables written at build time
+// (gbk_table_generator): kGbkLead, kGbkSingle, kGbkPairs, kGbkCodes.
+#include "gbk_tables.inc"
+
 class GbkTables {
  public:
   static const GbkTables& get() {
-    static const GbkTables tables;
+    static constexpr GbkTables tables;
     return tables;
   }
 
-  bool is_lead(uint8_t b) const { return lead_[b]; }
+  bool is_lead(uint8_t b) const { return kGbkLead[b]; }
   // A byte that stands alone; U+FFFD for a byte above 0x7F that is no character by itself.
-  char16_t single(uint8_t b) const { return single_[b]; }
+  char16_t single(uint8_t b) const { return kGbkSingle[b]; }
   // A lead byte with a trail byte; U+FFFD where the pair has no character.
   char16_t pair(uint8_t lead, uint8_t trail) const {
-    return pairs_[static_cast<size_t>(lead & 0x7F) << 8 | trail];
+    return kGbkPairs[static_cast<size_t>(lead & 0x7F) << 8 | trail];
   }
   // A unit's code: 0 when it has none, below 0x100 a single byte, else lead << 8 | trail.
-  uint16_t code(char16_t unit) const { return codes_[unit]; }
-
- private:
-  GbkTables();
-
-  std::array<bool, 256> lead_{};
-  std::array<char16_t, 256> single_{};
-  std::array<char16_t, 128 * 256> pairs_{};
-  std::array<uint16_t, 65536> codes_{};
+  uint16_t code(char16_t unit) const { return kGbkCodes[unit]; }
 };
-
-enum class IconvOutcome { kUnit, kIncomplete, kInvalid };
-
-// Decodes one short sequence that should give exactly one UTF-16 unit.
-IconvOutcome iconv_one(iconv_t cd, const uint8_t* bytes, size_t count, char16_t& unit) {
-  iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  std::array<char, 8> in{};
-  std::memcpy(in.data(), bytes, count);
-  std::array<char, 8> out{};
-  char* src = in.data();
-  size_t src_left = count;
-  char* dst = out.data();
-  size_t dst_left = out.size();
-  if (iconv(cd, &src, &src_left, &dst, &dst_left) == static_cast<size_t>(-1)) {
-    return errno == EINVAL ? IconvOutcome::kIncomplete : IconvOutcome::kInvalid;
-  }
-  if (src_left != 0 || out.size() - dst_left != sizeof unit)
-    return IconvOutcome::kInvalid;
-  std::memcpy(&unit, out.data(), sizeof unit);
-  return IconvOutcome::kUnit;
-}
-
-GbkTables::GbkTables() {
-  single_.fill(kReplacement);
-  pairs_.fill(kReplacement);
-  for (uint16_t b = 0; b < 0x80; ++b) {
-    single_[b] = b;
-    codes_[b] = b;
-  }
-  iconv_t cd = iconv_open("UTF-16LE", "CP936");
-  // Without iconv's converter every byte above 0x7F reads as U+FFFD and encodes as "?".
-  if (cd == reinterpret_cast<iconv_t>(-1))
-    return;
-
-  // A byte that iconv finds incomplete on its own is a lead byte. Every table entry decodes to
-  // one unit, and the encode table is their inverse: iconv's CP936 maps both ways one to one
-  // (the tests sweep every code in both directions against iconv itself).
-  for (uint16_t b = 0x80; b <= 0xFF; ++b) {
-    const auto byte = static_cast<uint8_t>(b);
-    char16_t unit = 0;
-    switch (iconv_one(cd, &byte, 1, unit)) {
-      case IconvOutcome::kUnit:
-        single_[b] = unit;
-        codes_[unit] = b;
-        break;
-      case IconvOutcome::kIncomplete:
-        lead_[b] = true;
-        break;
-      case IconvOutcome::kInvalid:
-        break;
-    }
-  }
-  for (uint16_t lead = 0x80; lead <= 0xFF; ++lead) {
-    if (!lead_[lead])
-      continue;
-    for (uint16_t trail = 0x40; trail <= 0xFE; ++trail) {
-      const std::array<uint8_t, 2> bytes{static_cast<uint8_t>(lead), static_cast<uint8_t>(trail)};
-      char16_t unit = 0;
-      if (iconv_one(cd, bytes.data(), bytes.size(), unit) != IconvOutcome::kUnit)
-        continue;
-      pairs_[static_cast<size_t>(lead & 0x7F) << 8 | trail] = unit;
-      if (codes_[unit] == 0)
-        codes_[unit] = static_cast<uint16_t>(lead << 8 | trail);
-    }
-  }
-  iconv_close(cd);
-}
 
 // --- Runs of ASCII move 64 input bytes (a chunk) or 16 units (a block) at a time ---
 //
