@@ -5,7 +5,7 @@
 // the windowing layer, which hands texts to Qt as UTF-16.
 //
 // Code page 936 is GBK as glibc's iconv "CP936" defines it: the conversion tables are read from
-// iconv once, on first use, and every conversion after that is table lookups. Input that does not
+// iconv when the library is built, and every conversion is table lookups. Input that does not
 // decode becomes U+FFFD, one per bad sequence; units with no form in code page 936 become the
 // default character ("?"). Runs of ASCII move up to 64 bytes at a time, input up to its
 // terminator is converted in the same single pass that finds the terminator, and nothing here
