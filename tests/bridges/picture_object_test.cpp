@@ -3,7 +3,10 @@
 // handles leave behind.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
+#include <iterator>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -166,6 +169,26 @@ TEST_F(PictureObject, BadBytesAndBadHandlesLeaveThingsAsTheyWere) {
   EXPECT_NE(picture_.get(), held);
   EXPECT_EQ(to_pixels(read_number_property(picture_, "Width")), 230);
   EXPECT_EQ(to_pixels(read_number_property(picture_, "Height")), 306);
+}
+
+TEST_F(PictureObject, AnyRectanglesStayInsideBothBitmaps) {
+  // Rectangles from the caller are untrusted numbers: extremes, negatives and zero sizes draw
+  // what falls inside the target or nothing, and never read or write outside either bitmap.
+  const int32_t extremes[] = {INT32_MIN, INT32_MIN + 1, -1852, -70, -1, 0, 1, 2, 45, 46, 70,
+                              1217, 1852, 65536, INT32_MAX - 1, INT32_MAX};
+  std::mt19937 random(7);
+  const auto pick = [&] {
+    return random() % 2 ? extremes[random() % std::size(extremes)]
+                        : static_cast<int32_t>(random() % 4000) - 2000;
+  };
+  const HBITMAP target = CreateBitmap(17, 9, 1, 32, nullptr);
+  for (int i = 0; i < 3000; ++i) {
+    call_method(picture_, "Render", static_cast<int32_t>(target), pick(), pick(), pick(), pick(),
+                pick(), pick(), pick(), pick(), 0);
+    const int32_t error = automation_error();
+    ASSERT_TRUE(error == kAutomationOk || error == kException) << error;
+  }
+  DeleteObject(target);
 }
 
 TEST(PictureStandIn, BitmapsAndDescriptionsAreChecked) {
