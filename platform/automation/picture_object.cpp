@@ -92,10 +92,12 @@ void render(const Bitmap& from, Bitmap& to, int32_t x, int32_t y, int32_t cx, in
   // Destination column i (of cx) samples source x (0.01 mm) x_src + (i + 0.5) * cx_src / cx;
   // in pixels that is x * width / hm_width, and the row from the top for y up from the bottom
   // is (hm_height - y) * height / hm_height.
-  const double sx = cx_src / static_cast<double>(cx) * from.width / hm_width;
-  const double ox = x_src * from.width / hm_width;
-  const double sy = -cy_src / static_cast<double>(cy) * from.height / hm_height;
-  const double oy = (hm_height - y_src) * from.height / hm_height;
+  // All in double: the caller's numbers may be anything a 32-bit integer holds.
+  const double width = from.width, height = from.height;
+  const double sx = static_cast<double>(cx_src) / cx * width / hm_width;
+  const double ox = static_cast<double>(x_src) * width / hm_width;
+  const double sy = -static_cast<double>(cy_src) / cy * height / hm_height;
+  const double oy = (hm_height - y_src) * height / hm_height;
 
   const int64_t x0 = std::max<int64_t>(x, 0);
   const int64_t x1 = std::min<int64_t>(int64_t{x} + cx, to.width);
