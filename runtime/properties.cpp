@@ -411,8 +411,12 @@ void recreate_unit(WindowEntry& w, uint32_t index) {
   const int32_t old_number = w.working.read_field(index, o.live_object);
   w.working.write_field(index, o.live_object, live_register(fresh));
   windowing::stack_below(fresh->native(), old_native);
+  // The old unit object goes now; its kind decides when its native window follows. The old
+  // unit may be the one whose event handler asked for this change, with its own event handling
+  // still further up the stack, so a kind may keep the native until control is back in its
+  // event loop. A destruction report from it is not the unit's end.
   recreating() = {w.id, p.unit_id};
-  windowing::destroy(old_native);  // its destruction report is not the unit's end
+  delete old;
   recreating() = {};
   live_release(old_number);
   fresh->notify(kNotifyCreated);

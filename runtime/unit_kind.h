@@ -52,6 +52,9 @@ struct UnitCreateParams {
 // NUL-terminated text.
 class UnitObject {
  public:
+  // A unit object normally ends with its native window. The core deletes one itself when it
+  // re-creates the unit; the kind then destroys the native window, now or (when the window may
+  // be inside its own event handling) once control is back in the event loop.
   virtual ~UnitObject() = default;
   virtual NativeWindow native() const = 0;
   // Core notifications (kNotifyCreated, kNotifyLayout, kNotifyInitialised); most kinds ignore them.

@@ -5,10 +5,13 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QTableView>
 #include <atomic>
 #include <thread>
+#include <utility>
 
 #include "platform/windowing/native_window.h"
 #include "runtime/command.h"
@@ -29,6 +32,7 @@ constexpr uint32_t kOwn = 0x06010000;
 constexpr uint32_t kList = 0x16010002;
 constexpr uint32_t kLabel = 0x160121F3;
 constexpr uint32_t kButton = 0x16010003;
+constexpr uint32_t kBox = 0x16010004;
 
 std::vector<std::string> g_log;
 
@@ -47,7 +51,17 @@ rt::HandlerResult on_destroying(const int64_t*, int32_t) {
   return {};
 }
 
-const rt::EventHandler kRoutines[] = {&on_list_click, &on_button, &on_destroying};
+// Switches the edit box to multi-line from inside its own change handler when asked.
+bool g_multi_line_on_change = false;
+rt::HandlerResult on_box_changed(const int64_t*, int32_t) {
+  g_log.push_back("changed");
+  if (std::exchange(g_multi_line_on_change, false))
+    rt::set_property(kWindow, kBox, units::edit_property::kMultiLine, -1, 1, 0);
+  return {};
+}
+
+const rt::EventHandler kRoutines[] = {&on_list_click, &on_button, &on_destroying,
+                                      &on_box_changed};
 int32_t offset_of(int index) {
   return index * static_cast<int32_t>(sizeof(rt::EventHandler));
 }
@@ -80,6 +94,8 @@ std::vector<uint8_t> build_templates() {
       {kButton,
        record(start.search_button, "button", {7, 208, 88, 32}, visible | tab, {{0, offset_of(1)}})},
       {kList, record(start.results, "list", {0, 8, 664, 192}, visible | tab, {{4, offset_of(0)}})},
+      {kBox, record(start.search_box, "box", {104, 208, 110, 32}, visible | tab,
+                    {{0, offset_of(3)}})},
   };
   for (auto& [id, r] : units) {
     if (id != kOwn)
@@ -193,6 +209,23 @@ TEST_F(WithCore, RecreationOnAViewChangeKeepsTheRows) {
   EXPECT_EQ(get_int(kList, lp::kCurrentRow), 2);
   EXPECT_EQ(get_int(kList, lp::kTextColour), units::colour(0, 0, 255));
   EXPECT_EQ(rt::call_text(units::cell_text, ref(), 1).view(), "1");
+}
+
+// A handler may re-create the very unit whose event it is handling: the old unit's widget is
+// still inside its own event handling, so it must outlive the handler.
+TEST_F(WithCore, AnEditBoxReCreatedInsideItsOwnChangeHandler) {
+  auto* line = qobject_cast<QLineEdit*>(static_cast<QWidget*>(rt::unit_native_window(kWindow, kBox)));
+  ASSERT_NE(line, nullptr);
+  g_multi_line_on_change = true;
+  // A typed key: the line edit is still inside its key handling when the change handler runs.
+  QKeyEvent key(QEvent::KeyPress, Qt::Key_Exclam, Qt::NoModifier, "!");
+  QApplication::sendEvent(line, &key);
+  EXPECT_EQ(g_log, std::vector<std::string>{"changed"});
+  unit_test::settle();
+  QWidget* fresh = static_cast<QWidget*>(rt::unit_native_window(kWindow, kBox));
+  EXPECT_EQ(qobject_cast<QLineEdit*>(fresh), nullptr) << "now multi-line";
+  EXPECT_TRUE(fresh->isVisible());
+  EXPECT_EQ(get_text(kBox, units::edit_property::kContent).view(), "周星驰!");
 }
 
 TEST_F(WithCore, ClicksReachTheBoundHandlers) {

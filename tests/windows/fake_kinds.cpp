@@ -25,7 +25,7 @@ FakeUnit::FakeUnit(QWidget* parent, bool is_top_level) : top_level(is_top_level)
   widget_ = new Widget(parent);
   widget_->unit = this;
   // A widget deleted by its parent takes the unit object with it.
-  QObject::connect(widget_, &QObject::destroyed, [this] {
+  destroyed_ = QObject::connect(widget_, &QObject::destroyed, [this] {
     widget_ = nullptr;
     counters().destroyed_reports++;
     rt::unit_destroyed(window_id, top_level ? 0 : unit_id);
@@ -36,7 +36,7 @@ FakeUnit::FakeUnit(QWidget* parent, bool is_top_level) : top_level(is_top_level)
 FakeUnit::~FakeUnit() {
   if (widget_) {
     Widget* w = widget_;
-    QObject::disconnect(w, &QObject::destroyed, nullptr, nullptr);
+    QObject::disconnect(destroyed_);  // only this unit's: the window layer keeps its own
     widget_ = nullptr;
     counters().destroyed_reports++;
     rt::unit_destroyed(window_id, top_level ? 0 : unit_id);

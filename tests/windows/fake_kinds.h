@@ -54,6 +54,7 @@ class FakeUnit : public rt::UnitObject {
   bool has_font = false;
   std::vector<uint8_t> bytes;
   bool top_level = false;
+  QMetaObject::Connection destroyed_;
 };
 
 const rt::UnitLibrary& library();
