@@ -62,9 +62,7 @@ bool translucency_available() {
   return false;
 }
 
-void force_translucency(std::optional<bool> answer) {
-  g_forced_translucency = answer;
-}
+void force_translucency(std::optional<bool> answer) { g_forced_translucency = answer; }
 
 // ---- layered window ----------------------------------------------------------------------------
 
@@ -322,18 +320,10 @@ void WindowShadow::attach(QWidget* target, int32_t size, int32_t strength) {
   record_->create(target, size_, strength);
 }
 
-void WindowShadow::refresh() {
-  record_->refresh(size_);
-}
-void WindowShadow::close() {
-  record_->close();
-}
-LayeredWindow* WindowShadow::window() const {
-  return record_->window();
-}
-int32_t WindowShadow::creations() const {
-  return record_->creations();
-}
+void WindowShadow::refresh() { record_->refresh(size_); }
+void WindowShadow::close() { record_->close(); }
+LayeredWindow* WindowShadow::window() const { return record_->window(); }
+int32_t WindowShadow::creations() const { return record_->creations(); }
 
 namespace {
 constexpr size_t kShadowCount = 999;
