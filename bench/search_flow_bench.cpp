@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "app/flows.h"
 #include "app/ids.h"
 #include "app/list_commands.h"
@@ -25,6 +26,8 @@
 #include "web/web_request.h"
 
 namespace {
+
+using bench::median;
 
 using Clock = std::chrono::steady_clock;
 using namespace app;
@@ -57,11 +60,6 @@ double fetch_and_match(const std::string& address, int32_t* cards) {
   regex.create(kPosterPattern, page.c_str());
   for (int32_t j = 1; j <= regex.match_count(); ++j) (void)regex.submatch_text(j, 1);
   return ms_since(t);
-}
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
 }
 
 }  // namespace

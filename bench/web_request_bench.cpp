@@ -20,11 +20,14 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "web/web_request.h"
 
 extern char** environ;
 
 namespace {
+
+using bench::median;
 
 using Clock = std::chrono::steady_clock;
 
@@ -68,16 +71,6 @@ char byte_at(size_t i) {
   _exit(0);
 }
 
-long status_kb(const char* field) {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind(field, 0) == 0)
-      return std::stol(line.substr(std::strlen(field)));
-  }
-  return -1;
-}
-
 bool body_matches(const rt::Bytes& body, size_t size, size_t first) {
   if (body.size() != size)
     return false;
@@ -91,11 +84,6 @@ bool body_matches(const rt::Bytes& body, size_t size, size_t first) {
 
 double seconds_since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
 }
 
 double cpu_seconds(const rusage& usage) {
@@ -154,9 +142,9 @@ int main() {
   // resets the high-water mark where the kernel allows it.
   {
     std::ofstream("/proc/self/clear_refs") << "5";
-    const long before_kb = status_kb("VmRSS:");
+    const long before_kb = bench::status_kib("VmRSS:");
     rt::Bytes body = web::web_request({.address = big.c_str()});
-    const long peak_kb = status_kb("VmHWM:");
+    const long peak_kb = bench::status_kib("VmHWM:");
     if (!body_matches(body, kBigBody, 0))
       ++failures;
     const double growth_mb = static_cast<double>(peak_kb - before_kb) / 1024.0;

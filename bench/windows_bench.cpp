@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "app/ids.h"
 #include "app/program.h"
 #include "runtime/services.h"
@@ -27,16 +28,11 @@
 
 namespace {
 
+using bench::median;
+
 using Clock = std::chrono::steady_clock;
 
-long rss_kib() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-  }
-  return -1;
-}
+long rss_kib() { return bench::status_kib("VmRSS:"); }
 
 struct Figures {
   double ms = 0;
@@ -138,11 +134,6 @@ Figures fill_results() {
     ms = std::chrono::duration<double, std::milli>(Clock::now() - t).count();
   });
   return {ms, rss_kib()};
-}
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
 }
 
 }  // namespace

@@ -126,40 +126,45 @@ void StreamBuffer::release() {
   block_ = nullptr;
 }
 
-size_t StreamBuffer::size() const { return block_ ? FF_CALL(GlobalSize)(block_) : 0; }
+namespace {
+
+size_t block_size(kernel::GlobalHandle block) { return block ? FF_CALL(GlobalSize)(block) : 0; }
+
+// A copy of a global memory block's current contents.
+std::vector<uint8_t> block_bytes(kernel::GlobalHandle block) {
+  if (!block)
+    return {};
+  const size_t n = FF_CALL(GlobalSize)(block);
+  const auto* p = static_cast<const uint8_t*>(FF_CALL(GlobalLock)(block));
+  std::vector<uint8_t> out;
+  if (p && n > 0)
+    out.assign(p, p + n);
+  FF_CALL(GlobalUnlock)(block);
+  return out;
+}
+
+}  // namespace
+
+size_t StreamBuffer::size() const { return block_size(block_); }
 
 kernel::GlobalHandle StreamBuffer::block_of(kernel::Stream* stream) {
   kernel::GlobalHandle h = nullptr;
   return FF_CALL(GetHGlobalFromStream)(stream, &h) == kernel::kOk ? h : nullptr;
 }
 
-std::vector<uint8_t> StreamBuffer::bytes() const {
-  if (!block_)
-    return {};
-  const size_t n = FF_CALL(GlobalSize)(block_);
-  const auto* p = static_cast<const uint8_t*>(FF_CALL(GlobalLock)(block_));
-  std::vector<uint8_t> out;
-  if (p && n > 0)
-    out.assign(p, p + n);
-  FF_CALL(GlobalUnlock)(block_);
-  return out;
-}
+std::vector<uint8_t> StreamBuffer::bytes() const { return block_bytes(block_); }
 
-MemoryStream::~MemoryStream() {
+MemoryStream::~MemoryStream() { release(); }
+
+void MemoryStream::release() {
   if (stream_)
     stream_->functions->release(stream_);
   stream_ = nullptr;
-  if (!stream_owns_block_)
-    free_block();
+  free_block();
 }
 
 kernel::Stream* MemoryStream::create(std::optional<std::span<const uint8_t>> bytes) {
-  if (stream_)
-    stream_->functions->release(stream_);
-  stream_ = nullptr;
-  if (!stream_owns_block_)
-    free_block();
-  block_ = nullptr;
+  release();
   if (bytes) {
     block_ = FF_CALL(GlobalAlloc)(kernel::kGlobalFixed, bytes->size());
     if (!block_)
@@ -182,19 +187,9 @@ kernel::Stream* MemoryStream::create(std::optional<std::span<const uint8_t>> byt
   return stream_;
 }
 
-size_t MemoryStream::size() const { return block_ ? FF_CALL(GlobalSize)(block_) : 0; }
+size_t MemoryStream::size() const { return block_size(block_); }
 
-std::vector<uint8_t> MemoryStream::bytes() const {
-  if (!block_)
-    return {};
-  const size_t n = FF_CALL(GlobalSize)(block_);
-  const auto* p = static_cast<const uint8_t*>(FF_CALL(GlobalLock)(block_));
-  std::vector<uint8_t> out;
-  if (p && n > 0)
-    out.assign(p, p + n);
-  FF_CALL(GlobalUnlock)(block_);
-  return out;
-}
+std::vector<uint8_t> MemoryStream::bytes() const { return block_bytes(block_); }
 
 void MemoryStream::free_block() {
   if (block_ && !stream_owns_block_)
@@ -208,11 +203,7 @@ void* GraphicsObject::allocate(size_t size) { return FF_CALL(GdipAlloc)(size); }
 void GraphicsObject::free(void* block) { FF_CALL(GdipFree)(block); }
 
 bool Image::create_bitmap(int32_t width, int32_t height, int32_t format) {
-  raster::Image* bitmap = nullptr;
-  const bool ok = record(
-      FF_CALL(GdipCreateBitmapFromScan0)(width, height, 0, format, nullptr, &bitmap));
-  adopt(bitmap);
-  return ok;
+  return create_bitmap_over(width, height, 0, nullptr, format);
 }
 
 bool Image::create_bitmap_over(int32_t width, int32_t height, int32_t stride, uint8_t* pixels,

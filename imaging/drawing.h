@@ -77,6 +77,9 @@ class MemoryStream {
   void free_block();
 
  private:
+  // Lets the stream go, and the block when the stream does not own it.
+  void release();
+
   kernel::GlobalHandle block_ = nullptr;
   kernel::Stream* stream_ = nullptr;
   bool stream_owns_block_ = false;

@@ -164,12 +164,6 @@ std::vector<uint8_t> mask_picture(int32_t width, int32_t height, int32_t size) {
 
 namespace {
 
-// a * b / c rounded half away from zero, as the platform's MulDiv.
-int32_t mul_div(int64_t a, int64_t b, int64_t c) {
-  const int64_t p = a * b;
-  return static_cast<int32_t>(p >= 0 ? (p + c / 2) / c : (p - c / 2) / c);
-}
-
 // The window shape from a picture, as a picture object draws it: one-row rectangles for each
 // run of pixels that are not the key colour. `size` receives the picture's size in pixels
 // (empty when the bytes are no picture).
@@ -182,8 +176,9 @@ QRegion shape_of(std::span<const uint8_t> picture, uint32_t key, QSize& size) {
       static_cast<int32_t>(std::lround(bridges::read_number_property(object, "Width")));
   const auto hm_height =
       static_cast<int32_t>(std::lround(bridges::read_number_property(object, "Height")));
-  const int32_t width = mul_div(hm_width, automation::kPictureDpi, automation::kHimetricPerInch);
-  const int32_t height = mul_div(hm_height, automation::kPictureDpi, automation::kHimetricPerInch);
+  using automation::kHimetricPerInch, automation::kPictureDpi, automation::mul_div;
+  const int32_t width = mul_div(hm_width, kPictureDpi, kHimetricPerInch);
+  const int32_t height = mul_div(hm_height, kPictureDpi, kHimetricPerInch);
   const automation::HBITMAP bitmap = CreateBitmap(width, height, 1, 32, nullptr);
   if (bitmap == 0)
     return {};

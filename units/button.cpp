@@ -46,10 +46,9 @@ class ButtonUnit final : public Unit {
   using Unit::Unit;
 
   static rt::UnitObject* create(const rt::UnitCreateParams& params) {
-    auto values = PropertyValues::decode(kKindButton, {params.data, params.length});
-    if (!values)
+    auto unit = decode_unit<ButtonUnit>(kKindButton, params);
+    if (!unit)
       return nullptr;
-    auto unit = std::make_unique<ButtonUnit>(params, std::move(*values));
     auto* w = new ButtonWidget(static_cast<QWidget*>(params.parent));
     unit->attach(w, params);
     unit->apply_all();

@@ -33,10 +33,9 @@ class EditUnit final : public Unit {
   using Unit::Unit;
 
   static rt::UnitObject* create(const rt::UnitCreateParams& params) {
-    auto values = PropertyValues::decode(kKindEditBox, {params.data, params.length});
-    if (!values)
+    auto unit = decode_unit<EditUnit>(kKindEditBox, params);
+    if (!unit)
       return nullptr;
-    auto unit = std::make_unique<EditUnit>(params, std::move(*values));
     auto* parent = static_cast<QWidget*>(params.parent);
     QWidget* w = nullptr;
     if (unit->values_.flag(ep::kMultiLine)) {

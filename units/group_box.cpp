@@ -17,10 +17,9 @@ class GroupUnit final : public Unit {
   using Unit::Unit;
 
   static rt::UnitObject* create(const rt::UnitCreateParams& params) {
-    auto values = PropertyValues::decode(kKindGroupBox, {params.data, params.length});
-    if (!values)
+    auto unit = decode_unit<GroupUnit>(kKindGroupBox, params);
+    if (!unit)
       return nullptr;
-    auto unit = std::make_unique<GroupUnit>(params, std::move(*values));
     auto* w = new HookedWidget<QGroupBox>(static_cast<QWidget*>(params.parent));
     unit->attach(w, params);
     unit->apply_all();

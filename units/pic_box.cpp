@@ -43,10 +43,9 @@ class PicUnit final : public Unit {
   using Unit::Unit;
 
   static rt::UnitObject* create(const rt::UnitCreateParams& params) {
-    auto values = PropertyValues::decode(kKindPicBox, {params.data, params.length});
-    if (!values)
+    auto unit = decode_unit<PicUnit>(kKindPicBox, params);
+    if (!unit)
       return nullptr;
-    auto unit = std::make_unique<PicUnit>(params, std::move(*values));
     auto* w = new PicWidget(static_cast<QWidget*>(params.parent));
     unit->attach(w, params);
     unit->apply_look();

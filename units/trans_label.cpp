@@ -53,10 +53,9 @@ class LabelUnit final : public Unit {
   using Unit::Unit;
 
   static rt::UnitObject* create(const rt::UnitCreateParams& params) {
-    auto values = PropertyValues::decode(kKindTransLabel, {params.data, params.length});
-    if (!values)
+    auto unit = decode_unit<LabelUnit>(kKindTransLabel, params);
+    if (!unit)
       return nullptr;
-    auto unit = std::make_unique<LabelUnit>(params, std::move(*values));
     auto* w = new LabelWidget(static_cast<QWidget*>(params.parent));
     unit->attach(w, params);
     unit->apply_all();

@@ -89,6 +89,13 @@ HookedWidget<Widget>::~HookedWidget() {
     unit->widget_destroyed();
 }
 
+// A kind's unit made from its property data; null when the data does not decode.
+template <class U>
+std::unique_ptr<U> decode_unit(rt::TypeCode kind, const rt::UnitCreateParams& params) {
+  auto values = PropertyValues::decode(kind, {params.data, params.length});
+  return values ? std::make_unique<U>(params, std::move(*values)) : nullptr;
+}
+
 // The unit behind a widget, or null.
 Unit* unit_of(QWidget* widget);
 

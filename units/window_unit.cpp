@@ -51,10 +51,9 @@ class WindowUnit final : public Unit {
   using Unit::Unit;
 
   static rt::UnitObject* create(const rt::UnitCreateParams& params) {
-    auto values = PropertyValues::decode(kKindWindow, {params.data, params.length});
-    if (!values)
+    auto unit = decode_unit<WindowUnit>(kKindWindow, params);
+    if (!unit)
       return nullptr;
-    auto unit = std::make_unique<WindowUnit>(params, std::move(*values));
     auto* w = new WindowWidget(static_cast<QWidget*>(params.parent));  // deleted on close
     unit->attach(w, params);
     unit->build(w);

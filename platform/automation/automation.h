@@ -365,6 +365,13 @@ inline constexpr IID IID_IPictureDisp{0x7BF80981, 0xBF32, 0x101A,
 inline constexpr int32_t kPictureDpi = 96;
 inline constexpr int32_t kHimetricPerInch = 2540;
 
+// a * b / c rounded half away from zero, as the platform's MulDiv: the conversion between
+// pixels and 0.01 mm both ways.
+inline int32_t mul_div(int64_t a, int64_t b, int64_t c) {
+  const int64_t p = a * b;
+  return static_cast<int32_t>(p >= 0 ? (p + c / 2) / c : (p - c / 2) / c);
+}
+
 }  // namespace automation
 
 // --- Exported functions (platform names) ---

@@ -74,14 +74,6 @@ BitmapTable& bitmaps() {
   return *table;
 }
 
-// pixels * 2540 / 96 and back, rounded half away from zero as the platform's MulDiv does.
-int32_t mul_div(int64_t value, int64_t numerator, int64_t denominator) {
-  const int64_t product = value * numerator;
-  const int64_t half = denominator / 2;
-  return static_cast<int32_t>(product >= 0 ? (product + half) / denominator
-                                           : (product - half) / denominator);
-}
-
 // Copies the source rectangle (0.01 mm, y up from the bottom edge) of `from` stretched into
 // the destination rectangle (pixels) of `to`, nearest pixel, clipped to `to`.
 void render(const Bitmap& from, Bitmap& to, int32_t x, int32_t y, int32_t cx, int32_t cy,

@@ -264,6 +264,22 @@ Status save_bmp(Image& im, kernel::Stream* stream) {
   return kOk;
 }
 
+// Hands a new object to the caller's out-parameter: kOk, or kOutOfMemory with null.
+template <typename T>
+Status hand_out(T* made, T** out) {
+  *out = made;
+  return made ? kOk : kOutOfMemory;
+}
+
+// Deletes an object a create function made; a null one is an invalid parameter.
+template <typename T>
+Status delete_object(T* object) {
+  if (!object)
+    return kInvalidParameter;
+  delete object;
+  return kOk;
+}
+
 }  // namespace
 
 }  // namespace raster
@@ -314,16 +330,10 @@ Status GdipCreateBitmapFromScan0(int32_t width, int32_t height, int32_t stride, 
 Status GdipGetImageGraphicsContext(Image* image, Graphics** graphics) {
   if (!image || !graphics)
     return kInvalidParameter;
-  *graphics = new (std::nothrow) Graphics{image};
-  return *graphics ? kOk : kOutOfMemory;
+  return hand_out(new (std::nothrow) Graphics{image}, graphics);
 }
 
-Status GdipDeleteGraphics(Graphics* graphics) {
-  if (!graphics)
-    return kInvalidParameter;
-  delete graphics;
-  return kOk;
-}
+Status GdipDeleteGraphics(Graphics* graphics) { return delete_object(graphics); }
 
 Status GdipCreateSolidFill(uint32_t argb, Brush** brush) {
   if (!brush)
@@ -331,8 +341,7 @@ Status GdipCreateSolidFill(uint32_t argb, Brush** brush) {
   *brush = nullptr;
   if (!started())
     return kGdiplusNotInitialized;
-  *brush = new (std::nothrow) Brush{argb};
-  return *brush ? kOk : kOutOfMemory;
+  return hand_out(new (std::nothrow) Brush{argb}, brush);
 }
 
 Status GdipGetSolidFillColor(Brush* brush, uint32_t* argb) {
@@ -366,12 +375,7 @@ void clip_rect(const Image& im, float x, float y, float width, float height, int
 
 }  // namespace
 
-Status GdipDeleteBrush(Brush* brush) {
-  if (!brush)
-    return kInvalidParameter;
-  delete brush;
-  return kOk;
-}
+Status GdipDeleteBrush(Brush* brush) { return delete_object(brush); }
 
 Status GdipFillRectangle(Graphics* graphics, Brush* brush, float x, float y, float width,
                          float height) {
@@ -407,8 +411,7 @@ Status GdipCreateEffect(uint32_t w0, uint32_t w1, uint32_t w2, uint32_t w3, Effe
   std::memcpy(&id, words, sizeof id);
   if (!(id == kBlurEffect))
     return kNotImplemented;
-  *effect = new (std::nothrow) Effect;
-  return *effect ? kOk : kOutOfMemory;
+  return hand_out(new (std::nothrow) Effect, effect);
 }
 
 Status GdipSetEffectParameters(Effect* effect, const void* params, uint32_t size) {
@@ -439,12 +442,7 @@ Status GdipGetEffectParameters(Effect* effect, uint32_t* size, void* params) {
   return kOk;
 }
 
-Status GdipDeleteEffect(Effect* effect) {
-  if (!effect)
-    return kInvalidParameter;
-  delete effect;
-  return kOk;
-}
+Status GdipDeleteEffect(Effect* effect) { return delete_object(effect); }
 
 Status GdipBitmapApplyEffect(Image* bitmap, Effect* effect, Rect* roi, int32_t, void** aux_data,
                              int32_t* aux_data_size) {
@@ -614,12 +612,7 @@ Status GdipDrawImageRect(Graphics* graphics, Image* image, float x, float y, flo
   return kOk;
 }
 
-Status GdipDisposeImage(Image* image) {
-  if (!image)
-    return kInvalidParameter;
-  delete image;
-  return kOk;
-}
+Status GdipDisposeImage(Image* image) { return delete_object(image); }
 
 void* GdipAlloc(size_t size) { return std::malloc(size); }
 void GdipFree(void* block) { std::free(block); }
@@ -634,13 +627,7 @@ Status GdipBitmapGetPixel(Image* bitmap, int32_t x, int32_t y, uint32_t* argb) {
 Status GdipCreateRegionRect(const RectF* rect, Region** region) {
   if (!rect || !region)
     return kInvalidParameter;
-  *region = new (std::nothrow) Region{*rect};
-  return *region ? kOk : kOutOfMemory;
+  return hand_out(new (std::nothrow) Region{*rect}, region);
 }
 
-Status GdipDeleteRegion(Region* region) {
-  if (!region)
-    return kInvalidParameter;
-  delete region;
-  return kOk;
-}
+Status GdipDeleteRegion(Region* region) { return delete_object(region); }
