@@ -17,6 +17,7 @@
 #include <string_view>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 extern char** environ;
 
@@ -67,13 +68,22 @@ std::optional<std::string> local_to_utf8(std::string_view text) {
   return out;
 }
 
-std::string percent_encode_high_bytes(std::string_view text) {
+bool is_high_byte(unsigned char byte) { return byte >= 0x80; }
+
+// Characters that shells give a meaning of their own (quoting, substitution, separators,
+// globbing, history) and that some handlers pass through a command line or an Exec key.
+bool is_handler_special(unsigned char byte) {
+  constexpr std::string_view kSpecial = "`$'\";()*!";
+  return kSpecial.find(static_cast<char>(byte)) != std::string_view::npos;
+}
+
+std::string percent_encode(std::string_view text, bool (*encode)(unsigned char)) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(text.size());
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x80) {
+    if (!encode(byte)) {
       out.push_back(c);
       continue;
     }
@@ -108,13 +118,21 @@ bool has_authority(std::string_view text) {
   return rest.size() > 2 && rest.starts_with("//") && rest[2] != '/';
 }
 
+// Where the authority (host and port) of a text that has_authority accepts starts and ends,
+// as curl reads it.
+std::pair<size_t, size_t> authority_span(std::string_view text) {
+  const size_t begin = text.find(':') + 3;
+  const size_t end = text.find_first_of("/?#", begin);
+  return {begin, end == std::string_view::npos ? text.size() : end};
+}
+
 // The address to hand to xdg-open, or nothing when it is not a web address.
 std::optional<std::string> web_address(std::string_view text) {
   if (text.size() > kMaxAddressBytes || has_control_or_space(text)) return std::nullopt;
   if (!has_authority(text)) return std::nullopt;
   const std::optional<std::string> utf8 = local_to_utf8(text);
   if (!utf8) return std::nullopt;
-  const std::string encoded = percent_encode_high_bytes(*utf8);
+  const std::string encoded = percent_encode(*utf8, is_high_byte);
 
   const std::unique_ptr<CURLU, UrlDeleter> url(curl_url());
   if (!url) return std::nullopt;
@@ -126,10 +144,13 @@ std::optional<std::string> web_address(std::string_view text) {
   if (!scheme || (*scheme != "http" && *scheme != "https")) return std::nullopt;
   const std::optional<std::string> host = url_part(url.get(), CURLUPART_HOST);
   if (!host || host->empty()) return std::nullopt;
-  std::optional<std::string> whole = url_part(url.get(), CURLUPART_URL);
+  const std::optional<std::string> whole = url_part(url.get(), CURLUPART_URL);
   if (!whole || has_control_or_space(*whole)) return std::nullopt;
   if (!whole->starts_with("http://") && !whole->starts_with("https://")) return std::nullopt;
-  return whole;
+  // curl refuses these characters in a host, so only path, query and fragment can hold them.
+  const size_t path = authority_span(*whole).second;
+  return whole->substr(0, path) +
+         percent_encode(std::string_view(*whole).substr(path), is_handler_special);
 }
 
 class SpawnSetup {

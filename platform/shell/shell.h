@@ -6,13 +6,16 @@
 // address can reach an executable desktop file, so only web addresses are passed on:
 // - the verb is "open" (letter case ignored) or null, the platform's default verb;
 // - the text is local (code page 936) text of at most kMaxAddressBytes bytes with no control
-//   character, space or DEL anywhere; it is made UTF-8, bytes above 0x7F are percent-encoded;
+//   character, space or DEL anywhere; it is made UTF-8;
+// - bytes above 0x7F are percent-encoded;
 // - libcurl's URL parser (the same one our requests use) accepts it as an absolute address of
 //   a scheme it knows, the scheme is http or https, and it has a host, written after exactly
 //   two slashes;
-// - xdg-open is started with the address as curl writes it back as its one argument, found on
-//   PATH and run without a shell, in a session of its own, with descriptors above 2 closed. It
-//   is not waited for; a detached thread reaps it.
+// - in the path, query and fragment of the address as curl writes it back, the characters
+//   ` $ ' " ; ( ) * ! are percent-encoded: shells and some handlers give them a meaning;
+// - xdg-open is started with that address as its one argument, found on PATH and run without
+//   a shell, in a session of its own, with descriptors above 2 closed. It is not waited for; a
+//   detached thread reaps it.
 // Parameters, working directory and show state play no part when opening an address.
 #pragma once
 

@@ -146,7 +146,11 @@ TEST_F(OpenAddress, WebAddressesReachXdgOpenAsTheOneArgument) {
       {"http://example.com/x", nullptr, "http://example.com/x"},  // the default verb
       {"http://[::1]:8080/v", "open", "http://[::1]:8080/v"},
       {"http://example.com/\xC6\xAC.m3u8", "open", "http://example.com/%E7%89%87.m3u8"},
-      {"http://example.com/a;b$c'd\"e", "open", "http://example.com/a;b$c'd\"e"},
+      // Characters that shells and some handlers read specially never reach them raw.
+      {"http://example.com/a;b$c'd\"e", "open", "http://example.com/a%3Bb%24c%27d%22e"},
+      {"http://example.com/(x)*!`y`", "open", "http://example.com/%28x%29%2A%21%60y%60"},
+      {"http://example.com/p?q=$(id)&r='1'#!x;y", "open",
+       "http://example.com/p?q=%24%28id%29&r=%271%27#%21x%3By"},
   };
   for (const Case& c : cases) EXPECT_GT(open(c.given, c.verb), 32) << c.given;
   const auto records = wait_for_records(std::size(cases));
