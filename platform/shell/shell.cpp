@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <iconv.h>
+#include <idn2.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/types.h>
@@ -126,13 +127,61 @@ std::pair<size_t, size_t> authority_span(std::string_view text) {
   return {begin, end == std::string_view::npos ? text.size() : end};
 }
 
+bool is_ascii(std::string_view text) {
+  return std::none_of(text.begin(), text.end(),
+                      [](char c) { return is_high_byte(static_cast<unsigned char>(c)); });
+}
+
+// Letters, digits, hyphens and dots, as host names are written. IDNA mapping can turn
+// full-width forms into "@", "\", "|" and the like, which must not come out in a host.
+bool is_ldh_name(std::string_view name) {
+  return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           c == '-' || c == '.';
+  });
+}
+
+// An international (UTF-8) host name in its IDNA form, as a resolver looks it up; nothing when
+// it has none.
+std::optional<std::string> idna_host(const std::string& host) {
+  char* raw = nullptr;
+  const int result = idn2_to_ascii_8z(host.c_str(), &raw, IDN2_NFC_INPUT | IDN2_NONTRANSITIONAL);
+  const std::unique_ptr<char, decltype(&idn2_free)> owned(raw, &idn2_free);
+  if (result != IDN2_OK || !owned) return std::nullopt;
+  std::string ascii(owned.get());
+  if (!is_ldh_name(ascii)) return std::nullopt;
+  return ascii;
+}
+
+// The UTF-8 text with an international host replaced by its IDNA form; nothing when the
+// authority holds user information or a backslash, or the host does not convert.
+std::optional<std::string> with_ascii_host(std::string text) {
+  const auto [begin, end] = authority_span(text);
+  const std::string_view authority = std::string_view(text).substr(begin, end - begin);
+  // No "user:password@" or "user@": a reader takes what comes before "@" for the host.
+  if (authority.find('@') != std::string_view::npos) return std::nullopt;
+  // Handlers that read "\" as "/" end the authority there, and so see another host.
+  if (authority.find('\\') != std::string_view::npos) return std::nullopt;
+  // A port follows the first colon; a bracketed literal is ASCII and stays as it is.
+  const size_t host_size = std::min(authority.find(':'), authority.size());
+  const std::string_view host = authority.substr(0, host_size);
+  if (is_ascii(host)) return text;
+  const std::optional<std::string> ascii = idna_host(std::string(host));
+  if (!ascii) return std::nullopt;
+  text.replace(begin, host_size, *ascii);
+  return text;
+}
+
 // The address to hand to xdg-open, or nothing when it is not a web address.
 std::optional<std::string> web_address(std::string_view text) {
   if (text.size() > kMaxAddressBytes || has_control_or_space(text)) return std::nullopt;
   if (!has_authority(text)) return std::nullopt;
+  // Checked as UTF-8: in local text "@" and "\" can be the second byte of a character.
   const std::optional<std::string> utf8 = local_to_utf8(text);
   if (!utf8) return std::nullopt;
-  const std::string encoded = percent_encode(*utf8, is_high_byte);
+  const std::optional<std::string> ascii_host = with_ascii_host(*utf8);
+  if (!ascii_host) return std::nullopt;
+  const std::string encoded = percent_encode(*ascii_host, is_high_byte);
 
   const std::unique_ptr<CURLU, UrlDeleter> url(curl_url());
   if (!url) return std::nullopt;

@@ -7,6 +7,11 @@
 // - the verb is "open" (letter case ignored) or null, the platform's default verb;
 // - the text is local (code page 936) text of at most kMaxAddressBytes bytes with no control
 //   character, space or DEL anywhere; it is made UTF-8;
+// - its authority (what follows "scheme://" up to the first "/", "?" or "#") holds no "@", so
+//   no "user@" or "user:password@" a reader could take for the host, and no backslash, which
+//   some handlers read as "/" and so see another host;
+// - an international host name is written in its IDNA (punycode) form by libidn2; a name that
+//   has none, or whose form holds more than letters, digits, hyphens and dots, is refused;
 // - bytes above 0x7F are percent-encoded;
 // - libcurl's URL parser (the same one our requests use) accepts it as an absolute address of
 //   a scheme it knows, the scheme is http or https, and it has a host, written after exactly
