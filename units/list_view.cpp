@@ -81,7 +81,7 @@ class ListModel final : public QAbstractTableModel {
     auto& cells = rows_[static_cast<size_t>(r)].cells;
     if (cells.size() <= static_cast<size_t>(column))
       cells.resize(static_cast<size_t>(column) + 1);
-    cells[static_cast<size_t>(column)].assign(text);
+    cells[static_cast<size_t>(column)].assign(cell_prefix(text));
     const QModelIndex i = index(r, column);
     emit dataChanged(i, i);
   }
@@ -562,7 +562,7 @@ int32_t ListViewUnit::insert_row(int32_t position, std::string_view first_cell, 
     }
   }
   ListRow row;
-  row.cells.emplace_back(first_cell);
+  row.cells.emplace_back(cell_prefix(first_cell));
   row.image = std::max(-1, image);
   row.state_image = state_image < 0 ? 0 : state_image + 1;
   row.indent = std::max(0, indent);

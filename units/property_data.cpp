@@ -557,6 +557,12 @@ rt::LogicalFont make_font(std::string_view face, int32_t height, int32_t weight)
 
 // --- List view columns and rows ---
 
+std::string_view cell_prefix(std::string_view text) {
+  if (text.size() <= kMaxCellBytes)
+    return text;
+  return text.substr(0, whole_characters(text, kMaxCellBytes));
+}
+
 std::vector<uint8_t> encode_columns(std::span<const ListColumn> columns) {
   std::vector<uint8_t> data;
   if (columns.empty())

@@ -317,6 +317,12 @@ enum ColumnAlignment : int32_t { kColumnLeft = 0, kColumnRight = 1, kColumnCentr
 inline constexpr int32_t kMaxColumns = 256;
 inline constexpr int32_t kMaxColumnWidth = 32767;
 inline constexpr int32_t kMaxRows = 1 << 20;
+// A cell keeps at most this many bytes of what is written into it: a row of a film site's list
+// is a few dozen characters, and one huge cell would cost seconds to lay out at every hover.
+inline constexpr size_t kMaxCellBytes = 4096;
+
+// The longest start of a GBK text that fits in kMaxCellBytes without splitting a character.
+std::string_view cell_prefix(std::string_view text);
 
 struct ListColumn {
   std::string title;  // GBK

@@ -131,6 +131,32 @@ TEST_F(ListView, CellTextsRoundTripAsGbkBytes) {
   EXPECT_EQ(cell(0, 1), "");
 }
 
+// A page may put megabytes into one cell; the list keeps a start of it that ends on a whole
+// character, so hovering or painting the row stays cheap.
+TEST_F(ListView, LongCellTextsAreCutAtAWholeCharacter) {
+  const std::string ascii(5000, 'a');
+  // 4095 ASCII bytes, then a two-byte character that would straddle the 4096-byte mark.
+  const std::string straddling = std::string(4095, 'b') + "中" + "tail";
+  const std::string exact = std::string(4094, 'c') + "中";
+  const struct {
+    const std::string& written;
+    std::string kept;
+  } cases[] = {
+      {ascii, std::string(4096, 'a')},
+      {straddling, std::string(4095, 'b')},
+      {exact, exact},
+  };
+  fill(1);
+  for (const auto& c : cases) {
+    EXPECT_TRUE(put(0, 3, c.written.c_str()));
+    EXPECT_EQ(cell(0, 3), c.kept);
+    EXPECT_EQ(insert(rt::omitted, c.written.c_str()), 1);
+    EXPECT_EQ(cell(1, 0), c.kept) << "the first cell of a new row too";
+    ASSERT_TRUE(rt::call_bool(units::delete_all_rows, ref()));
+    fill(1);
+  }
+}
+
 TEST_F(ListView, MissingCellsReadEmptyAndAreNotWritten) {
   fill(2);
   for (auto [row, column] :
