@@ -73,6 +73,12 @@ bool start_worker(WorkerRoutine routine) {
                                                    kSubroutine));
 }
 
+bool start_worker(WorkerRoutine routine, int32_t argument) {
+  return call_bool(&start_thread,
+                   Cell::of_pointer(reinterpret_cast<const void*>(routine), kSubroutine),
+                   argument);
+}
+
 bool thread_handle_open(int32_t handle) {
   HandleTable& table = handles();
   std::lock_guard guard(table.lock);

@@ -16,8 +16,9 @@ using WorkerRoutine = int32_t (*)(int32_t argument);
 // until close_thread_handle.
 void start_thread(Cell* result, int32_t count, const Cell* args);
 
-// Typed call of start_thread through the gateway, as the application uses it.
+// Typed calls of start_thread through the gateway, as the application uses them.
 bool start_worker(WorkerRoutine routine);
+bool start_worker(WorkerRoutine routine, int32_t argument);
 
 // Thread handles handed out through a handle variable.
 bool thread_handle_open(int32_t handle);
