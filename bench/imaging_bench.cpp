@@ -4,9 +4,11 @@
 #include <benchmark/benchmark.h>
 
 #include <jpeglib.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "imaging/drawing.h"
@@ -56,18 +58,18 @@ void BM_MaskPicture(benchmark::State& state) {
 BENCHMARK(BM_MaskPicture)->Unit(benchmark::kMillisecond);
 
 std::vector<uint8_t> poster_jpeg() {
-  // A 1920 x 1080 JPEG of the same shape as a real poster: made once by ImageMagick.
+  // A 1920 x 1080 JPEG of the same shape as a real poster: made by ImageMagick in a folder of its own.
   static const std::vector<uint8_t> bytes = [] {
-    const char* path = "/tmp/ff-bench-poster-1920x1080.jpg";
-    if (FILE* f = std::fopen(path, "rb"); !f) {
-      if (std::system("convert -size 1920x1080 plasma:fractal -seed 7 -quality 90 "
-                      "/tmp/ff-bench-poster-1920x1080.jpg") != 0)
-        return std::vector<uint8_t>();
-    } else {
-      std::fclose(f);
-    }
     std::vector<uint8_t> b;
-    FILE* f = std::fopen(path, "rb");
+    char dir[] = "/tmp/ff-bench-XXXXXX";
+    if (!mkdtemp(dir))
+      return b;
+    const std::string path = std::string(dir) + "/poster.jpg";
+    const std::string make =
+        "convert -size 1920x1080 plasma:fractal -seed 7 -quality 90 '" + path + "'";
+    FILE* f = std::system(make.c_str()) == 0 ? std::fopen(path.c_str(), "rb") : nullptr;
+    std::remove(path.c_str());
+    rmdir(dir);
     if (!f)
       return b;
     uint8_t chunk[65536];

@@ -11,6 +11,7 @@
 #include "runtime/services.h"
 #include "runtime/values.h"
 #include "support/fatal_capture.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -123,16 +124,14 @@ TEST(RuntimeService, KindsFromTheUnitLibraries) {
 class FindFile : public testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("ff-find-" + std::to_string(::getpid()) + "-" +
-            testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ = temp_.path();
+    ASSERT_FALSE(dir_.empty());
     std::filesystem::create_directories(dir_ / "sub");
     for (const char* name : {"a.txt", "b.txt", "c.log", ".hidden.txt", "locked.txt"}) {
       std::ofstream(dir_ / name) << "x";
     }
     chmod((dir_ / "locked.txt").c_str(), 0444);
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
 
   std::set<std::string> all(const std::string& pattern, int32_t mask, bool files_only) {
     std::set<std::string> names;
@@ -147,6 +146,7 @@ class FindFile : public testing::Test {
     return names;
   }
 
+  testsupport::TempDir temp_;
   std::filesystem::path dir_;
 };
 

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "runtime/heap.h"
@@ -21,11 +22,15 @@ extern "C" void __lsan_do_leak_check() __attribute__((weak));
 
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  // Qt wants a private runtime directory and complains on standard error without one. Death
+  // tests' children inherit the parent's.
+  std::string runtime_dir;
   if (!getenv("XDG_RUNTIME_DIR")) {
-    // Qt wants a private runtime directory and complains on standard error without one.
-    const std::string dir = "/tmp/ff-test-runtime-" + std::to_string(getuid());
-    mkdir(dir.c_str(), 0700);
-    setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+    std::string pattern = "/tmp/ff-test-runtime-XXXXXX";
+    if (mkdtemp(pattern.data())) {
+      runtime_dir = pattern;
+      setenv("XDG_RUNTIME_DIR", runtime_dir.c_str(), 1);
+    }
   }
   const rt::ConstantArea area = rt::linker_constant_area();
   rt::record_constant_area(area.start, area.length);
@@ -35,6 +40,10 @@ int main(int argc, char** argv) {
   // Like the program, end without running static destructors: a worker a test started may still
   // be finishing, and must not meet torn-down globals.
   if (__lsan_do_leak_check) __lsan_do_leak_check();
+  if (!runtime_dir.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove_all(runtime_dir, ignored);
+  }
   std::fflush(nullptr);
   _exit(result);
 }
