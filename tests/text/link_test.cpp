@@ -1,0 +1,70 @@
+// Links cut out of pages, resolved against the page they came from as a browser would, and the
+// ones that must never be fetched or opened.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "web/link.h"
+
+namespace {
+
+TEST(ResolveLink, EveryFormOfLinkAgainstItsPage) {
+  constexpr const char* kSearch = "http://site.lan/search.php?searchword=%E4%B8%AD";
+  constexpr const char* kTitle = "http://site.lan:8080/vod/12.html";
+  const struct {
+    const char* page;
+    const char* link;
+    const char* expected;
+  } cases[] = {
+      {kSearch, "http://img.lan/p.jpg", "http://img.lan/p.jpg"},
+      {kSearch, "//img.lan/p.jpg", "http://img.lan/p.jpg"},
+      {"https://site.lan/s", "//cdn.lan/p.jpg", "https://cdn.lan/p.jpg"},
+      {kSearch, "/upload/p.jpg", "http://site.lan/upload/p.jpg"},
+      {kSearch, "p.jpg", "http://site.lan/p.jpg"},
+      {kTitle, "p.jpg", "http://site.lan:8080/vod/p.jpg"},
+      {kTitle, "../play/12-1-1.html", "http://site.lan:8080/play/12-1-1.html"},
+      {kTitle, "./a/../b.html", "http://site.lan:8080/vod/b.html"},
+      {kTitle, "?line=2", "http://site.lan:8080/vod/12.html?line=2"},
+      {kTitle, "/p.m3u8#t=10", "http://site.lan:8080/p.m3u8#t=10"},
+      {kSearch, "HTTPS://img.lan/P.jpg", "https://img.lan/P.jpg"},
+      // What a template puts around an attribute's value, and inside it.
+      {kSearch, " \t/vod/1.html\r\n ", "http://site.lan/vod/1.html"},
+      {kSearch, "/posters/a b.jpg", "http://site.lan/posters/a%20b.jpg"},
+      {kSearch, "/posters/中.jpg", "http://site.lan/posters/%E4%B8%AD.jpg"},  // GBK in, UTF-8 out
+      {kSearch, "\\upload\\p.jpg?a\\b", "http://site.lan/upload/p.jpg?a\\b"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(web::resolve_link(c.page, c.link), c.expected) << c.page << " + " << c.link;
+  }
+}
+
+TEST(ResolveLink, LinksThatAreNeverFollowed) {
+  const char* refused[] = {
+      "",
+      "   ",
+      "javascript:alert(1)",
+      "data:image/png;base64,AAAA",
+      "file:///etc/passwd",
+      "ftp://files.lan/p.jpg",
+      "/a\r\nHost: evil.lan",
+      "/a\nb",
+      "/a\x01" "b",
+      "/a\x7f",
+      "http://a b.lan/",
+  };
+  for (const char* link : refused) {
+    EXPECT_EQ(web::resolve_link("http://site.lan/search.php", link), "") << link;
+  }
+  EXPECT_EQ(web::resolve_link("", "/p.jpg"), "") << "no page to resolve against";
+  EXPECT_EQ(web::resolve_link("file:///x", "/p.jpg"), "");
+}
+
+TEST(ResolveLink, WebAddressesAreToldFromPaths) {
+  EXPECT_TRUE(web::is_web_address("http://a/"));
+  EXPECT_TRUE(web::is_web_address("HTTPS://a/"));
+  EXPECT_FALSE(web::is_web_address("/vod/1.html"));
+  EXPECT_FALSE(web::is_web_address("//a/"));
+  EXPECT_FALSE(web::is_web_address("http:/a"));
+}
+
+}  // namespace
