@@ -83,12 +83,12 @@ std::string search_card(const Title& title, const PageContext& context) {
   out += "<span class=\"fed-list-play fed-hide-xs\"></span>";
   out += "<span class=\"fed-list-score fed-font-xii fed-back-green\">" + html_escape(title.score) +
          "</span>";
-  out += "<span class=\"fed-list-remarks fed-font-xii fed-text-white fed-text-center\">" +
-         html_escape(title.note) + "</span></a>";
-  out += "<a class=\"fed-list-title fed-font-xiv fed-text-center fed-text-sm-left fed-visible "
-         "fed-part-eone\" href=\"" + path + "\">" + html_escape(title.name) + "</a>";
-  out += "<span class=\"fed-list-desc fed-font-xii fed-visible fed-part-eone fed-text-muted "
-         "fed-hide-xs fed-show-sm-block\">" + html_escape(title.cast) + "</span></li>\n";
+  out += "<span class=\"" + std::string(kCardRemarksClass) + "\">" + html_escape(title.note) +
+         "</span></a>";
+  out += "<a class=\"" + std::string(kCardTitleClass) + "\" href=\"" + path + "\">" +
+         html_escape(title.name) + "</a>";
+  out += "<span class=\"" + std::string(kCardCastClass) + "\">" + html_escape(title.cast) +
+         "</span></li>\n";
   return out;
 }
 
@@ -100,10 +100,25 @@ std::string card_list(const std::vector<const Title*>& titles, const PageContext
 }
 
 std::string episode_link(const Title& title, int line, size_t episode) {
-  const std::string name = html_escape(title.episodes[episode - 1]);
-  return "<li class=\"fed-padding fed-col-xs3 fed-col-md2\"><a class=\"fed-btns-info "
-         "fed-rims-info fed-part-eone\" title='" + name + "' href='" +
-         play_path(title, line, episode) + "' target=\"_self\">" + name + "</a></li>\n";
+  return "<li class=\"fed-padding fed-col-xs3 fed-col-md2\">" +
+         episode_anchor(title, line, episode) + "</li>\n";
+}
+
+std::string detail_row(std::string_view label, std::string_view value) {
+  return "<li class=\"fed-part-eone\"><span class=\"fed-text-muted\">" + std::string(label) +
+         "：</span>" + html_escape(value) + "</li>\n";
+}
+
+std::optional<size_t> bench_card_count(std::string_view keyword) {
+  constexpr std::string_view kPrefix = "cards:";
+  if (!keyword.starts_with(kPrefix)) return std::nullopt;
+  const std::string_view digits = keyword.substr(kPrefix.size());
+  if (digits.empty() || digits.size() > 4) return std::nullopt;
+  size_t count = 0;
+  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), count);
+  if (ec != std::errc{} || end != digits.data() + digits.size()) return std::nullopt;
+  if (count < 1 || count > kMaxBenchCards) return std::nullopt;
+  return count;
 }
 
 std::string download_value(const Title& title, const PageContext& context, int line) {
@@ -131,30 +146,48 @@ bool has_line(const Title& title, int line) {
   return std::find(title.lines.begin(), title.lines.end(), line) != title.lines.end();
 }
 
-std::string detail_row(std::string_view label, std::string_view value) {
-  return "<li class=\"fed-part-eone\"><span class=\"fed-text-muted\">" + std::string(label) +
-         "：</span>" + html_escape(value) + "</li>\n";
-}
-
-std::optional<size_t> bench_card_count(std::string_view keyword) {
-  constexpr std::string_view kPrefix = "cards:";
-  if (!keyword.starts_with(kPrefix)) return std::nullopt;
-  const std::string_view digits = keyword.substr(kPrefix.size());
-  if (digits.empty() || digits.size() > 4) return std::nullopt;
-  size_t count = 0;
-  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), count);
-  if (ec != std::errc{} || end != digits.data() + digits.size()) return std::nullopt;
-  if (count < 1 || count > kMaxBenchCards) return std::nullopt;
-  return count;
-}
-
 }  // namespace
+
+std::string episode_anchor(const Title& title, int line, size_t episode) {
+  const std::string name = html_escape(title.episodes[episode - 1]);
+  return "<a class=\"fed-btns-info fed-rims-info fed-part-eone\" title='" + name + "' href='" +
+         play_path(title, line, episode) + "' target=\"_self\">" + name + "</a>";
+}
+
+std::vector<std::string> download_scripts(const Title& title, const PageContext& context) {
+  std::vector<std::string> scripts;
+  scripts.push_back("var GvodUrls1 = \"" +
+                    (title.downloads ? download_value(title, context, 0) : std::string()) +
+                    "\";echoDown(GvodUrls1,0);");
+  if (title.downloads && has_line(title, 3)) {
+    scripts.push_back("var GvodUrls2 = \"" + download_value(title, context, 3) +
+                      "\";echoDown(GvodUrls2,1);");
+  }
+  return scripts;
+}
+
+std::string player_script(const Title& title, int line, size_t episode,
+                          const PageContext& context) {
+  return "var vid=\"" + number_text(title.id) + "\";var vfrom=\"" + std::to_string(line) +
+         "\";var part=\"" + number_text(episode) + "\";var now=\"" + context.origin +
+         stream_path(title, line, episode) + "\";var pn=\"hls\";var next=\"" +
+         next_play_path(title, line, episode) + "\";var prePage=\"" +
+         previous_play_path(title, line, episode) + "\";";
+}
 
 std::string title_path(const Title& title) { return "/vod/" + number_text(title.id) + ".html"; }
 
 std::string play_path(const Title& title, int line, size_t episode) {
   return "/play/" + number_text(title.id) + "-" + std::to_string(line) + "-" +
          number_text(episode) + ".html";
+}
+
+std::string next_play_path(const Title& title, int line, size_t episode) {
+  return episode < title.episodes.size() ? play_path(title, line, episode + 1) : std::string();
+}
+
+std::string previous_play_path(const Title& title, int line, size_t episode) {
+  return episode > 1 ? play_path(title, line, episode - 1) : std::string();
 }
 
 std::string stream_path(const Title& title, int line, size_t episode) {
@@ -263,14 +296,10 @@ std::string title_page(const Title& title, const PageContext& context) {
   }
 
   out += "<div class=\"fed-down-info fed-part-rows\"><h2 class=\"fed-font-xvi\">下载地址</h2>\n";
-  out += "<ul class=\"fed-down-list\" id=\"downlist-0\"></ul>\n";
-  out += "<script type=\"text/javascript\">var GvodUrls1 = \"";
-  if (title.downloads) out += download_value(title, context, 0);
-  out += "\";echoDown(GvodUrls1,0);</script>\n";
-  if (title.downloads && has_line(title, 3)) {
-    out += "<ul class=\"fed-down-list\" id=\"downlist-1\"></ul>\n";
-    out += "<script type=\"text/javascript\">var GvodUrls2 = \"" +
-           download_value(title, context, 3) + "\";echoDown(GvodUrls2,1);</script>\n";
+  const std::vector<std::string> scripts = download_scripts(title, context);
+  for (size_t list = 0; list < scripts.size(); ++list) {
+    out += "<ul class=\"fed-down-list\" id=\"downlist-" + number_text(list) + "\"></ul>\n";
+    out += "<script type=\"text/javascript\">" + scripts[list] + "</script>\n";
   }
   out += "<p class=\"fed-text-muted fed-font-xii\">复制地址到下载工具中即可下载。</p>\n";
   out += "</div>\n</div>\n";
@@ -280,10 +309,8 @@ std::string title_page(const Title& title, const PageContext& context) {
 
 std::string play_page(const Title& title, int line, size_t episode, const PageContext& context) {
   const std::string& episode_name = title.episodes[episode - 1];
-  const std::string next = episode < title.episodes.size()
-                               ? play_path(title, line, episode + 1)
-                               : std::string();
-  const std::string previous = episode > 1 ? play_path(title, line, episode - 1) : std::string();
+  const std::string next = next_play_path(title, line, episode);
+  const std::string previous = previous_play_path(title, line, episode);
   std::string out = page_head(title.name + " " + episode_name + " 在线播放", title.synopsis);
   out += site_header("");
   out += "<div class=\"fed-part-layout fed-back-whits\">\n";
@@ -292,11 +319,8 @@ std::string play_page(const Title& title, int line, size_t episode, const PageCo
          html_escape(episode_name) + "</div>\n";
   out += "<div class=\"fed-play-player\" id=\"player\"><div class=\"fed-play-tips\">"
          "播放器加载中……</div></div>\n";
-  out += "<script type=\"text/javascript\">var vid=\"" + number_text(title.id) +
-         "\";var vfrom=\"" + std::to_string(line) + "\";var part=\"" + number_text(episode) +
-         "\";var now=\"" + context.origin + stream_path(title, line, episode) +
-         "\";var pn=\"hls\";var next=\"" + next + "\";var prePage=\"" + previous +
-         "\";</script>\n";
+  out += "<script type=\"text/javascript\">" + player_script(title, line, episode, context) +
+         "</script>\n";
   out += "<script type=\"text/javascript\">startPlayer(now, pn);</script>\n";
   out += "<div class=\"fed-play-nav fed-text-center\">";
   if (!previous.empty()) out += "<a class=\"fed-btns-info\" href=\"" + previous + "\">上一集</a>";

@@ -40,8 +40,29 @@ std::string play_page(const Title& title, int line, size_t episode, const PageCo
 std::string stream_playlist(const Title& title, int line, size_t episode);
 std::string not_found_page(const PageContext& context);
 
+// Class attributes of the card parts the program reads; every page shape writes them alike.
+inline constexpr std::string_view kCardRemarksClass =
+    "fed-list-remarks fed-font-xii fed-text-white fed-text-center";
+inline constexpr std::string_view kCardTitleClass =
+    "fed-list-title fed-font-xiv fed-text-center fed-text-sm-left fed-visible fed-part-eone";
+inline constexpr std::string_view kCardCastClass =
+    "fed-list-desc fed-font-xii fed-visible fed-part-eone fed-text-muted fed-hide-xs "
+    "fed-show-sm-block";
+
+// `<a ... title='name' href='/play/...' target="_self">name</a>`, one episode's link.
+std::string episode_anchor(const Title& title, int line, size_t episode);
+// Script texts stay as they are in every shape (templates do not reformat scripts): the
+// download lists' `var GvodUrls1 = "...";echoDown(GvodUrls1,0);` and so on, one per list, and
+// the play page's variables with `...";var now="<stream address>";var pn=...`.
+std::vector<std::string> download_scripts(const Title& title, const PageContext& context);
+std::string player_script(const Title& title, int line, size_t episode,
+                          const PageContext& context);
+
 std::string title_path(const Title& title);
 std::string play_path(const Title& title, int line, size_t episode);
+// The play page of the episode after or before `episode` on the same line; empty at either end.
+std::string next_play_path(const Title& title, int line, size_t episode);
+std::string previous_play_path(const Title& title, int line, size_t episode);
 std::string stream_path(const Title& title, int line, size_t episode);
 
 }  // namespace demo_site
