@@ -1,11 +1,13 @@
 #include "platform/kernel/codepage.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cerrno>
 #include <climits>
 #include <cstddef>
 #include <cstring>
+#include <iterator>
 #include <optional>
 #include <type_traits>
 
@@ -15,8 +17,10 @@ namespace {
 static_assert(std::endian::native == std::endian::little);
 
 constexpr char16_t kReplacement = u'\uFFFD';
-// A conversion's answer when the output did not fit the caller's buffer.
+// A conversion's answers when the output did not fit the caller's buffer, and when input that
+// does not decode was to fail the conversion.
 constexpr size_t kOverflow = SIZE_MAX;
+constexpr size_t kRefused = SIZE_MAX - 1;
 // The length of input that runs to and including its terminator (count -1).
 constexpr size_t kToTerminator = SIZE_MAX;
 
@@ -58,6 +62,57 @@ class GbkTables {
   // A unit's code: 0 when it has none, below 0x100 a single byte, else lead << 8 | trail.
   uint16_t code(char16_t unit) const { return kGbkCodes[unit]; }
 };
+
+// Code page 54936 (GB18030) as glibc's iconv defines it, written at build time
+// (gb18030_table_generator): kGb18030Pairs, kGb18030Astral, kGb18030Runs.
+struct Gb18030Astral {
+  uint16_t code;  // lead << 8 | trail
+  uint32_t code_point;
+};
+struct Gb18030Run {
+  uint32_t pointer;
+  uint32_t code_point;  // 0: pointers without characters
+};
+#include "gb18030_tables.inc"
+
+bool is_gb18030_lead(uint8_t b) {
+  return b >= 0x81 && b <= 0xFE;
+}
+bool is_gb18030_pair_trail(uint8_t b) {
+  return b >= 0x40 && b <= 0xFE && b != 0x7F;
+}
+bool is_digit(uint8_t b) {
+  return b >= 0x30 && b <= 0x39;
+}
+
+// The code point of a two-byte code, or 0.
+uint32_t gb18030_pair(uint8_t lead, uint8_t trail) {
+  const size_t index =
+      static_cast<size_t>(lead - 0x81) * 190 + (trail - (trail < 0x7F ? 0x40 : 0x41));
+  if (kGb18030Pairs[index] != 0)
+    return kGb18030Pairs[index];
+  const uint16_t code = static_cast<uint16_t>(lead << 8 | trail);
+  for (const Gb18030Astral& a : kGb18030Astral) {
+    if (a.code == code)
+      return a.code_point;
+  }
+  return 0;
+}
+
+// The code point of a four-byte code, given as its number in byte order, or 0.
+uint32_t gb18030_four(uint32_t pointer) {
+  constexpr uint32_t kRunsEnd = 39420;         // 0x8431A439 is the last code the runs cover
+  constexpr uint32_t kPlanesPointer = 189000;  // 0x90308130 is U+10000, and on one to one
+  if (pointer >= kPlanesPointer)
+    return pointer - kPlanesPointer < 0x100000 ? 0x10000 + (pointer - kPlanesPointer) : 0;
+  if (pointer >= kRunsEnd)
+    return 0;
+  const Gb18030Run* run =
+      std::upper_bound(std::begin(kGb18030Runs), std::end(kGb18030Runs), pointer,
+                       [](uint32_t p, const Gb18030Run& r) { return p < r.pointer; });
+  --run;  // the first run starts at pointer 0
+  return run->code_point == 0 ? 0 : run->code_point + (pointer - run->pointer);
+}
 
 // --- Runs of ASCII move 64 input bytes (a chunk) or 16 units (a block) at a time ---
 //
@@ -304,14 +359,22 @@ template <bool kTerminated, typename Output>
 //
 // Each converter runs over n input units, or with kTerminated up to and including the first zero
 // (n unused): a zero never continues a sequence, so reading one unit ahead of a non-zero unit
-// stays inside the input. Answers the output size, or kOverflow when capacity ran out (what fit
-// has been written then).
+// stays inside the input. Answers the output size, kOverflow when capacity ran out (what fit
+// has been written then), or kRefused for input that does not decode under Invalid::kFail.
+//
+// Input that does not decode becomes one U+FFFD for each maximal part of a sequence that could
+// have begun a character (a lone byte when nothing longer could), as the Unicode standard
+// recommends for UTF-8 and the WHATWG Encoding Standard does for every decoder. The terminator
+// ends a sequence the way the end of counted input does, so both give the same units.
+
+enum class Invalid { kReplace, kFail };
 
 template <bool kWrite, bool kTerminated>
-size_t decode_gbk(const uint8_t* in, size_t n, uint8_t* out, size_t capacity) {
+size_t decode_gbk(const uint8_t* in, size_t n, uint8_t* out, size_t capacity, Invalid invalid) {
   const GbkTables& tables = GbkTables::get();
   Sink<kWrite, 2> sink(out, capacity);
   size_t i = 0;
+  bool replaced = false;
   while (kTerminated || i < n) {
     const uint8_t b = in[i];
     if (b < 0x80 && (!kTerminated || b != 0)) {
@@ -325,31 +388,119 @@ size_t decode_gbk(const uint8_t* in, size_t n, uint8_t* out, size_t capacity) {
       sink.put(0);
       break;
     }
+    // The tables hold U+FFFD for codes without a character, and code page 936 has no U+FFFD.
+    char16_t unit = kReplacement;
     if (!tables.is_lead(b)) {
-      sink.put(tables.single(b));
+      unit = tables.single(b);
       i += 1;
     } else if ((kTerminated || n - i > 1) && is_gbk_trail(in[i + 1])) {
-      sink.put(tables.pair(b, in[i + 1]));
+      unit = tables.pair(b, in[i + 1]);
       i += 2;
     } else {
-      sink.put(kReplacement);
       i += 1;
     }
+    sink.put(unit);
+    replaced |= unit == kReplacement;
   }
-  return sink.size();
+  return replaced && invalid == Invalid::kFail ? kRefused : sink.size();
+}
+
+// GB18030 as the WHATWG decoder reads it, with iconv's tables: a lead byte 0x81-0xFE takes a
+// trail byte (a two-byte code) or a digit, a lead byte and a digit (a four-byte code). A code
+// cut short by the end is one U+FFFD; a byte that cannot continue one leaves the lead byte alone
+// as U+FFFD and is read again; a whole code without a character is one U+FFFD. Single bytes
+// 0x80 and 0xFF have no character.
+template <bool kWrite, bool kTerminated>
+size_t decode_gb18030(const uint8_t* in, size_t n, uint8_t* out, size_t capacity, Invalid invalid) {
+  Sink<kWrite, 2> sink(out, capacity);
+  size_t i = 0;
+  bool replaced = false;
+  // Whether the input has no byte `ahead` places after i; every byte before that one is known
+  // to be no terminator, so the read stays inside the input.
+  const auto ends = [&](size_t ahead) { return kTerminated ? in[i + ahead] == 0 : n - i <= ahead; };
+  const auto bad = [&](size_t length) {
+    sink.put(kReplacement);
+    i += length;
+    replaced = true;
+  };
+  while (kTerminated || i < n) {
+    const uint8_t b = in[i];
+    if (b < 0x80 && (!kTerminated || b != 0)) {
+      if (!take_ascii_bytes<kTerminated>(in, n, i, sink))
+        return kOverflow;
+      continue;
+    }
+    if (!sink.room(1))
+      return kOverflow;
+    if (b == 0) {  // the terminator
+      sink.put(0);
+      break;
+    }
+    if (!is_gb18030_lead(b) || ends(1)) {
+      bad(1);
+      continue;
+    }
+    uint32_t code_point = 0;
+    size_t length = 0;
+    if (is_gb18030_pair_trail(in[i + 1])) {
+      code_point = gb18030_pair(b, in[i + 1]);
+      length = 2;
+    } else if (is_digit(in[i + 1])) {
+      if (ends(2)) {
+        bad(2);
+        continue;
+      }
+      if (!is_gb18030_lead(in[i + 2])) {
+        bad(1);
+        continue;
+      }
+      if (ends(3)) {
+        bad(3);
+        continue;
+      }
+      if (!is_digit(in[i + 3])) {
+        bad(1);
+        continue;
+      }
+      const uint32_t pointer =
+          (((b - 0x81u) * 10 + (in[i + 1] - 0x30u)) * 126 + (in[i + 2] - 0x81u)) * 10 +
+          (in[i + 3] - 0x30u);
+      code_point = gb18030_four(pointer);
+      length = 4;
+    } else {
+      bad(1);
+      continue;
+    }
+    if (code_point == 0) {  // a whole code without a character
+      bad(length);
+      continue;
+    }
+    if (code_point >= 0x10000) {
+      if (!sink.room(2))
+        return kOverflow;
+      sink.put(0xD800 + ((code_point - 0x10000) >> 10));
+      sink.put(0xDC00 + (code_point & 0x3FF));
+    } else {
+      sink.put(code_point);
+    }
+    i += length;
+  }
+  return replaced && invalid == Invalid::kFail ? kRefused : sink.size();
 }
 
 // Well-formed UTF-8 as the Unicode standard's table 3-7 has it; each maximal prefix of a
 // well-formed sequence that breaks off (and each byte that starts none) becomes one U+FFFD.
 template <bool kWrite, bool kTerminated>
-size_t decode_utf8(const uint8_t* in, size_t n, uint8_t* out, size_t capacity) {
+size_t decode_utf8(const uint8_t* in, size_t n, uint8_t* out, size_t capacity, Invalid invalid) {
   Sink<kWrite, 2> sink(out, capacity);
   size_t i = 0;
+  bool replaced = false;
   // Whether the input holds the byte `ahead` places after i.
   const auto has = [&](size_t ahead) { return kTerminated || n - i > ahead; };
   const auto bad = [&](size_t length) {
     sink.put(kReplacement);
     i += length;
+    replaced = true;
   };
   while (kTerminated || i < n) {
     const uint8_t b = in[i];
@@ -410,7 +561,7 @@ size_t decode_utf8(const uint8_t* in, size_t n, uint8_t* out, size_t capacity) {
       bad(1);  // a stray continuation byte, C0, C1 or F5-FF
     }
   }
-  return sink.size();
+  return replaced && invalid == Invalid::kFail ? kRefused : sink.size();
 }
 
 // --- Encoding from UTF-16 ---
@@ -515,7 +666,7 @@ size_t encode_utf8(const uint8_t* in, size_t n, uint8_t* out, size_t capacity) {
 
 // --- Dispatch ---
 
-enum class Charset { kGbk, kUtf8 };
+enum class Charset { kGbk, kUtf8, kGb18030 };
 
 std::optional<Charset> charset_of(uint32_t code_page) {
   switch (code_page) {
@@ -524,6 +675,8 @@ std::optional<Charset> charset_of(uint32_t code_page) {
       return Charset::kGbk;
     case kernel::kCodePageUtf8:
       return Charset::kUtf8;
+    case kernel::kCodePageGb18030:
+      return Charset::kGb18030;
     default:
       return std::nullopt;
   }
@@ -539,16 +692,20 @@ size_t with_modes(bool write, bool terminated, Convert convert) {
   return terminated ? convert(No{}, Yes{}) : convert(No{}, No{});
 }
 
-// n input bytes, or kToTerminator; a null `out` counts only.
-size_t decode(Charset charset, const uint8_t* in, size_t n, uint8_t* out, size_t capacity) {
+// n input bytes, or kToTerminator; a null `out` counts only. Sizing and converting run the
+// same code, so they agree on every input.
+size_t decode(Charset charset, const uint8_t* in, size_t n, uint8_t* out, size_t capacity,
+              Invalid invalid) {
   return with_modes(out != nullptr, n == kToTerminator, [&](auto write, auto terminated) {
     constexpr bool kWrite = decltype(write)::value;
     constexpr bool kTerminated = decltype(terminated)::value;
     switch (charset) {
       case Charset::kGbk:
-        return decode_gbk<kWrite, kTerminated>(in, n, out, capacity);
+        return decode_gbk<kWrite, kTerminated>(in, n, out, capacity, invalid);
       case Charset::kUtf8:
-        return decode_utf8<kWrite, kTerminated>(in, n, out, capacity);
+        return decode_utf8<kWrite, kTerminated>(in, n, out, capacity, invalid);
+      case Charset::kGb18030:
+        return decode_gb18030<kWrite, kTerminated>(in, n, out, capacity, invalid);
     }
     return kOverflow;
   });
@@ -565,6 +722,8 @@ size_t encode(Charset charset, const uint8_t* in, size_t n, uint8_t* out, size_t
         return encode_gbk<kWrite, kTerminated>(in, n, out, capacity, fallback, used_fallback);
       case Charset::kUtf8:
         return encode_utf8<kWrite, kTerminated>(in, n, out, capacity);
+      case Charset::kGb18030:
+        return kRefused;  // read only: the program writes no GB18030
     }
     return kOverflow;
   });
@@ -597,7 +756,7 @@ std::u16string local_to_utf16(std::string_view text) {
   std::u16string units(text.size(), u'\0');
   const auto* in = reinterpret_cast<const uint8_t*>(text.data());
   units.resize(decode_gbk<true, false>(in, text.size(), reinterpret_cast<uint8_t*>(units.data()),
-                                       units.size()));
+                                       units.size(), Invalid::kReplace));
   return units;
 }
 
@@ -612,7 +771,7 @@ std::string utf16_to_local(std::u16string_view text) {
 
 }  // namespace kernel
 
-int MultiByteToWideChar(uint32_t code_page, uint32_t /*flags*/, const char* bytes, int byte_count,
+int MultiByteToWideChar(uint32_t code_page, uint32_t flags, const char* bytes, int byte_count,
                         char16_t* units, int unit_capacity) {
   const std::optional<Charset> charset = charset_of(code_page);
   if (!charset || !bytes || byte_count == 0 || byte_count < -1 || unit_capacity < 0)
@@ -622,7 +781,9 @@ int MultiByteToWideChar(uint32_t code_page, uint32_t /*flags*/, const char* byte
   const auto* in = reinterpret_cast<const uint8_t*>(bytes);
   const size_t length = byte_count == -1 ? kToTerminator : static_cast<size_t>(byte_count);
   auto* out = unit_capacity == 0 ? nullptr : reinterpret_cast<uint8_t*>(units);
-  return as_result(decode(*charset, in, length, out, static_cast<size_t>(unit_capacity)));
+  const Invalid invalid =
+      (flags & kernel::kErrInvalidChars) != 0 ? Invalid::kFail : Invalid::kReplace;
+  return as_result(decode(*charset, in, length, out, static_cast<size_t>(unit_capacity), invalid));
 }
 
 int WideCharToMultiByte(uint32_t code_page, uint32_t /*flags*/, const char16_t* units,
@@ -634,6 +795,8 @@ int WideCharToMultiByte(uint32_t code_page, uint32_t /*flags*/, const char16_t* 
   if (byte_capacity > 0 && !bytes)
     return 0;
   if (*charset == Charset::kUtf8 && (default_char || used_default))
+    return 0;
+  if (*charset == Charset::kGb18030)
     return 0;
   const auto* in = reinterpret_cast<const uint8_t*>(units);
   const size_t length = unit_count == -1 ? kToTerminator : static_cast<size_t>(unit_count);

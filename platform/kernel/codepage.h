@@ -4,9 +4,10 @@
 // them by name (or by ordinal) through its dynamic-library command table. The C++ helpers serve
 // the windowing layer, which hands texts to Qt as UTF-16.
 //
-// Code page 936 is GBK as glibc's iconv "CP936" defines it: the conversion tables are read from
-// iconv when the library is built, and every conversion is table lookups. Input that does not
-// decode becomes U+FFFD, one per bad sequence; units with no form in code page 936 become the
+// Code page 936 is GBK as glibc's iconv "CP936" defines it, and code page 54936 GB18030 as its
+// "GB18030" does (read only): the conversion tables are read from iconv when the library is
+// built, and every conversion is table lookups. Input that does not decode becomes U+FFFD, one
+// per maximal part of a sequence that breaks off; units with no form in code page 936 become the
 // default character ("?"). Runs of ASCII move up to 64 bytes at a time, input up to its
 // terminator is converted in the same single pass that finds the terminator, and nothing here
 // allocates per call except the C++ helpers' results.
@@ -22,7 +23,11 @@ namespace kernel {
 
 inline constexpr uint32_t kCodePageLocal = 0;  // the system ANSI code page: 936 here
 inline constexpr uint32_t kCodePageGbk = 936;
+inline constexpr uint32_t kCodePageGb18030 = 54936;
 inline constexpr uint32_t kCodePageUtf8 = 65001;
+
+// MultiByteToWideChar's flag that makes input which does not decode fail the call.
+inline constexpr uint32_t kErrInvalidChars = 0x8;
 
 // Invalid input becomes U+FFFD; units with no local form become "?".
 __attribute__((visibility("default"))) std::u16string local_to_utf16(std::string_view text);
@@ -36,15 +41,18 @@ struct OrdinalEntry {
 
 }  // namespace kernel
 
-// Decodes bytes of `code_page` (0 or 936: GBK; 65001: UTF-8) into UTF-16 units. `flags` is
-// accepted and ignored. byte_count -1 reads up to and including the terminator. With
-// unit_capacity 0 answers the units needed and writes nothing; otherwise writes and answers the
-// units written. Answers 0 for a null or empty input, an unknown code page or a buffer too small
-// for the whole result; in that last case, as on the platform, the buffer may hold what fitted.
+// Decodes bytes of `code_page` (0 or 936: GBK; 54936: GB18030; 65001: UTF-8) into UTF-16 units.
+// byte_count -1 reads up to and including the terminator. With unit_capacity 0 answers the
+// units needed and writes nothing; otherwise writes and answers the units written. Answers 0 for
+// a null or empty input, an unknown code page or a buffer too small for the whole result; in
+// that last case, as on the platform, the buffer may hold what fitted. With flags 0 input that
+// does not decode becomes U+FFFD (see above); with kErrInvalidChars it answers 0 instead. Other
+// flags are ignored.
 FF_KERNEL_API int MultiByteToWideChar(uint32_t code_page, uint32_t flags, const char* bytes,
                                       int byte_count, char16_t* units, int unit_capacity);
 
-// Encodes UTF-16 units into `code_page`. unit_count -1 reads up to and including the zero unit.
+// Encodes UTF-16 units into `code_page` (0 or 936, or 65001; not 54936). unit_count -1 reads up
+// to and including the zero unit. `flags` is accepted and ignored.
 // With byte_capacity 0 answers the bytes needed; otherwise writes and answers the bytes written.
 // Answers 0 on the same failures as above, with the same partly filled buffer. In code page 936 a
 // unit with no form, a lone surrogate and a surrogate pair each become one default character:

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "codepage/kernel_support.h"
 #include "platform/kernel/codepage.h"
 #include "runtime/dll_commands.h"
 #include "runtime/imports.h"
@@ -19,64 +20,7 @@
 
 namespace {
 
-constexpr uint32_t kGbk = 936;
-constexpr uint32_t kUtf8 = 65001;
-
-std::string utf8(std::u8string_view s) {
-  return {reinterpret_cast<const char*>(s.data()), s.size()};
-}
-std::string bytes_of(std::u16string_view s) {
-  return {reinterpret_cast<const char*>(s.data()), s.size() * 2};
-}
-
-// The reference: iconv's output up to the first sequence it rejects, and why it stopped.
-struct Reference {
-  std::string out;
-  int error = 0;  // 0, EILSEQ or EINVAL (input ends inside a sequence)
-};
-class Iconv {
- public:
-  Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
-  ~Iconv() { iconv_close(cd_); }
-  Iconv(const Iconv&) = delete;
-  Iconv& operator=(const Iconv&) = delete;
-
-  Reference operator()(std::string_view in) {
-    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-    Reference ref;
-    ref.out.resize(in.size() * 4 + 8);
-    char* src = const_cast<char*>(in.data());
-    size_t src_left = in.size();
-    char* dst = ref.out.data();
-    size_t dst_left = ref.out.size();
-    if (iconv(cd_, &src, &src_left, &dst, &dst_left) == static_cast<size_t>(-1))
-      ref.error = errno;
-    ref.out.resize(ref.out.size() - dst_left);
-    return ref;
-  }
-
- private:
-  iconv_t cd_;
-};
-
-// Measures, then converts into a buffer of exactly that size.
-std::u16string decode(uint32_t cp, std::string_view in, int count) {
-  const int n = MultiByteToWideChar(cp, 0, in.data(), count, nullptr, 0);
-  std::u16string out(static_cast<size_t>(std::max(n, 0)), u'\0');
-  if (n > 0) {
-    EXPECT_EQ(MultiByteToWideChar(cp, 0, in.data(), count, out.data(), n), n);
-  }
-  return out;
-}
-std::string encode(uint32_t cp, std::u16string_view in, int count, const char* fallback = nullptr,
-                   int* used = nullptr) {
-  const int n = WideCharToMultiByte(cp, 0, in.data(), count, nullptr, 0, fallback, used);
-  std::string out(static_cast<size_t>(std::max(n, 0)), '\0');
-  if (n > 0) {
-    EXPECT_EQ(WideCharToMultiByte(cp, 0, in.data(), count, out.data(), n, fallback, used), n);
-  }
-  return out;
-}
+using namespace codepage_test;
 
 TEST(KernelDecode, SizesAndContents) {
   struct Case {
@@ -178,8 +122,9 @@ TEST(KernelEncode, SizesDefaultsAndSurrogates) {
       {kGbk, std::u16string(u"电影", 3), std::string("电影", 5), 0},
       {0, u"The 黑客帝国", "The 黑客帝国", 0},
       {kGbk, u"€", "\x80", 0},
-      {kGbk, u"a😀b", "a?b", 1},   // a pair is one character: one default
-      {kGbk, u"\xD83D", "?", 1},  // lone surrogates
+      {kGbk, u"a😀b", "a?b", 1},       // a pair is one character: one default
+      {kGbk, u"a\uFFFDb", "a?b", 1},  // as the replacement for input that did not decode
+      {kGbk, u"\xD83D", "?", 1},      // lone surrogates
       {kGbk, u"\xDE00x\xD83D", "?x?", 1},
       {kGbk, u"กข", "??", 1},  // no form in code page 936
       {kUtf8, u"a😀é电", utf8(u8"a😀é电"), -1},
@@ -283,6 +228,50 @@ TEST(KernelTables, EveryDoubleByteCodeDecodesAsIconvDoes) {
   EXPECT_GT(mapped, 21000);  // GBK's 21886 codes less its user-defined areas
 }
 
+TEST(KernelTables, EveryGb18030TwoByteCodeDecodesAsIconvDoes) {
+  Iconv reference("UTF-16LE", "GB18030");
+  for (int lead = 0x81; lead <= 0xFE; ++lead) {
+    for (int trail = 0x40; trail <= 0xFE; ++trail) {
+      if (trail == 0x7F)
+        continue;
+      const std::string pair{static_cast<char>(lead), static_cast<char>(trail)};
+      const Reference ref = reference(pair);
+      ASSERT_EQ(ref.error, 0) << std::hex << lead << ' ' << trail;  // GB18030 maps them all
+      ASSERT_EQ(bytes_of(decode(kGb18030, pair, 2)), ref.out) << std::hex << lead << ' ' << trail;
+    }
+  }
+}
+
+// Four-byte codes in byte order: all of them up to past the end of those that stand for the
+// Basic Multilingual Plane, then a sample of those for the other planes and past their end.
+TEST(KernelTables, Gb18030FourByteCodesDecodeAsIconvDoes) {
+  Iconv reference("UTF-16LE", "GB18030");
+  const auto code = [](uint32_t pointer) {
+    return std::string{
+        static_cast<char>(0x81 + pointer / 12600), static_cast<char>(0x30 + pointer / 1260 % 10),
+        static_cast<char>(0x81 + pointer / 10 % 126), static_cast<char>(0x30 + pointer % 10)};
+  };
+  int mapped = 0;
+  const auto check = [&](uint32_t pointer) {
+    const std::string bytes = code(pointer);
+    const Reference ref = reference(bytes);
+    mapped += ref.error == 0 ? 1 : 0;
+    // No character: one U+FFFD for the whole code.
+    ASSERT_EQ(bytes_of(decode(kGb18030, bytes, 4)), ref.error == 0 ? ref.out : bytes_of(u"\uFFFD"))
+        << pointer;
+  };
+  for (uint32_t pointer = 0; pointer < 39420 + 2520; ++pointer) check(pointer);
+  EXPECT_GT(mapped, 39000);
+  for (uint32_t pointer = 189000 - 1260; pointer < 189000 + 0x100000 + 1260; pointer += 97)
+    check(pointer);
+  for (const uint32_t pointer : {189000u, 189000u + 0xFFFFF, 189000u + 0x100000}) check(pointer);
+}
+
+TEST(KernelTables, Gb18030IsReadOnly) {
+  char buffer[8];
+  EXPECT_EQ(WideCharToMultiByte(kGb18030, 0, u"ab", -1, buffer, 8, nullptr, nullptr), 0);
+}
+
 TEST(KernelTables, EveryUnitEncodesAsIconvDoes) {
   Iconv reference("CP936", "UTF-16LE");
   int mapped = 0;
@@ -316,6 +305,10 @@ TEST(KernelDecode, EveryPrefixMatchesIconv) {
        "<li><a href=\"/voddetail/123.html\" title=\"x\"><img src=\"/upload/123.jpg\">"
        "霸王别姬 A\x80"
        "B 卧虎藏龙</a> ok"},
+      // Literals are GB18030 bytes here: two-byte codes, and four-byte ones for À, ก and 😀.
+      {kGb18030, "GB18030",
+       "<li><a href=\"/voddetail/123.html\" title=\"x\"><img src=\"/upload/123.jpg\">"
+       "霸王别姬 € À ก 😀 卧虎藏龙</a> ok"},
   };
   for (const Input& input : inputs) {
     Iconv reference("UTF-16LE", input.iconv_name);
