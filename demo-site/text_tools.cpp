@@ -1,5 +1,8 @@
 #include "demo-site/text_tools.h"
 
+#include <iconv.h>
+
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 
@@ -15,8 +18,24 @@ int hex_value(char c) {
 
 char fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// Length of the well-formed UTF-8 sequence at `pos`, or 0 when it is not one (overlong forms,
-// surrogates and values above U+10FFFF included).
+// iconv descriptors are not shared between threads; each conversion opens its own.
+class Converter {
+ public:
+  Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+  ~Converter() {
+    if (ok()) iconv_close(cd_);
+  }
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+  bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+  iconv_t get() const { return cd_; }
+
+ private:
+  iconv_t cd_;
+};
+
+}  // namespace
+
 size_t utf8_sequence_length(std::string_view text, size_t pos) {
   const auto byte = [&](size_t i) { return static_cast<uint8_t>(text[i]); };
   const uint8_t lead = byte(pos);
@@ -45,7 +64,34 @@ size_t utf8_sequence_length(std::string_view text, size_t pos) {
   return length;
 }
 
-}  // namespace
+std::optional<std::string> utf8_to_gbk(std::string_view text) {
+  const Converter converter("CP936", "UTF-8");
+  if (!converter.ok()) return std::nullopt;
+  // GBK never takes more bytes than UTF-8 for the same character, nor "?" for what it lacks, so
+  // the room made below is only a guard.
+  std::string out(text.size() + 16, '\0');
+  size_t used = 0;
+  char* in = const_cast<char*>(text.data());  // iconv does not write through it
+  size_t in_left = text.size();
+  while (in_left > 0) {
+    if (out.size() - used < 16) out.resize(out.size() * 2);
+    char* to = out.data() + used;
+    size_t to_left = out.size() - used;
+    const size_t result = iconv(converter.get(), &in, &in_left, &to, &to_left);
+    used = static_cast<size_t>(to - out.data());
+    if (result != static_cast<size_t>(-1) || errno == E2BIG) continue;
+    // EILSEQ or EINVAL: a character GBK lacks, or bytes that are not (whole) UTF-8. The
+    // check at the top of the loop has not run since iconv may have filled the buffer.
+    if (used == out.size()) out.resize(out.size() * 2);
+    const size_t length = utf8_sequence_length(std::string_view(in, in_left), 0);
+    const size_t skip = length == 0 ? 1 : length;
+    out[used++] = '?';
+    in += skip;
+    in_left -= skip;
+  }
+  out.resize(used);
+  return out;
+}
 
 std::string percent_decode(std::string_view text) {
   std::string out;
