@@ -11,6 +11,7 @@
 #include <map>
 #include <thread>
 
+#include "demo-site/live_pages.h"
 #include "demo-site/pages.h"
 #include "demo-site/text_tools.h"
 
@@ -87,13 +88,23 @@ struct FilmSite::State {
     return PageContext{origin_for(request, host, port)};
   }
 
+  bool live() const { return options.shape == PageShape::live; }
+
+  // Live title pages are not all UTF-8, so the type comes with the page.
+  live::EncodedPage any_title_page(const Title& title, const PageContext& page) const {
+    if (live()) return live::title_page(catalogue, title, page);
+    return {title_page(title, page), std::string(kHtml)};
+  }
+
   void slow_down() const {
     if (options.delay.count() > 0) std::this_thread::sleep_for(options.delay);
   }
 
   void answer_not_found(const httplib::Request& request, httplib::Response& response) const {
     response.status = 404;
-    response.set_content(not_found_page(context(request)), std::string(kHtml));
+    response.set_content(
+        live() ? live::not_found_page(context(request)) : not_found_page(context(request)),
+        std::string(kHtml));
   }
 
   // Title, line and episode from the captured groups, checked against the catalogue.
@@ -127,13 +138,18 @@ struct FilmSite::State {
 
   void install_routes() {
     server.Get("/", [this](const httplib::Request& request, httplib::Response& response) {
-      response.set_content(home_page(catalogue, context(request)), std::string(kHtml));
+      const PageContext page = context(request);
+      response.set_content(live() ? live::home_page(catalogue, page) : home_page(catalogue, page),
+                           std::string(kHtml));
     });
     server.Get("/search.php", [this](const httplib::Request& request, httplib::Response& response) {
       // The raw target is read, not the parsed parameters: those would turn "+" into a space.
       const std::string keyword =
           percent_decode(query_value(request.target, "searchword").value_or(""));
-      response.set_content(search_page(catalogue, keyword, context(request)), std::string(kHtml));
+      const PageContext page = context(request);
+      response.set_content(live() ? live::search_page(catalogue, keyword, page)
+                                  : search_page(catalogue, keyword, page),
+                           std::string(kHtml));
     });
     server.Get(R"(/vod/(\d{1,9})\.html)",
                [this](const httplib::Request& request, httplib::Response& response) {
@@ -145,7 +161,8 @@ struct FilmSite::State {
                    return;
                  }
                  slow_down();
-                 response.set_content(title_page(*title, context(request)), std::string(kHtml));
+                 const live::EncodedPage page = any_title_page(*title, context(request));
+                 response.set_content(page.body, page.content_type);
                });
     server.Get(R"(/play/(\d{1,9})-(\d{1,2})-(\d{1,4})\.html)",
                [this](const httplib::Request& request, httplib::Response& response) {
@@ -157,7 +174,9 @@ struct FilmSite::State {
                    return;
                  }
                  slow_down();
-                 response.set_content(play_page(*title, line, episode, context(request)),
+                 const PageContext page = context(request);
+                 response.set_content(live() ? live::play_page(*title, line, episode, page)
+                                             : play_page(*title, line, episode, page),
                                       std::string(kHtml));
                });
     server.Get(R"(/stream/(\d{1,9})/(\d{1,2})/(\d{1,4})\.m3u8)",
@@ -181,9 +200,7 @@ struct FilmSite::State {
                  serve_file(statics, request, response);
                });
     server.set_error_handler([this](const httplib::Request& request, httplib::Response& response) {
-      if (response.status == 404) {
-        response.set_content(not_found_page(context(request)), std::string(kHtml));
-      }
+      if (response.status == 404) answer_not_found(request, response);
     });
   }
 };

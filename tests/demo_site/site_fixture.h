@@ -83,9 +83,11 @@ inline std::vector<EpisodeLink> episode_links(const std::string& text) {
   return links;
 }
 
-inline std::unique_ptr<demo_site::FilmSite> open_site(std::chrono::milliseconds delay = {}) {
+inline std::unique_ptr<demo_site::FilmSite> open_site(
+    std::chrono::milliseconds delay = {},
+    demo_site::PageShape shape = demo_site::PageShape::compact) {
   std::string error;
-  auto site = demo_site::FilmSite::open({demo_site::default_data_dir(), delay}, error);
+  auto site = demo_site::FilmSite::open({demo_site::default_data_dir(), delay, shape}, error);
   EXPECT_TRUE(site) << error;
   return site;
 }
@@ -93,7 +95,7 @@ inline std::unique_ptr<demo_site::FilmSite> open_site(std::chrono::milliseconds 
 class SiteTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    site_ = open_site();
+    site_ = open_site({}, shape_);
     ASSERT_TRUE(site_);
     port_ = site_->start("127.0.0.1", 0);
     ASSERT_GT(port_, 0);
@@ -118,6 +120,7 @@ class SiteTest : public ::testing::Test {
     return fetch("/search.php?searchword=" + encode_every_byte(keyword));
   }
 
+  demo_site::PageShape shape_ = demo_site::PageShape::compact;  // set before SetUp
   std::unique_ptr<demo_site::FilmSite> site_;
   int port_ = 0;
   std::unique_ptr<httplib::Client> client_;
