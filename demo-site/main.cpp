@@ -1,4 +1,4 @@
-// demo_film_site [--port N] [--delay-ms N] [--data DIR]
+// demo_film_site [--port N] [--delay-ms N] [--data DIR] [--live]
 //
 // Serves the demo film site on 127.0.0.1 until interrupted (Ctrl-C or SIGTERM).
 #include <signal.h>
@@ -17,10 +17,12 @@ constexpr int kDefaultPort = 8931;
 
 void usage(FILE* to) {
   std::fprintf(to,
-               "usage: demo_film_site [--port N] [--delay-ms N] [--data DIR]\n"
+               "usage: demo_film_site [--port N] [--delay-ms N] [--data DIR] [--live]\n"
                "  --port N       port on 127.0.0.1 (default %d, 0 picks a free one)\n"
                "  --delay-ms N   delay title and play pages by N milliseconds\n"
-               "  --data DIR     data folder (default: demo-site-data next to this program)\n",
+               "  --data DIR     data folder (default: demo-site-data next to this program)\n"
+               "  --live         pages shaped like a live site's: indented, line breaks, CR LF,\n"
+               "                 varied addresses, GBK title pages (default: compact pages)\n",
                kDefaultPort);
 }
 
@@ -40,6 +42,10 @@ int main(int argc, char** argv) {
     if (arg == "--help" || arg == "-h") {
       usage(stdout);
       return 0;
+    }
+    if (arg == "--live") {
+      options.shape = demo_site::PageShape::live;
+      continue;
     }
     if (i + 1 >= argc) {
       usage(stderr);
@@ -80,8 +86,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "demo_film_site: cannot listen on 127.0.0.1:%ld\n", port);
     return 1;
   }
-  std::printf("demo film site: http://127.0.0.1:%d (%zu titles)\n", bound,
-              site->catalogue().titles.size());
+  std::printf("demo film site: http://127.0.0.1:%d (%zu titles%s)\n", bound,
+              site->catalogue().titles.size(),
+              options.shape == demo_site::PageShape::live ? ", live pages" : "");
   std::fflush(stdout);
 
   int received = 0;
