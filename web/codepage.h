@@ -55,4 +55,18 @@ inline rt::Text local_to_utf8(const char* text) {
   return rt::call_text(&cmd::local_to_utf8, text);
 }
 
+// The encodings the program reads fetched pages in.
+enum class PageEncoding { kUtf8, kGbk, kGb18030 };
+
+// A fetched page's body as code page 936 text, read up to its first zero byte (where a text
+// ends):
+// - kUtf8: what utf8_to_local makes of it, byte for byte, wherever that gives a text. Where its
+//   sizing rule leaves nothing (input that does not decode may need more units than the ANSI
+//   reading measured; well-formed UTF-8 never does), the bytes are read again sized by their own
+//   reading, so that each bad sequence costs one "?" instead of the whole page.
+// - kGbk: the bytes as they are: they are code page 936 text already.
+// - kGb18030: read in code page 54936; what code page 936 lacks, and input that does not decode,
+//   become "?".
+rt::Text page_bytes_to_local(std::span<const uint8_t> body, PageEncoding encoding);
+
 }  // namespace web

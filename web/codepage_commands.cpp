@@ -19,17 +19,23 @@ using WideCharToMultiByteFn = int(uint32_t, uint32_t, const char16_t*, int, char
 
 constexpr int32_t kAnsiCodePage = 0;
 constexpr int32_t kLocalCodePage = 936;
+constexpr int32_t kGb18030CodePage = 54936;
 constexpr int32_t kUtf8CodePage = 65001;
+// Input up to and including its terminator.
+constexpr int kToTerminator = -1;
 
-// Both take their input up to and including its terminator (count -1).
-int multi_byte_to_wide_char(int32_t code_page, const char* text, char16_t* units, int capacity) {
+// Both with flags 0: input that does not decode becomes U+FFFD, a unit without a form the
+// default character.
+int multi_byte_to_wide_char(int32_t code_page, const char* text, char16_t* units, int capacity,
+                            int count = kToTerminator) {
   return rt::dll_function<MultiByteToWideCharFn>(rt::kImportMultiByteToWideChar)(
-      static_cast<uint32_t>(code_page), 0, text, -1, units, capacity);
+      static_cast<uint32_t>(code_page), 0, text, count, units, capacity);
 }
 
-int wide_char_to_multi_byte(int32_t code_page, const char16_t* units, char* bytes, int capacity) {
+int wide_char_to_multi_byte(int32_t code_page, const char16_t* units, char* bytes, int capacity,
+                            int count = kToTerminator) {
   return rt::dll_function<WideCharToMultiByteFn>(rt::kImportWideCharToMultiByte)(
-      static_cast<uint32_t>(code_page), 0, units, -1, bytes, capacity, nullptr, nullptr);
+      static_cast<uint32_t>(code_page), 0, units, count, bytes, capacity, nullptr, nullptr);
 }
 
 int clamp_to_int(size_t n) {
@@ -164,7 +170,54 @@ rt::Text round_trip(const char* text, int32_t from, int32_t to) {
   return result;
 }
 
+// Bytes without a zero byte read in code_page, then written in code page 936, each step sized
+// by measuring it in its own code page: nothing is lost to a measure taken in another.
+rt::Text read_sized_by_itself(std::span<const uint8_t> bytes, int32_t code_page) {
+  if (bytes.empty() || bytes.size() > INT_MAX)
+    return {};
+  const auto* text = reinterpret_cast<const char*>(bytes.data());
+  const auto count = static_cast<int>(bytes.size());
+  const int units = multi_byte_to_wide_char(code_page, text, nullptr, 0, count);
+  if (units <= 0)
+    return {};
+  auto* wide = reinterpret_cast<char16_t*>(t_units.get(2 * static_cast<size_t>(units)));
+  const int converted = multi_byte_to_wide_char(code_page, text, wide, units, count);
+  const int needed =
+      converted > 0 ? wide_char_to_multi_byte(kLocalCodePage, wide, nullptr, 0, converted) : 0;
+  rt::Text result;
+  if (needed > 0) {
+    auto* local = reinterpret_cast<char*>(t_text.get(static_cast<size_t>(needed)));
+    const int written = wide_char_to_multi_byte(kLocalCodePage, wide, local, needed, converted);
+    result = rt::Text::adopt(rt::make_text(local, static_cast<size_t>(std::max(written, 0))));
+  }
+  t_units.trim();
+  t_text.trim();
+  return result;
+}
+
 }  // namespace
+
+rt::Text page_bytes_to_local(std::span<const uint8_t> body, PageEncoding encoding) {
+  const auto zero = std::find(body.begin(), body.end(), uint8_t{0});
+  const std::span<const uint8_t> bytes = body.first(static_cast<size_t>(zero - body.begin()));
+  const std::string_view view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  switch (encoding) {
+    case PageEncoding::kUtf8: {
+      // utf8_to_local (to_text (body)), as the program has always read pages.
+      const rt::Text text(view);
+      rt::Text local = round_trip(text.c_str(), kUtf8CodePage, kLocalCodePage);
+      // Nothing only where broken input outgrew the ANSI measure.
+      if (!local.empty() || bytes.empty())
+        return local;
+      return read_sized_by_itself(bytes, kUtf8CodePage);
+    }
+    case PageEncoding::kGbk:
+      return rt::Text(view);
+    case PageEncoding::kGb18030:
+      return read_sized_by_itself(bytes, kGb18030CodePage);
+  }
+  return {};
+}
 
 const char* text_argument(const rt::Args& args, int32_t index) {
   const rt::Cell& cell = args.at(index);

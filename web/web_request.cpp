@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "platform/inet/wininet.h"
 #include "runtime/dll_commands.h"
@@ -92,6 +93,14 @@ struct Internet {
       rt::dll_function<inet::InternetCloseHandleFn>(rt::kImportInternetCloseHandle);
 };
 
+// Bytes that have no place in a header line: any control byte, DEL included.
+bool holds_control_byte(std::string_view text) {
+  return std::any_of(text.begin(), text.end(), [](char ch) {
+    const auto c = static_cast<unsigned char>(ch);
+    return c < 0x20 || c == 0x7F;
+  });
+}
+
 rt::Text agent_for(const char* headers) {
   if (find_text(headers, "User-Agent:", {}, true) == -1)
     return rt::Text(kDefaultAgent);
@@ -118,7 +127,8 @@ std::string completed_headers(std::string block, const char* address, bool post,
   if (post && lacks("Content-Type:")) {
     block += "\r\nContent-Type: application/x-www-form-urlencoded";
   }
-  if (*cookies) {
+  // Cookies come back from the site; ones that could break the line are not sent at all.
+  if (*cookies && !holds_control_byte(cookies)) {
     block += find_text(cookies, "Cookie:") != -1 ? "\r\n" : "\r\nCookie: ";
     block += cookies;
   }
@@ -164,6 +174,9 @@ void web_request(rt::Cell* r, int32_t n, const rt::Cell* a) {
 
   // Inputs are copied first: variables are written at the end, and one may alias another.
   const std::string address = text_argument(args, kAddress);
+  // The address ends up in the Referer line, and a page's address is the site's to choose.
+  if (holds_control_byte(address))
+    return;
   int32_t method = args.int_or(kMethod, 0);
   if (method < 0 || method > 7)
     method = 0;

@@ -6,6 +6,11 @@
 // and, when the caller sent cookies of its own, merged into them. Failures are not reported: an
 // address that cannot be reached gives the empty byte set and leaves every variable alone; a
 // failed send or read gives a shorter or empty body.
+//
+// Addresses come from the film site's pages, so none may reach a header line as more than one
+// line: an address holding a control byte (below 0x20, or 0x7F) is refused before anything is
+// opened, like an unreachable one. Cookies holding a control byte are not sent; the rest of the
+// request goes out as it would.
 #pragma once
 
 #include <optional>

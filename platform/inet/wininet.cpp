@@ -2,6 +2,7 @@
 // transfer itself (transfer.cpp).
 #include "platform/inet/wininet.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -122,13 +123,20 @@ void log_call(Describe describe) {
 
 // --- Texts from the caller ---
 
-// A text for one header line: up to the first line break, which would otherwise start a line
-// of its own on the wire.
+// Bytes a header line may not hold: CR and LF would end it, and no other control byte (TAB
+// aside) has any business in one; servers and proxies disagree on what they mean.
+bool breaks_header_line(char ch) {
+  const auto c = static_cast<unsigned char>(ch);
+  return (c < 0x20 && c != '\t') || c == 0x7F;
+}
+
+// A text for one header value: up to the first byte that may not stand in a header line.
 std::string single_line(const char* text) {
   if (!text)
     return {};
   const std::string_view view(text);
-  return std::string(view.substr(0, view.find_first_of("\r\n")));
+  return std::string(
+      view.substr(0, std::find_if(view.begin(), view.end(), breaks_header_line) - view.begin()));
 }
 
 bool is_token(std::string_view verb) {
@@ -156,18 +164,20 @@ bool has_header(const std::vector<std::string>& lines, std::string_view name) {
   return false;
 }
 
-// The caller's header block as lines. Line breaks of any kind end a line, so no text of the
-// caller's reaches the wire as a line break of its own.
+// The caller's header block as lines, split at "\r\n" only. A line that still holds a lone CR
+// or LF, or any other byte a header line may not hold, is left out whole: cutting it short could
+// send half a value that means something else, and splitting it at a lone break is what would
+// let a value start a header of its own.
 std::vector<std::string> header_lines(std::string_view block) {
   std::vector<std::string> lines;
   while (!block.empty()) {
-    const size_t end = block.find_first_of("\r\n");
+    const size_t end = block.find("\r\n");
     const std::string_view line = block.substr(0, end);
-    if (!line.empty())
+    if (!line.empty() && std::none_of(line.begin(), line.end(), breaks_header_line))
       lines.emplace_back(line);
     if (end == std::string_view::npos)
       break;
-    block.remove_prefix(end + 1);
+    block.remove_prefix(end + 2);
   }
   return lines;
 }
@@ -458,9 +468,8 @@ int32_t HttpSendRequestA(Handle request, const char* headers, uint32_t headers_l
                          const void* body, uint32_t body_length) {
   std::string_view block;
   if (headers) {
-    block = headers_length == 0xFFFFFFFF
-                ? std::string_view(headers)
-                : std::string_view(headers, strnlen(headers, headers_length));
+    block = headers_length == 0xFFFFFFFF ? std::string_view(headers)
+                                         : std::string_view(headers, headers_length);
   }
   const int32_t sent = send_request(request, block, body, body_length);
   log_call([&] {

@@ -9,6 +9,11 @@
 // reused; every call checks its handle and fails on a closed or wrong one. BOOL results are 1 for
 // success and 0 for failure.
 //
+// No text of the caller's can start a header line of its own. Agent, referrer and accept types
+// are cut at the first control byte (TAB aside). The header block is split into lines at "\r\n"
+// only; a line that still holds a lone CR or LF, a NUL, DEL or any other control byte but TAB is
+// not sent at all, rather than cut.
+//
 // Every request is bounded: connection set-up, silence, total time, redirects and body size all
 // have limits (Limits below), so a dead or misbehaving server cannot hold a caller forever.
 #pragma once
@@ -96,7 +101,7 @@ FF_INET_API inet::Handle HttpOpenRequestA(inet::Handle connection, const char* v
                                           const char* object, const char* version,
                                           const char* referrer, const char* const* accept_types,
                                           uint32_t flags, uintptr_t context);
-// headers_length 0xFFFFFFFF reads the headers up to their terminator.
+// headers_length bytes of headers exactly; 0xFFFFFFFF reads them up to their terminator.
 FF_INET_API int32_t HttpSendRequestA(inet::Handle request, const char* headers,
                                      uint32_t headers_length, const void* body,
                                      uint32_t body_length);

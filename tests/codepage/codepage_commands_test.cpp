@@ -70,6 +70,9 @@ TEST(CodePageCommands, Utf16IsSizedInTheAnsiCodePage) {
       {utf8(u8"电影"), {}, units(std::u16string_view(u"电影\0", 4))},
       // GBK bytes read as UTF-8 need three units where two were measured: nothing is written.
       {"电", {}, std::string(4, '\0')},
+      // So does broken UTF-8 that reads as fewer characters in the ANSI code page ("\xE9s" is
+      // one there, U+FFFD and "s" in UTF-8).
+      {"Caf\xE9s", {}, std::string(10, '\0')},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);

@@ -143,6 +143,7 @@ void LoopbackServer::accept_loop() {
     const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0)
       continue;
+    connections_.fetch_add(1);
     workers_.emplace_back([this, fd] { serve(fd); });
   }
 }

@@ -54,6 +54,8 @@ class LoopbackServer {
   // "http://127.0.0.1:port" followed by the path.
   std::string url(std::string_view path) const;
   std::vector<ReceivedRequest> requests() const;
+  // Connections accepted so far, whether or not a whole request came on them.
+  size_t connections() const { return connections_.load(); }
 
  private:
   void accept_loop();
@@ -63,6 +65,7 @@ class LoopbackServer {
   int listener_ = -1;
   uint16_t port_ = 0;
   std::atomic<bool> stopping_{false};
+  std::atomic<size_t> connections_{0};
   mutable std::mutex lock_;
   std::vector<ReceivedRequest> requests_;
   std::vector<std::thread> workers_;
