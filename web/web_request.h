@@ -5,7 +5,8 @@
 // over secure transport, a proxy may be named, and the cookies the response sets are collected
 // and, when the caller sent cookies of its own, merged into them. Failures are not reported: an
 // address that cannot be reached gives the empty byte set and leaves every variable alone; a
-// failed send or read gives a shorter or empty body.
+// failed send or read gives a shorter or empty body (a body past the library's cap gives the
+// bytes up to the cap).
 //
 // Addresses come from the film site's pages, so none may reach a header line as more than one
 // line: an address holding a control byte (below 0x20, or 0x7F) is refused before anything is

@@ -14,8 +14,9 @@
 // only; a line that still holds a lone CR or LF, a NUL, DEL or any other control byte but TAB is
 // not sent at all, rather than cut.
 //
-// Every request is bounded: connection set-up, silence, total time, redirects and body size all
-// have limits (Limits below), so a dead or misbehaving server cannot hold a caller forever.
+// Every request is bounded: connection set-up, slow or silent transfers, total time, redirects
+// and body size all have limits (Limits below), so a dead or misbehaving server cannot hold a
+// caller for long.
 #pragma once
 
 #include <cstdint>
@@ -73,14 +74,16 @@ using InternetCloseHandleFn = int32_t(Handle handle);
 struct Limits {
   // Name lookup aside, the time to connect (and for https to finish the handshake).
   uint32_t connect_timeout_ms = 15'000;
-  // A transfer slower than stall_bytes_per_second for stall_seconds in a row has stalled.
+  // A transfer slower than stall_bytes_per_second on average over stall_seconds has stalled and
+  // ends as a failed read: a server trickling bytes cannot hold the caller to the total time.
   uint32_t stall_seconds = 30;
-  uint32_t stall_bytes_per_second = 1;
+  uint32_t stall_bytes_per_second = 1024;
   // The whole transfer, redirects included.
-  uint32_t total_seconds = 600;
+  uint32_t total_seconds = 120;
   uint32_t max_redirects = 10;
-  // Body bytes past this end the transfer; the reader gets the bytes up to it.
-  uint64_t max_body_bytes = uint64_t{256} << 20;
+  // Body bytes past this end the transfer as a failed read: the reader gets the bytes up to the
+  // cap, then failure (never the end of a whole body). Pages and posters are far below it.
+  uint64_t max_body_bytes = uint64_t{16} << 20;
   // When set, the certificate authorities trusted for https (a PEM file) instead of the
   // system's. Copied when the limits are set.
   const char* ca_file = nullptr;
