@@ -1,4 +1,5 @@
-// The demo film site's pages, rendered as whole HTML documents in UTF-8.
+// The demo film site's pages in the compact shape (live_pages.h has the live one), rendered as
+// whole HTML documents in UTF-8.
 //
 // What the program reads out of them is fixed; everything around it is ordinary site markup:
 // - search page: one card per result; the poster's remark span ends in
