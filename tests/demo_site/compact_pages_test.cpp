@@ -35,13 +35,6 @@ class Digest {
   uint64_t hash_ = 0xCBF29CE484222325ull;
 };
 
-std::string with_origin_named(std::string body, const std::string& origin) {
-  for (size_t at = body.find(origin); at != std::string::npos; at = body.find(origin, at)) {
-    body.replace(at, origin.size(), "{origin}");
-  }
-  return body;
-}
-
 struct PageGroup {
   std::string label;
   std::vector<std::string> paths;

@@ -41,6 +41,14 @@ inline std::string between(const std::string& text, std::string_view left, std::
   return text.substr(from, end - from);
 }
 
+// The page with every `origin` written "{origin}", to compare pages served on different ports.
+inline std::string with_origin_named(std::string page, const std::string& origin) {
+  for (size_t at = page.find(origin); at != std::string::npos; at = page.find(origin, at)) {
+    page.replace(at, origin.size(), "{origin}");
+  }
+  return page;
+}
+
 struct ResultCard {
   std::string note, address, name, cast;
 };
