@@ -196,8 +196,10 @@ bool ascii_chunk(const uint8_t* p, size_t left_bytes, uint64_t non_ascii) {
 // The length of the run of ASCII at `p`, up to a block: the caller has seen p[0] to be ASCII
 // (and, for input running to its terminator, not the terminator, which ends a run as well).
 // Answers 1 where a block cannot be tested: near the end of counted input or of a page.
+// (Inlined: with three decoders calling it the compiler would otherwise keep it apart, and the
+// call costs UTF-8 pages several percent.)
 template <bool kTerminated>
-size_t ascii_byte_run(const uint8_t* p, size_t left) {
+[[gnu::always_inline]] inline size_t ascii_byte_run(const uint8_t* p, size_t left) {
   if (kTerminated ? !block_in_page(p, kBlock) : left < kBlock)
     return 1;
   for (size_t j = 0; j < kBlock / 8; ++j) {
@@ -369,8 +371,8 @@ template <bool kTerminated, typename Output>
 
 enum class Invalid { kReplace, kFail };
 
-template <bool kWrite, bool kTerminated>
-size_t decode_gbk(const uint8_t* in, size_t n, uint8_t* out, size_t capacity, Invalid invalid) {
+template <bool kWrite, bool kTerminated, Invalid kInvalid>
+size_t decode_gbk(const uint8_t* in, size_t n, uint8_t* out, size_t capacity) {
   const GbkTables& tables = GbkTables::get();
   Sink<kWrite, 2> sink(out, capacity);
   size_t i = 0;
@@ -400,9 +402,10 @@ size_t decode_gbk(const uint8_t* in, size_t n, uint8_t* out, size_t capacity, In
       i += 1;
     }
     sink.put(unit);
-    replaced |= unit == kReplacement;
+    if constexpr (kInvalid == Invalid::kFail)
+      replaced |= unit == kReplacement;
   }
-  return replaced && invalid == Invalid::kFail ? kRefused : sink.size();
+  return replaced && kInvalid == Invalid::kFail ? kRefused : sink.size();
 }
 
 // GB18030 as the WHATWG decoder reads it, with iconv's tables: a lead byte 0x81-0xFE takes a
@@ -410,8 +413,8 @@ size_t decode_gbk(const uint8_t* in, size_t n, uint8_t* out, size_t capacity, In
 // cut short by the end is one U+FFFD; a byte that cannot continue one leaves the lead byte alone
 // as U+FFFD and is read again; a whole code without a character is one U+FFFD. Single bytes
 // 0x80 and 0xFF have no character.
-template <bool kWrite, bool kTerminated>
-size_t decode_gb18030(const uint8_t* in, size_t n, uint8_t* out, size_t capacity, Invalid invalid) {
+template <bool kWrite, bool kTerminated, Invalid kInvalid>
+size_t decode_gb18030(const uint8_t* in, size_t n, uint8_t* out, size_t capacity) {
   Sink<kWrite, 2> sink(out, capacity);
   size_t i = 0;
   bool replaced = false;
@@ -485,13 +488,13 @@ size_t decode_gb18030(const uint8_t* in, size_t n, uint8_t* out, size_t capacity
     }
     i += length;
   }
-  return replaced && invalid == Invalid::kFail ? kRefused : sink.size();
+  return replaced && kInvalid == Invalid::kFail ? kRefused : sink.size();
 }
 
 // Well-formed UTF-8 as the Unicode standard's table 3-7 has it; each maximal prefix of a
 // well-formed sequence that breaks off (and each byte that starts none) becomes one U+FFFD.
-template <bool kWrite, bool kTerminated>
-size_t decode_utf8(const uint8_t* in, size_t n, uint8_t* out, size_t capacity, Invalid invalid) {
+template <bool kWrite, bool kTerminated, Invalid kInvalid>
+size_t decode_utf8(const uint8_t* in, size_t n, uint8_t* out, size_t capacity) {
   Sink<kWrite, 2> sink(out, capacity);
   size_t i = 0;
   bool replaced = false;
@@ -561,7 +564,7 @@ size_t decode_utf8(const uint8_t* in, size_t n, uint8_t* out, size_t capacity, I
       bad(1);  // a stray continuation byte, C0, C1 or F5-FF
     }
   }
-  return replaced && invalid == Invalid::kFail ? kRefused : sink.size();
+  return replaced && kInvalid == Invalid::kFail ? kRefused : sink.size();
 }
 
 // --- Encoding from UTF-16 ---
@@ -692,6 +695,19 @@ size_t with_modes(bool write, bool terminated, Convert convert) {
   return terminated ? convert(No{}, Yes{}) : convert(No{}, No{});
 }
 
+template <bool kWrite, bool kTerminated, Invalid kInvalid>
+size_t decode_in(Charset charset, const uint8_t* in, size_t n, uint8_t* out, size_t capacity) {
+  switch (charset) {
+    case Charset::kGbk:
+      return decode_gbk<kWrite, kTerminated, kInvalid>(in, n, out, capacity);
+    case Charset::kUtf8:
+      return decode_utf8<kWrite, kTerminated, kInvalid>(in, n, out, capacity);
+    case Charset::kGb18030:
+      return decode_gb18030<kWrite, kTerminated, kInvalid>(in, n, out, capacity);
+  }
+  return kOverflow;
+}
+
 // n input bytes, or kToTerminator; a null `out` counts only. Sizing and converting run the
 // same code, so they agree on every input.
 size_t decode(Charset charset, const uint8_t* in, size_t n, uint8_t* out, size_t capacity,
@@ -699,15 +715,9 @@ size_t decode(Charset charset, const uint8_t* in, size_t n, uint8_t* out, size_t
   return with_modes(out != nullptr, n == kToTerminator, [&](auto write, auto terminated) {
     constexpr bool kWrite = decltype(write)::value;
     constexpr bool kTerminated = decltype(terminated)::value;
-    switch (charset) {
-      case Charset::kGbk:
-        return decode_gbk<kWrite, kTerminated>(in, n, out, capacity, invalid);
-      case Charset::kUtf8:
-        return decode_utf8<kWrite, kTerminated>(in, n, out, capacity, invalid);
-      case Charset::kGb18030:
-        return decode_gb18030<kWrite, kTerminated>(in, n, out, capacity, invalid);
-    }
-    return kOverflow;
+    if (invalid == Invalid::kFail)
+      return decode_in<kWrite, kTerminated, Invalid::kFail>(charset, in, n, out, capacity);
+    return decode_in<kWrite, kTerminated, Invalid::kReplace>(charset, in, n, out, capacity);
   });
 }
 
@@ -755,8 +765,8 @@ std::u16string local_to_utf16(std::string_view text) {
   // Every byte gives at most one unit.
   std::u16string units(text.size(), u'\0');
   const auto* in = reinterpret_cast<const uint8_t*>(text.data());
-  units.resize(decode_gbk<true, false>(in, text.size(), reinterpret_cast<uint8_t*>(units.data()),
-                                       units.size(), Invalid::kReplace));
+  units.resize(decode_gbk<true, false, Invalid::kReplace>(
+      in, text.size(), reinterpret_cast<uint8_t*>(units.data()), units.size()));
   return units;
 }
 
