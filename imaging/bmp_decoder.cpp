@@ -161,12 +161,27 @@ size_t stride_of(int64_t width, uint32_t bits) {
   return static_cast<size_t>((width * bits + 31) / 32 * 4);
 }
 
-// Uncompressed rows; nullopt when they do not all fit.
+// Whether `rows` rows of `stride` bytes start at `at` inside the bytes.
+bool rows_fit(Bytes b, size_t at, size_t stride, size_t rows) {
+  return fits(b, at, 0) && stride <= (b.size() - at) / rows;
+}
+
+// Whether the data from `at` can hold the picture, checked before its pixels are allocated.
+// Uncompressed rows must all be there. A run codes at most 255 pixels in two bytes; a bitmap
+// with fewer bytes than that for its size leaves most of itself to skips, is no poster, and is
+// refused so that a few bytes cannot claim the largest picture.
+bool data_can_hold(Bytes b, size_t at, const Dib& d) {
+  const size_t rows = static_cast<size_t>(d.height);
+  if (d.compression != kRle8 && d.compression != kRle4)
+    return rows_fit(b, at, stride_of(d.width, d.bpp), rows);
+  const uint64_t pixels = static_cast<uint64_t>(d.width) * rows;
+  return fits(b, at, 0) && pixels <= (b.size() - at) * uint64_t{255} / 2;
+}
+
+// Uncompressed rows, already known to fit.
 bool read_rows(Bytes b, size_t at, const Dib& d, Picture& p) {
   const size_t stride = stride_of(d.width, d.bpp);
   const size_t rows = static_cast<size_t>(d.height);
-  if (!fits(b, at, 0) || stride > (b.size() - at) / rows)
-    return false;
   const Channel red(d.masks[0]), green(d.masks[1]), blue(d.masks[2]), alpha(d.masks[3]);
   const bool plain32 = d.bpp == 32 && d.compression == kRgb;
   bool any_alpha = false;
@@ -276,11 +291,11 @@ std::optional<Picture> decode(Bytes b, size_t header_at, std::optional<size_t> b
   const std::optional<Dib> d = read_header(b, header_at, source);
   if (!d)
     return std::nullopt;
+  const size_t at = bits_at.value_or(d->after_tables);
+  if (!data_can_hold(b, at, *d))
+    return std::nullopt;
   std::optional<Picture> p = blank_picture(kind, d->width, d->height);
   if (!p)
-    return std::nullopt;
-  const size_t at = bits_at.value_or(d->after_tables);
-  if (at > b.size())
     return std::nullopt;
   const bool ok = d->compression == kRle8 || d->compression == kRle4 ? read_rle(b, at, *d, *p)
                                                                      : read_rows(b, at, *d, *p);
@@ -299,7 +314,7 @@ std::optional<Picture> decode(Bytes b, size_t header_at, std::optional<size_t> b
     }
     if (has_alpha)
       return p;
-    if (!fits(b, mask_at, 0) || mask_stride > (b.size() - mask_at) / rows)
+    if (!rows_fit(b, mask_at, mask_stride, rows))
       return std::nullopt;
     const size_t w = static_cast<size_t>(d->width);
     for (size_t r = 0; r < rows; ++r) {

@@ -2,6 +2,8 @@
 // pixel of it is read. Frames are composed onto the logical screen (parts outside it are cut
 // off) with their transparency and disposal; the first frame alone, or every frame for an
 // animation. The whole file is read to its trailer either way: a file cut short is no picture.
+// Frames past the animation caps are skipped undecoded; the pixels a frame decodes count against
+// them even where they fall outside the screen, since decoding them is the work.
 #include <gif_lib.h>
 
 #include <algorithm>
@@ -48,17 +50,45 @@ bool skip_image_data(GifFileType* gif) {
   return true;
 }
 
+// giflib's work for an image record does not shrink with the image (it resets a 16 KiB table
+// for each), so a file of more images than any animation needs is refused.
+constexpr size_t kMaxImages = 10000;
+
 struct Composer {
-  Picture picture;
+  int64_t width = 0, height = 0;
   std::vector<uint32_t> canvas;
   std::vector<uint32_t> saved;  // the canvas before a frame that is to be undone afterwards
-  int64_t kept_pixels = 0;
-  bool full = false;  // the frame caps are reached
+  std::vector<Frame> frames;
+  int64_t kept_pixels = 0;     // screen pixels over the kept frames
+  int64_t decoded_pixels = 0;  // frame pixels decoded, inside the screen or not
+  bool done = false;           // the canvas went into the last frame to keep
+
+  // Whether a frame of this many pixels is decoded: the first always (its size is capped like
+  // a still picture's), the others while an animation is wanted and the caps leave room.
+  bool wants(Frames mode, int64_t frame_pixels) const {
+    if (frames.empty())
+      return true;
+    return !done && mode == Frames::kAll && frames.size() < kMaxFrames &&
+           kept_pixels + width * height <= kMaxAnimationPixels &&
+           decoded_pixels + frame_pixels <= kMaxAnimationPixels;
+  }
+  // Keeps the canvas as a frame; the last frame the caps allow takes it without a copy.
+  void keep(Frames mode, int32_t delay_ms) {
+    kept_pixels += width * height;
+    const bool room = mode == Frames::kAll && frames.size() + 1 < kMaxFrames &&
+                      kept_pixels + width * height <= kMaxAnimationPixels;
+    if (room) {
+      frames.push_back({canvas, delay_ms});
+      return;
+    }
+    frames.push_back({std::move(canvas), delay_ms});
+    done = true;
+  }
 };
 
 }  // namespace
 
-std::optional<Picture> decode_gif(Bytes bytes, Frames frames) {
+std::optional<Picture> decode_gif(Bytes bytes, Frames mode) {
   Source source{bytes};
   int error = 0;
   std::unique_ptr<GifFileType, GifCloser> gif(DGifOpen(&source, read_bytes, &error));
@@ -66,10 +96,9 @@ std::optional<Picture> decode_gif(Bytes bytes, Frames frames) {
     return std::nullopt;
 
   std::optional<Composer> c;
-  int64_t screen_w = gif->SWidth, screen_h = gif->SHeight;
   GraphicsControlBlock gcb{DISPOSAL_UNSPECIFIED, false, 0, NO_TRANSPARENT_COLOR};
   std::vector<GifByteType> line;
-  bool wanted = true;  // the next frame is to be decoded
+  size_t images = 0;
   for (;;) {
     GifRecordType type = UNDEFINED_RECORD_TYPE;
     if (DGifGetRecordType(gif.get(), &type) == GIF_ERROR)
@@ -89,7 +118,7 @@ std::optional<Picture> decode_gif(Bytes bytes, Frames frames) {
       }
       continue;
     }
-    if (type != IMAGE_DESC_RECORD_TYPE)
+    if (type != IMAGE_DESC_RECORD_TYPE || ++images > kMaxImages)
       return std::nullopt;
     if (DGifGetImageDesc(gif.get()) == GIF_ERROR)
       return std::nullopt;
@@ -97,32 +126,34 @@ std::optional<Picture> decode_gif(Bytes bytes, Frames frames) {
     const int64_t left = d.Left, top = d.Top, fw = d.Width, fh = d.Height;
     if (!c) {
       // A screen of no size takes the first frame's extent.
+      int64_t screen_w = gif->SWidth, screen_h = gif->SHeight;
       if (screen_w == 0 || screen_h == 0) {
         screen_w = left + fw;
         screen_h = top + fh;
       }
-      std::optional<Picture> blank = blank_picture(PictureKind::kGif, screen_w, screen_h);
-      if (!blank)
+      if (!dimensions_allowed(screen_w, screen_h))
         return std::nullopt;
       c.emplace();
-      c->picture = std::move(*blank);
-      c->canvas = c->picture.frames[0].pixels;
-      c->picture.frames.clear();
+      c->width = screen_w;
+      c->height = screen_h;
+      c->canvas.assign(static_cast<size_t>(screen_w * screen_h), 0u);
     }
-    if (!wanted || fw == 0 || fh == 0 || !dimensions_allowed(fw, fh)) {
+    const bool empty = fw == 0 || fh == 0;
+    if (!empty && !dimensions_allowed(fw, fh))
+      return std::nullopt;
+    if (empty || !c->wants(mode, fw * fh)) {
       if (!skip_image_data(gif.get()))
-        return std::nullopt;
-      if (fw != 0 && fh != 0 && !dimensions_allowed(fw, fh))
         return std::nullopt;
       gcb = {DISPOSAL_UNSPECIFIED, false, 0, NO_TRANSPARENT_COLOR};
       continue;
     }
+    c->decoded_pixels += fw * fh;
     const ColorMapObject* map = d.ColorMap ? d.ColorMap : gif->SColorMap;
     const int map_size = map ? map->ColorCount : 0;
     if (gcb.DisposalMode == DISPOSE_PREVIOUS)
       c->saved = c->canvas;
     line.resize(static_cast<size_t>(fw));
-    const int64_t w = screen_w, h = screen_h;
+    const int64_t w = c->width, h = c->height;
     auto draw_row = [&](int64_t row) {
       const int64_t y = top + row;
       if (y >= h)
@@ -159,25 +190,26 @@ std::optional<Picture> decode_gif(Bytes bytes, Frames frames) {
           return std::nullopt;
       }
     }
-    c->picture.frames.push_back({c->canvas, gcb.DelayTime * 10});
-    c->kept_pixels += w * h;
-    if (frames == Frames::kFirstOnly || c->picture.frames.size() >= kMaxFrames ||
-        c->kept_pixels + w * h > kMaxAnimationPixels)
-      wanted = false;
+    c->keep(mode, gcb.DelayTime * 10);
     // What this frame leaves for the next.
-    if (gcb.DisposalMode == DISPOSE_BACKGROUND) {
+    if (!c->done && gcb.DisposalMode == DISPOSE_BACKGROUND) {
       for (int64_t y = top; y < std::min(top + fh, h); ++y) {
         for (int64_t x = left; x < std::min(left + fw, w); ++x)
           c->canvas[static_cast<size_t>(y * w + x)] = 0;
       }
-    } else if (gcb.DisposalMode == DISPOSE_PREVIOUS) {
+    } else if (!c->done && gcb.DisposalMode == DISPOSE_PREVIOUS) {
       c->canvas = c->saved;
     }
     gcb = {DISPOSAL_UNSPECIFIED, false, 0, NO_TRANSPARENT_COLOR};
   }
-  if (!c || c->picture.frames.empty())
+  if (!c || c->frames.empty())
     return std::nullopt;
-  return std::move(c->picture);
+  Picture p;
+  p.kind = PictureKind::kGif;
+  p.width = static_cast<int32_t>(c->width);
+  p.height = static_cast<int32_t>(c->height);
+  p.frames = std::move(c->frames);
+  return p;
 }
 
 }  // namespace imaging::detail

@@ -1,37 +1,94 @@
 // JPEG through libjpeg, straight from memory into blue-green-red-alpha rows. libjpeg reports
 // errors by longjmp: everything inside the jump's reach is plain C data, so nothing is skipped
 // that would need a destructor. Data that ends before the picture does is no picture (libjpeg
-// itself would pad it with grey).
+// itself would pad it with grey), and neither is data libjpeg calls corrupt.
+//
+// The work is bounded before it is done. A progressive file can make libjpeg walk every block of
+// the picture once per scan for a few bytes a scan, so scans are counted as they start (the
+// progress monitor) and a progression that sends a coefficient's first bits twice, or runs past
+// kMaxScans, is refused; a sequential file has one scan per component. libjpeg keeps a whole
+// progressive picture's coefficients, so its memory is capped too. Arithmetic coding is refused:
+// browsers do not show it, and it codes every block in next to no bits.
 #include <csetjmp>
 #include <cstdio>
 
-#include <jpeglib.h>
 #include <jerror.h>
+#include <jpeglib.h>
+
+#include <algorithm>
+#include <vector>
 
 #include "imaging/decoders.h"
 
 namespace imaging::detail {
 namespace {
 
-struct ErrorManager {
-  jpeg_error_mgr base;
+// libjpeg's own progressive script has ten scans; a hundred leaves room for any encoder's.
+constexpr int kMaxScans = 100;
+// As much memory for libjpeg's coefficient buffer as the largest picture's pixels take.
+constexpr long kMaxLibjpegMemory = 64L * 1024 * 1024;
+
+// Plain C data, all of it: the jump target lives here.
+struct Context {
+  jpeg_decompress_struct info;
+  jpeg_error_mgr err;
+  jpeg_progress_mgr progress;
   jmp_buf jump;
-  bool cut_short;
+  int scans_seen;
+  // Components (by index) and coefficients whose first bits a progressive scan has brought.
+  bool first_bits[MAX_COMPONENTS][DCTSIZE2];
 };
 
-[[noreturn]] void on_error(j_common_ptr info) {
-  auto* e = reinterpret_cast<ErrorManager*>(info->err);
-  longjmp(e->jump, 1);
+Context* context_of(j_common_ptr info) {
+  return static_cast<Context*>(info->client_data);
+}
+
+[[noreturn]] void refuse(j_common_ptr info) {
+  longjmp(context_of(info)->jump, 1);
+}
+
+// Warnings that leave the picture whole; every other one (data cut short, a bad code, an
+// inconsistent progression, bad scan parameters) means damaged data.
+bool harmless(int msg_code) {
+  return msg_code == JWRN_ADOBE_XFORM || msg_code == JWRN_EXTRANEOUS_DATA ||
+         msg_code == JWRN_JFIF_MAJOR || msg_code == JWRN_BOGUS_ICC;
 }
 
 void on_message(j_common_ptr info, int level) {
-  // Level -1 is a warning about the data; the one that matters is running out of it.
-  auto* e = reinterpret_cast<ErrorManager*>(info->err);
-  if (level < 0 && info->err->msg_code == JWRN_JPEG_EOF)
-    e->cut_short = true;
+  if (level < 0 && !harmless(info->err->msg_code))
+    refuse(info);
 }
 
 void quiet(j_common_ptr) {}
+
+// Runs once per input step; a scan is judged before any of its data is read.
+void on_progress(j_common_ptr common) {
+  auto* info = reinterpret_cast<j_decompress_ptr>(common);
+  Context* c = context_of(common);
+  if (info->input_scan_number == c->scans_seen)
+    return;
+  c->scans_seen = info->input_scan_number;
+  if (!info->progressive_mode) {
+    if (c->scans_seen > info->num_components)
+      refuse(common);
+    return;
+  }
+  if (c->scans_seen > kMaxScans)
+    refuse(common);
+  if (info->Ah != 0)
+    return;  // a refinement: libjpeg checks it follows the bits sent so far
+  for (int i = 0; i < info->comps_in_scan && i < MAX_COMPS_IN_SCAN; ++i) {
+    const int component = info->cur_comp_info[i]->component_index;
+    if (component < 0 || component >= MAX_COMPONENTS)
+      refuse(common);
+    bool* sent = c->first_bits[component];
+    for (int k = std::max(info->Ss, 0); k <= info->Se && k < DCTSIZE2; ++k) {
+      if (sent[k])
+        refuse(common);
+      sent[k] = true;
+    }
+  }
+}
 
 // Adobe writes CMYK inverted; that is what nearly every CMYK JPEG on the web is.
 void cmyk_to_bgra(const uint8_t* in, uint32_t* out, size_t width) {
@@ -41,21 +98,32 @@ void cmyk_to_bgra(const uint8_t* in, uint32_t* out, size_t width) {
   }
 }
 
-// Fills `p` (already sized) or answers false; p is touched only through plain pointers.
-bool run(Bytes bytes, jpeg_decompress_struct* info, ErrorManager* err, Picture* p,
-         uint8_t* cmyk_row) {
+bool is_cmyk(const jpeg_decompress_struct& info) {
+  return info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
+}
+
+// Up to the first output row: the header, the checks, and for a file of several scans every
+// scan (libjpeg takes them all in before the first row).
+bool start(Bytes bytes, Context* c) {
+  jpeg_decompress_struct* info = &c->info;
   jpeg_mem_src(info, bytes.data(), static_cast<unsigned long>(bytes.size()));
   if (jpeg_read_header(info, TRUE) != JPEG_HEADER_OK)
     return false;
-  const bool cmyk = info->jpeg_color_space == JCS_CMYK || info->jpeg_color_space == JCS_YCCK;
-  info->out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA;
-  jpeg_start_decompress(info);
-  if (info->output_width != static_cast<JDIMENSION>(p->width) ||
-      info->output_height != static_cast<JDIMENSION>(p->height))
+  if (info->arith_code || !dimensions_allowed(info->image_width, info->image_height))
     return false;
+  info->out_color_space = is_cmyk(*info) ? JCS_CMYK : JCS_EXT_BGRA;
+  info->mem->max_memory_to_use = kMaxLibjpegMemory;
+  jpeg_start_decompress(info);
+  return info->output_width == info->image_width && info->output_height == info->image_height;
+}
+
+// The rows into `p` (already sized); p is touched only through plain pointers.
+bool read_rows(Context* c, Picture* p, uint8_t* cmyk_row) {
+  jpeg_decompress_struct* info = &c->info;
+  const bool cmyk = is_cmyk(*info);
   uint32_t* pixels = p->frames[0].pixels.data();
   const size_t w = info->output_width;
-  while (info->output_scanline < info->output_height && !err->cut_short) {
+  while (info->output_scanline < info->output_height) {
     uint32_t* out = pixels + static_cast<size_t>(info->output_scanline) * w;
     JSAMPROW row = cmyk ? cmyk_row : reinterpret_cast<JSAMPROW>(out);
     if (jpeg_read_scanlines(info, &row, 1) != 1)
@@ -63,53 +131,59 @@ bool run(Bytes bytes, jpeg_decompress_struct* info, ErrorManager* err, Picture* 
     if (cmyk)
       cmyk_to_bgra(cmyk_row, out, w);
   }
-  if (err->cut_short)
-    return false;
   jpeg_finish_decompress(info);
-  return !err->cut_short;
-}
-
-// Reads the frame header only, for the dimensions to allocate.
-bool read_size(Bytes bytes, jpeg_decompress_struct* info, int64_t* w, int64_t* h) {
-  jpeg_mem_src(info, bytes.data(), static_cast<unsigned long>(bytes.size()));
-  if (jpeg_read_header(info, TRUE) != JPEG_HEADER_OK)
-    return false;
-  *w = info->image_width;
-  *h = info->image_height;
   return true;
 }
 
-void prepare(jpeg_decompress_struct* info, ErrorManager* err) {
-  info->err = jpeg_std_error(&err->base);
-  err->base.error_exit = on_error;
-  err->base.emit_message = on_message;
-  err->base.output_message = quiet;
-  jpeg_create_decompress(info);
-}
-
-// Each of these owns the jump target: nothing of theirs but the volatile answer changes
-// between setjmp and a longjmp.
-bool guarded_size(Bytes bytes, int64_t* w, int64_t* h) {
-  jpeg_decompress_struct info{};
-  ErrorManager err{};
-  prepare(&info, &err);
+// Each of these owns the jump target while it runs: nothing of theirs but the volatile answer
+// changes between setjmp and a longjmp.
+bool guarded_start(Bytes bytes, Context* c) {
   volatile bool ok = false;
-  if (setjmp(err.jump) == 0)
-    ok = read_size(bytes, &info, w, h);
-  jpeg_destroy_decompress(&info);
+  if (setjmp(c->jump) == 0)
+    ok = start(bytes, c);
   return ok;
 }
 
-bool guarded_run(Bytes bytes, Picture* p, uint8_t* cmyk_row) {
-  jpeg_decompress_struct info{};
-  ErrorManager err{};
-  prepare(&info, &err);
+bool guarded_read_rows(Context* c, Picture* p, uint8_t* cmyk_row) {
   volatile bool ok = false;
-  if (setjmp(err.jump) == 0)
-    ok = run(bytes, &info, &err, p, cmyk_row);
-  jpeg_destroy_decompress(&info);
+  if (setjmp(c->jump) == 0)
+    ok = read_rows(c, p, cmyk_row);
   return ok;
 }
+
+// Owns the libjpeg state; the pixels are allocated only once every scan has been read.
+class Decoder {
+ public:
+  Decoder() : c_{} {
+    c_.info.err = jpeg_std_error(&c_.err);
+    c_.err.error_exit = refuse;
+    c_.err.emit_message = on_message;
+    c_.err.output_message = quiet;
+    c_.progress.progress_monitor = on_progress;
+    jpeg_create_decompress(&c_.info);
+    c_.info.client_data = &c_;
+    c_.info.progress = &c_.progress;
+  }
+  ~Decoder() { jpeg_destroy_decompress(&c_.info); }
+  Decoder(const Decoder&) = delete;
+  Decoder& operator=(const Decoder&) = delete;
+
+  std::optional<Picture> decode(Bytes bytes) {
+    if (!guarded_start(bytes, &c_))
+      return std::nullopt;
+    std::optional<Picture> p =
+        blank_picture(PictureKind::kJpeg, c_.info.output_width, c_.info.output_height);
+    if (!p)
+      return std::nullopt;
+    std::vector<uint8_t> cmyk_row(is_cmyk(c_.info) ? size_t{c_.info.output_width} * 4 : 0);
+    if (!guarded_read_rows(&c_, &*p, cmyk_row.data()))
+      return std::nullopt;
+    return p;
+  }
+
+ private:
+  Context c_;
+};
 
 }  // namespace
 
@@ -117,16 +191,8 @@ std::optional<Picture> decode_jpeg(Bytes bytes) {
   // unsigned long holds the length on every platform this builds for; stay clear of its edge.
   if (bytes.size() > 0x7FFFFFFF)
     return std::nullopt;
-  int64_t width = 0, height = 0;
-  if (!guarded_size(bytes, &width, &height))
-    return std::nullopt;
-  std::optional<Picture> p = blank_picture(PictureKind::kJpeg, width, height);
-  if (!p)
-    return std::nullopt;
-  std::vector<uint8_t> cmyk_row(static_cast<size_t>(width) * 4);
-  if (!guarded_run(bytes, &*p, cmyk_row.data()))
-    return std::nullopt;
-  return p;
+  Decoder decoder;
+  return decoder.decode(bytes);
 }
 
 }  // namespace imaging::detail

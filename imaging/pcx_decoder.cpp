@@ -45,10 +45,15 @@ std::optional<Picture> decode_pcx(Bytes b, PictureKind kind) {
     for (size_t i = 0; i < 256; ++i) palette[i] = argb(0xFF, pal[3 * i], pal[3 * i + 1], pal[3 * i + 2]);
   }
 
+  // A run of two bytes codes at most 63: data too short for every line is refused before the
+  // pixels are allocated.
+  const uint64_t line_bytes = uint64_t{bytes_per_line} * planes;
+  if (line_bytes * static_cast<uint64_t>(height) > (data_end - kHeaderSize) * uint64_t{63} / 2)
+    return std::nullopt;
   std::optional<Picture> p = blank_picture(kind, width, height);
   if (!p)
     return std::nullopt;
-  std::vector<uint8_t> line(bytes_per_line * planes);
+  std::vector<uint8_t> line(static_cast<size_t>(line_bytes));
   size_t pos = kHeaderSize;
   size_t run = 0;  // what is left of a run begun on an earlier line
   uint8_t value = 0;

@@ -27,12 +27,15 @@ enum class PictureKind : int32_t {
   kPng = 8,
 };
 
-// Caps on what any decoder makes: a poster is a few hundred pixels a side.
-inline constexpr int32_t kMaxDimension = 16384;
-inline constexpr int64_t kMaxPixels = int64_t{1} << 25;
-// An animated picture keeps at most this many frames and this many pixels over all of them.
-inline constexpr size_t kMaxFrames = 1000;
-inline constexpr int64_t kMaxAnimationPixels = int64_t{1} << 26;
+// Caps on what any decoder makes. A poster is a few hundred pixels a side; these leave room
+// for a generous one while bounding the memory (64 MiB of pixels) and the time a hostile file
+// can cost.
+inline constexpr int32_t kMaxDimension = 4096;
+inline constexpr int64_t kMaxPixels = int64_t{16} * 1024 * 1024;
+// An animated picture keeps at most this many frames, and no more pixels over all of them than
+// the largest still picture has; frames past either cap are left out.
+inline constexpr size_t kMaxFrames = 500;
+inline constexpr int64_t kMaxAnimationPixels = kMaxPixels;
 
 struct Frame {
   // width x height pixels, rows top to bottom, each 0xAARRGGBB (in memory: blue, green, red,
