@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/inet/wininet.h"
 #include "runtime/dll_commands.h"
@@ -16,7 +17,54 @@
 #include "web/variables.h"
 
 namespace web {
+
+// The handles one call has open, closed in reverse order of opening. Under a canceller each is
+// also kept there while open, so that abandon() can close it from another thread; a handle may
+// then be closed twice, which the library refuses harmlessly since handles are never reused.
+class AbandonableHandles {
+ public:
+  AbandonableHandles(inet::InternetCloseHandleFn* close,
+                     std::shared_ptr<RequestCanceller> canceller)
+      : close_(close), canceller_(std::move(canceller)) {}
+  AbandonableHandles(const AbandonableHandles&) = delete;
+  AbandonableHandles& operator=(const AbandonableHandles&) = delete;
+  ~AbandonableHandles() { close_all(); }
+
+  // Takes a handle just opened; false for none, or when the call was abandoned meanwhile (the
+  // handle is closed at once then).
+  bool take(void* handle) {
+    if (!handle)
+      return false;
+    if (canceller_ && !canceller_->keep(handle)) {
+      close_(handle);
+      return false;
+    }
+    handles_[count_++] = handle;
+    return true;
+  }
+
+  void close_all() {
+    while (count_ > 0) {
+      void* handle = handles_[--count_];
+      if (canceller_)
+        canceller_->forget(handle);
+      close_(handle);
+    }
+  }
+
+  bool abandoned() const { return canceller_ && canceller_->abandoned(); }
+
+ private:
+  inet::InternetCloseHandleFn* close_;
+  std::shared_ptr<RequestCanceller> canceller_;
+  std::array<void*, 3> handles_{};  // session, connection, request
+  size_t count_ = 0;
+};
+
 namespace {
+
+// The canceller of the innermost AbandonScope of this thread.
+thread_local std::shared_ptr<RequestCanceller> t_canceller;
 
 enum Param : int32_t {
   kAddress,
@@ -177,6 +225,9 @@ void web_request(rt::Cell* r, int32_t n, const rt::Cell* a) {
   // The address ends up in the Referer line, and a page's address is the site's to choose.
   if (holds_control_byte(address))
     return;
+  const std::shared_ptr<RequestCanceller> canceller = t_canceller;
+  if (canceller && canceller->abandoned())
+    return;
   int32_t method = args.int_or(kMethod, 0);
   if (method < 0 || method > 7)
     method = 0;
@@ -195,6 +246,7 @@ void web_request(rt::Cell* r, int32_t n, const rt::Cell* a) {
   const rt::Text agent = agent_for(headers.c_str());
 
   const Internet internet_library;
+  AbandonableHandles handles(internet_library.close, canceller);
   inet::Handle internet = nullptr;
   if (proxy.empty()) {
     internet = internet_library.open(agent.c_str(), inet::kOpenTypeDirect, nullptr, nullptr, 0);
@@ -203,17 +255,15 @@ void web_request(rt::Cell* r, int32_t n, const rt::Cell* a) {
     internet =
         internet_library.open(agent.c_str(), inet::kOpenTypeProxy, proxy_text.c_str(), "", 0);
   }
-  if (!internet)
+  if (!handles.take(internet))
     return;
 
   const rt::Text host = web::host_of_address(address.c_str());
   const int32_t port = web::port_of_address(address.c_str());
   inet::Handle connection = internet_library.connect(internet, host.c_str(), port, nullptr, nullptr,
                                                      inet::kServiceHttp, 0, 0);
-  if (!connection) {
-    internet_library.close(internet);
+  if (!handles.take(connection))
     return;
-  }
 
   uint32_t flags = inet::kFlagReload | inet::kFlagNeedFile;
   if (cookies_given)
@@ -225,13 +275,11 @@ void web_request(rt::Cell* r, int32_t n, const rt::Cell* a) {
   const rt::Text path = web::path_of_address(address.c_str());
   inet::Handle request = internet_library.open_request(connection, kVerbs[method], path.c_str(),
                                                        kHttpVersion, nullptr, nullptr, flags, 0);
-  if (!request) {
-    internet_library.close(connection);
-    internet_library.close(internet);
+  if (!handles.take(request))
     return;
-  }
 
-  // From here on the request exists: whatever happens, the variables receive their results.
+  // From here on the request exists: whatever happens, the variables receive their results,
+  // unless the request is abandoned.
   const std::string block =
       completed_headers(headers, address.c_str(), method == 1, cookies.c_str());
   const auto block_length = static_cast<uint32_t>(block.size());
@@ -274,9 +322,10 @@ void web_request(rt::Cell* r, int32_t n, const rt::Cell* a) {
   rt::Text returned_headers =
       web::replace_text(raw_headers.c_str(), "Set-Cookie", "Set-Cookie", {}, {}, false);
 
-  internet_library.close(request);
-  internet_library.close(connection);
-  internet_library.close(internet);
+  handles.close_all();
+  // Whatever came before the abandoning is not the answer to anything any more.
+  if (handles.abandoned())
+    return;
 
   rt::Text returned_cookies = cookies_set_by(returned_headers.c_str());
   rt::Text merged_cookies;
@@ -298,6 +347,46 @@ void web_request(rt::Cell* r, int32_t n, const rt::Cell* a) {
 }
 
 }  // namespace cmd
+
+void RequestCanceller::abandon() {
+  std::vector<void*> open;
+  {
+    std::lock_guard guard(lock_);
+    abandoned_ = true;
+    open.swap(handles_);
+  }
+  if (open.empty())
+    return;
+  // Outside the lock: closing a request may end its transfer here. The request goes first, so
+  // that a call blocked on it returns before its connection and session go.
+  auto* close = rt::dll_function<inet::InternetCloseHandleFn>(rt::kImportInternetCloseHandle);
+  for (auto it = open.rbegin(); it != open.rend(); ++it) close(*it);
+}
+
+bool RequestCanceller::abandoned() const {
+  std::lock_guard guard(lock_);
+  return abandoned_;
+}
+
+bool RequestCanceller::keep(void* handle) {
+  std::lock_guard guard(lock_);
+  if (abandoned_)
+    return false;
+  handles_.push_back(handle);
+  return true;
+}
+
+void RequestCanceller::forget(void* handle) {
+  std::lock_guard guard(lock_);
+  std::erase(handles_, handle);
+}
+
+AbandonScope::AbandonScope(std::shared_ptr<RequestCanceller> canceller)
+    : outer_(std::exchange(t_canceller, std::move(canceller))) {}
+
+AbandonScope::~AbandonScope() {
+  t_canceller = std::move(outer_);
+}
 
 rt::Bytes web_request(const WebRequest& q) {
   TextLoan cookies(q.cookies);

@@ -12,9 +12,17 @@
 // line: an address holding a control byte (below 0x20, or 0x7F) is refused before anything is
 // opened, like an unreachable one. Cookies holding a control byte are not sent; the rest of the
 // request goes out as it would.
+//
+// A request made on a thread inside an AbandonScope can be abandoned from any other thread
+// through its RequestCanceller: it then ends at once (while connecting, sending or reading),
+// gives the empty byte set and leaves every variable alone, as does every later request of that
+// canceller, which opens nothing.
 #pragma once
 
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <vector>
 
 #include "web/commands.h"
 
@@ -59,6 +67,42 @@ struct WebRequest {
 };
 
 rt::Bytes web_request(const WebRequest& request);
+
+// Shared between the thread that may abandon requests and the worker making them.
+class RequestCanceller {
+ public:
+  RequestCanceller() = default;
+  RequestCanceller(const RequestCanceller&) = delete;
+  RequestCanceller& operator=(const RequestCanceller&) = delete;
+
+  // Ends the requests in progress under this canceller and refuses every later one, for good.
+  // Any thread, any number of times; returns without waiting for the requests to unwind.
+  void abandon();
+  bool abandoned() const;
+
+ private:
+  friend class AbandonableHandles;
+  // A handle of a request in progress, for abandon() to close; false once abandoned.
+  bool keep(void* handle);
+  void forget(void* handle);
+
+  mutable std::mutex lock_;
+  bool abandoned_ = false;
+  std::vector<void*> handles_;
+};
+
+// While it lives, every web_request made on this thread is abandoned by `canceller`. Scopes nest;
+// the innermost counts. Ended on the thread that made it.
+class AbandonScope {
+ public:
+  explicit AbandonScope(std::shared_ptr<RequestCanceller> canceller);
+  AbandonScope(const AbandonScope&) = delete;
+  AbandonScope& operator=(const AbandonScope&) = delete;
+  ~AbandonScope();
+
+ private:
+  std::shared_ptr<RequestCanceller> outer_;
+};
 
 inline rt::Text text_after_colon(const char* header_text) {
   return rt::call_text(&cmd::text_after_colon, header_text);

@@ -60,6 +60,7 @@ bool close_handle(void* handle) {
     object = std::move(it->second);
     t.objects.erase(it);
   }
+  object->closed();
   return true;
 }
 

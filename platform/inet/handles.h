@@ -19,6 +19,9 @@ class HandleObject {
   virtual ~HandleObject() = default;
 
   HandleKind kind() const { return kind_; }
+  // Called once the handle has been closed. A call on another thread may still be working on the
+  // object; this is where it is told to give up.
+  virtual void closed() {}
 
  private:
   HandleKind kind_;
@@ -30,7 +33,7 @@ void* open_handle(std::shared_ptr<HandleObject> object);
 std::shared_ptr<HandleObject> find_handle(void* handle, HandleKind kind);
 // The kind of a live handle, for the call log; false when the handle is not live.
 bool handle_kind(void* handle, HandleKind& kind);
-// Drops the handle; false when it was not live.
+// Drops the handle and tells its object (closed()); false when it was not live.
 bool close_handle(void* handle);
 
 template <typename T>

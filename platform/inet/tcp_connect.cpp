@@ -5,13 +5,19 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+
+#include "platform/inet/close_signal.h"
 
 namespace inet {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// A connect waits in slices this long, so that a closed handle is noticed soon.
+constexpr long kSliceMs = 50;
 
 struct AddressList {
   addrinfo* head = nullptr;
@@ -21,18 +27,21 @@ struct AddressList {
   }
 };
 
-// Waits for a non-blocking connect to finish; true when it succeeded before the deadline.
-bool finish_connect(int fd, Clock::time_point deadline) {
+// Waits for a non-blocking connect to finish; true when it succeeded before the deadline and
+// before the signal was raised.
+bool finish_connect(int fd, Clock::time_point deadline, const CloseSignal& closing) {
   for (;;) {
+    if (closing.raised())
+      return false;
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0)
       return false;
     pollfd p{fd, POLLOUT, 0};
-    const int ready = poll(&p, 1, static_cast<int>(left));
-    if (ready < 0 && errno == EINTR)
+    const int ready = poll(&p, 1, static_cast<int>(std::min<long>(left, kSliceMs)));
+    if (ready == 0 || (ready < 0 && errno == EINTR))
       continue;
-    if (ready <= 0)
+    if (ready < 0)
       return false;
     int error = 0;
     socklen_t length = sizeof error;
@@ -68,7 +77,8 @@ Socket::~Socket() {
 }
 
 std::optional<ConnectedSocket> connect_tcp(const std::string& host, uint16_t port,
-                                           std::chrono::milliseconds timeout) {
+                                           std::chrono::milliseconds timeout,
+                                           const CloseSignal& closing) {
   const auto deadline = Clock::now() + timeout;
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
@@ -80,13 +90,15 @@ std::optional<ConnectedSocket> connect_tcp(const std::string& host, uint16_t por
     return std::nullopt;
 
   for (const addrinfo* a = addresses.head; a; a = a->ai_next) {
+    if (closing.raised())
+      break;
     if (a->ai_addrlen > sizeof(sockaddr_storage))
       continue;
     Socket s(socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol));
     if (!s.valid())
       continue;
     const int started = connect(s.get(), a->ai_addr, a->ai_addrlen);
-    if (started != 0 && (errno != EINPROGRESS || !finish_connect(s.get(), deadline))) {
+    if (started != 0 && (errno != EINPROGRESS || !finish_connect(s.get(), deadline, closing))) {
       if (Clock::now() >= deadline)
         break;
       continue;

@@ -14,6 +14,8 @@
 
 namespace inet {
 
+class CloseSignal;
+
 class Socket {
  public:
   Socket() = default;
@@ -40,9 +42,11 @@ struct ConnectedSocket {
   std::string peer_text;
 };
 
-// Tries the host's addresses in turn until one connects; nothing when none does in time.
+// Tries the host's addresses in turn until one connects; nothing when none does in time or the
+// signal is raised first (the name lookup itself is not cut short).
 std::optional<ConnectedSocket> connect_tcp(const std::string& host, uint16_t port,
-                                           std::chrono::milliseconds timeout);
+                                           std::chrono::milliseconds timeout,
+                                           const CloseSignal& closing);
 
 // Whether an address (as libcurl hands it to the socket callback) is that socket's peer.
 bool same_peer(const ConnectedSocket& connected, const sockaddr* address, socklen_t length);

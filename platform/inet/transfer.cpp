@@ -61,6 +61,7 @@ std::unique_ptr<Transfer> Transfer::start(TransferSetup setup) {
 }
 
 Transfer::~Transfer() {
+  setup_.closing->detach();
   if (multi_ && easy_)
     curl_multi_remove_handle(multi_, easy_);
   if (easy_)
@@ -76,6 +77,7 @@ bool Transfer::configure() {
   multi_ = curl_multi_init();
   if (!easy_ || !multi_)
     return false;
+  setup_.closing->attach(multi_);
   const TransferSetup& s = setup_;
   const Limits& limits = s.limits;
   bool ok = true;
@@ -158,6 +160,13 @@ bool Transfer::configure() {
 template <typename Ready>
 void Transfer::run_until(Ready ready) {
   for (;;) {
+    // Checked before every step: a close raised while libcurl worked has also woken the poll.
+    if (setup_.closing->raised() && !done_) {
+      done_ = true;
+      result_ = CURLE_ABORTED_BY_CALLBACK;
+    }
+    if (done_)
+      return;
     int running = 0;
     const CURLMcode code = curl_multi_perform(multi_, &running);
     note_finished();
@@ -188,11 +197,11 @@ void Transfer::note_finished() {
 
 bool Transfer::wait_for_response() {
   run_until([this] { return has_response_; });
-  return has_response_;
+  return has_response_ && !setup_.closing->raised();
 }
 
 size_t Transfer::read(std::span<uint8_t> buffer) {
-  if (buffer.empty())
+  if (buffer.empty() || setup_.closing->raised())
     return 0;
   while (pending_empty()) {
     if (paused_) {

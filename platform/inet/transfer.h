@@ -3,7 +3,8 @@
 // Sending drives the transfer until the final response's header block has arrived (redirects
 // followed on the way are passed over) or the transfer has ended; reading drives it until body
 // bytes are there or it has ended. Body bytes wait in a small buffer between the two: when the
-// reader falls behind, libcurl is paused instead of the buffer growing.
+// reader falls behind, libcurl is paused instead of the buffer growing. When the request's handle
+// is closed on another thread (its CloseSignal raised), sending or reading gives up at once.
 #pragma once
 
 #include <curl/curl.h>
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/inet/close_signal.h"
 #include "platform/inet/tcp_connect.h"
 #include "platform/inet/wininet.h"
 
@@ -37,6 +39,8 @@ struct TransferSetup {
   std::string connected_name;
   Limits limits;
   std::string ca_file;
+  // Raised when the request's handle is closed; never null.
+  std::shared_ptr<CloseSignal> closing = std::make_shared<CloseSignal>();
 };
 
 class Transfer {
@@ -50,10 +54,13 @@ class Transfer {
   // Drives the transfer until the final response's header block is known; false when the
   // transfer ended without one.
   bool wait_for_response();
-  // Up to buffer.size() body bytes; 0 once the body is over (or the transfer failed).
+  // Up to buffer.size() body bytes; 0 once the body is over (or the transfer failed: past the
+  // body cap, stalled, out of time, or the handle closed).
   size_t read(std::span<uint8_t> buffer);
   // True once the body has been read to its end without a failure.
-  bool ended_cleanly() const { return done_ && result_ == CURLE_OK && pending_empty(); }
+  bool ended_cleanly() const {
+    return done_ && result_ == CURLE_OK && pending_empty() && !setup_.closing->raised();
+  }
   // The final response's status line and header lines, each ending "\r\n"; null without one.
   const std::string* response_headers() const { return has_response_ ? &response_ : nullptr; }
 

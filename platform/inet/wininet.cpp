@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/inet/close_signal.h"
 #include "platform/inet/handles.h"
 #include "platform/inet/proxy.h"
 #include "platform/inet/tcp_connect.h"
@@ -21,8 +22,10 @@ namespace {
 struct Session final : HandleObject {
   static constexpr HandleKind kKind = HandleKind::kSession;
   Session() : HandleObject(kKind) {}
+  void closed() override { closing.raise(); }
   std::string agent;
   std::optional<ProxyList> proxies;  // nothing: direct
+  CloseSignal closing;               // ends a connect under way for this session
 };
 
 struct Connection final : HandleObject {
@@ -41,6 +44,7 @@ struct Connection final : HandleObject {
 struct Request final : HandleObject {
   static constexpr HandleKind kKind = HandleKind::kRequest;
   Request() : HandleObject(kKind) {}
+  void closed() override { closing->raise(); }
   std::shared_ptr<Connection> connection;
   std::string verb;
   std::string path;
@@ -49,6 +53,8 @@ struct Request final : HandleObject {
   std::string accept;
   uint32_t flags = 0;
 
+  // Raised without the lock below: the call that holds it may be waiting for the server.
+  const std::shared_ptr<CloseSignal> closing = std::make_shared<CloseSignal>();
   std::mutex lock;  // one call at a time drives the transfer
   std::unique_ptr<Transfer> transfer;
 };
@@ -260,9 +266,10 @@ Handle open_connection(Handle session_handle, const char* host, int32_t port, ui
   if (peer_port != 0) {
     std::string ca_file;
     const Limits limits = current_limits(ca_file);
-    connection->connected = connect_tcp(without_brackets(peer_host), peer_port,
-                                        std::chrono::milliseconds(limits.connect_timeout_ms));
-    if (!connection->connected)
+    connection->connected =
+        connect_tcp(without_brackets(peer_host), peer_port,
+                    std::chrono::milliseconds(limits.connect_timeout_ms), session->closing);
+    if (!connection->connected || session->closing.raised())
       return nullptr;
     connection->connected_name = host_port(peer_host, peer_port);
   }
@@ -352,6 +359,7 @@ int32_t send_request(Handle request_handle, std::string_view headers, const void
   }
   setup.cookie_store = (flags & kFlagNoCookies) == 0;
   setup.limits = current_limits(setup.ca_file);
+  setup.closing = request->closing;
 
   // The socket connected at the connect step serves the first hop when it leads there.
   const std::string first_hop =

@@ -9,6 +9,11 @@
 // reused; every call checks its handle and fails on a closed or wrong one. BOOL results are 1 for
 // success and 0 for failure.
 //
+// Closing a handle cancels what another thread is doing with it: InternetCloseHandle on a request
+// makes an HttpSendRequestA or InternetReadFile blocked on it return failure at once, and on a
+// session makes an InternetConnectA still connecting for it fail (a name lookup under way is
+// waited for).
+//
 // No text of the caller's can start a header line of its own. Agent, referrer and accept types
 // are cut at the first control byte (TAB aside). The header block is split into lines at "\r\n"
 // only; a line that still holds a lone CR or LF, a NUL, DEL or any other control byte but TAB is
