@@ -4,6 +4,7 @@
 // not inflate; the figures that matter come from the optimised build.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <time.h>
 
 #include <chrono>
@@ -271,6 +272,59 @@ INSTANTIATE_TEST_SUITE_P(
                  [] { return costly::icon_of(costly::flat_png(4096, 4096, 6, 8)); }, kDecodes},
         CostCase{"icon_65535_entries",
                  [] { return costly::icon_of(costly::icon_dib(16, 16, 32), 65535); }, kDecodes}),
+    [](const auto& c) { return std::string(c.param.name); });
+
+// ---- claims the file cannot hold -------------------------------------------------------------
+
+// Pages this thread touched for the first time: a decoder that allocates and clears the pixels
+// of the largest picture touches 16384 of them.
+long fresh_pages() {
+  rusage usage{};
+  getrusage(RUSAGE_THREAD, &usage);
+  return usage.ru_minflt;
+}
+
+struct ClaimCase {
+  const char* name;
+  std::function<Bytes()> whole;  // decodes, at 4096 x 4096
+  std::function<Bytes()> claim;  // the same header over too little data
+};
+
+class Claims : public ::testing::TestWithParam<ClaimCase> {};
+
+// The whole file shows what decoding touches; the claim is refused touching next to nothing.
+TEST_P(Claims, RefusedBeforeThePixelsAreAllocated) {
+  const Bytes whole = GetParam().whole(), claim = GetParam().claim();
+  long before = fresh_pages();
+  ASSERT_TRUE(imaging::decode_picture(whole).has_value());
+  EXPECT_GT(fresh_pages() - before, 16384);
+  before = fresh_pages();
+  EXPECT_FALSE(imaging::decode_picture(claim).has_value());
+  EXPECT_LT(fresh_pages() - before, 256);
+}
+
+Bytes cut(Bytes b, size_t keep) {
+  b.resize(keep);
+  return b;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    UncompressedAndRunLength, Claims,
+    ::testing::Values(
+        ClaimCase{"bmp_1bit_ten_rows_held", [] { return costly::plain_bmp(4096, 4096, 1); },
+                  [] { return costly::plain_bmp(4096, 4096, 1, 10); }},
+        ClaimCase{"bmp_24bit_ten_rows_held", [] { return costly::plain_bmp(4096, 4096, 1); },
+                  [] { return costly::plain_bmp(4096, 4096, 24, 10); }},
+        ClaimCase{"bmp_rle8_end_of_bitmap_only", [] { return costly::rle8_bmp(4096, 4096); },
+                  [] { return costly::empty_rle8_bmp(4096, 4096); }},
+        ClaimCase{"icon_bitmap_half_its_rows",
+                  [] { return costly::icon_of(costly::icon_dib(4096, 4096, 1)); },
+                  [] {
+                    return costly::icon_of(
+                        cut(costly::icon_dib(4096, 4096, 1), 40 + 8 + 4096 / 8 * 2048));
+                  }},
+        ClaimCase{"pcx_one_line_of_runs", [] { return costly::flat_pcx(4096, 4096, 8, 3); },
+                  [] { return cut(costly::flat_pcx(4096, 4096, 8, 3), 128 + 3 * 66 * 2); }}),
     [](const auto& c) { return std::string(c.param.name); });
 
 }  // namespace
