@@ -1,8 +1,10 @@
 // The `PicBox` kind: a framed area for a picture. The picture bytes (property 10) are kept as
-// the program wrote them and handed back unchanged; every write decodes them (imaging/picture.h)
-// and the box paints the result as its display mode says. Bytes that do not decode leave the
-// box without a picture, showing its background, and say nothing. A GIF with several frames
-// plays while the animation setting is on. Event 0: a left click.
+// the program wrote them and handed back unchanged; every write has them decoded off the window
+// thread (units/picture_loader.h), and the box paints the result as its display mode says once
+// it is ready, the picture before staying until then. An empty byte set clears the box at once.
+// Bytes that do not decode leave the box without a picture, showing its background, and say
+// nothing. A GIF with several frames plays while the animation setting is on. Event 0: a left
+// click.
 #include <QFrame>
 #include <QImage>
 #include <QMouseEvent>
@@ -13,6 +15,7 @@
 #include "imaging/picture.h"
 
 #include "units/kinds.h"
+#include "units/picture_loader.h"
 #include "units/qt_support.h"
 #include "units/unit.h"
 
@@ -40,7 +43,9 @@ class PicWidget final : public HookedWidget<QFrame> {
 
 class PicUnit final : public Unit {
  public:
-  using Unit::Unit;
+  PicUnit(const rt::UnitCreateParams& params, PropertyValues values)
+      : Unit(params, std::move(values)),
+        loader_([this](LoadedPicture picture) { show(std::move(picture)); }) {}
 
   static rt::UnitObject* create(const rt::UnitCreateParams& params) {
     auto unit = decode_unit<PicUnit>(kKindPicBox, params);
@@ -79,7 +84,9 @@ class PicUnit final : public Unit {
         return;
       }
       case kTiled:
-        painter.drawTiledPixmap(area, QPixmap::fromImage(image));
+        // A brush tiles the image as it is; a pixmap made per paint would copy all of it.
+        painter.setBrushOrigin(area.topLeft());
+        painter.fillRect(area, QBrush(image));
         return;
       default:
         painter.drawImage(area.topLeft(), image);
@@ -103,25 +110,27 @@ class PicUnit final : public Unit {
   }
 
  public:
-  // Turns the stored picture bytes into what the box shows; an empty byte set clears it.
+  // Has the stored picture bytes decoded; an empty byte set clears the box at once.
   void decode() {
-    frames_.clear();
+    const std::span<const uint8_t> bytes = values_.bytes(pp::kPicture);
+    if (bytes.empty()) {
+      loader_.cancel();
+      show({});
+      return;
+    }
+    loader_.load(bytes,
+                 values_.flag(pp::kAnimate) ? imaging::Frames::kAll : imaging::Frames::kFirstOnly);
+  }
+
+ private:
+  void show(LoadedPicture picture) {
+    frames_ = std::move(picture.frames);
     delays_.clear();
+    for (int32_t delay : picture.delays_ms)
+      delays_.push_back(delay < kShortestDelayMs ? kDefaultDelayMs : delay);
     current_ = 0;
     if (timer_)
       timer_->stop();
-    const auto mode = values_.flag(pp::kAnimate) ? imaging::Frames::kAll
-                                                 : imaging::Frames::kFirstOnly;
-    std::optional<imaging::Picture> picture = imaging::decode_picture(values_.bytes(pp::kPicture), mode);
-    if (picture) {
-      for (const imaging::Frame& f : picture->frames) {
-        const QImage view(reinterpret_cast<const uchar*>(f.pixels.data()), picture->width,
-                          picture->height, static_cast<qsizetype>(picture->width) * 4,
-                          QImage::Format_ARGB32);
-        frames_.push_back(view.convertToFormat(QImage::Format_ARGB32_Premultiplied));
-        delays_.push_back(f.delay_ms < kShortestDelayMs ? kDefaultDelayMs : f.delay_ms);
-      }
-    }
     if (frames_.size() > 1) {
       if (!timer_) {
         timer_ = new QTimer(context());
@@ -133,7 +142,6 @@ class PicUnit final : public Unit {
     widget()->update();
   }
 
- private:
   void next_frame() {
     current_ = (current_ + 1) % frames_.size();
     timer_->start(delays_[current_]);
@@ -144,6 +152,7 @@ class PicUnit final : public Unit {
   std::vector<int> delays_;
   size_t current_ = 0;
   QTimer* timer_ = nullptr;
+  PictureLoader loader_;  // last: gone before anything its answer would touch
 
   void apply_look() {
     auto* frame = static_cast<QFrame*>(widget());

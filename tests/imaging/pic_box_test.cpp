@@ -1,17 +1,24 @@
-// The picture unit over real Qt widgets: every write of its picture property decodes the bytes
-// and the box paints them as its display mode says; bytes that do not decode leave it empty.
-// The posters of every kind are saved under screenshots/ for a look by eye.
+// The picture unit over real Qt widgets: every write of its picture property has the bytes
+// decoded off the window thread, and the box paints them as its display mode says once they
+// are; bytes that do not decode leave it empty. The posters of every kind are saved under
+// screenshots/ for a look by eye.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QTimer>
 #include <QWidget>
 
+#include <chrono>
+#include <filesystem>
 #include <set>
+#include <thread>
 
+#include "costly_pictures.h"
 #include "imaging/picture.h"
 #include "picture_files.h"
+#include "units/picture_loader.h"
 #include "units/unit_test_support.h"
 
 namespace {
@@ -22,6 +29,25 @@ namespace pp = units::picture_property;
 constexpr uint32_t kPoster = 0x160121E2;
 constexpr int kFrameWidth = 163, kFrameHeight = 211;
 constexpr QRgb kBackground = 0xFFF0F0F0;
+
+// Runs the window thread until every picture written is decoded and shown, and nothing is left
+// of a superseded one but its dropped answer.
+void wait_for_pictures() {
+  QElapsedTimer clock;
+  clock.start();
+  while (units::pictures_pending() && clock.elapsed() < 20000) {
+    QApplication::processEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_FALSE(units::pictures_pending());
+  settle();
+}
+
+void run_window_thread_for(int ms) {
+  QElapsedTimer clock;
+  clock.start();
+  while (clock.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 5);
+}
 
 class PicBox : public ::testing::Test {
  protected:
@@ -52,7 +78,7 @@ class PicBox : public ::testing::Test {
     core.add(u);
     widget_of(u)->show();
     top->show();
-    settle();
+    wait_for_pictures();
     return u;
   }
 
@@ -137,10 +163,10 @@ TEST_F(PicBox, BadOrEmptyBytesLeaveNoPicture) {
       {}, {0xFF, 0xD8, 0xFF}, cut, std::vector<uint8_t>(html.begin(), html.end())};
   for (const auto& bytes : bad) {
     set_bytes(u, pp::kPicture, good);
-    settle();
+    wait_for_pictures();
     ASSERT_NE(look(u).pixel(80, 100), kBackground);
     set_bytes(u, pp::kPicture, bytes);
-    settle();
+    wait_for_pictures();
     EXPECT_EQ(look(u).pixel(80, 100), kBackground) << bytes.size() << " bytes";
     // The bytes are kept as written, whatever they hold.
     EXPECT_EQ(get_text(u, pp::kPicture), std::string(bytes.begin(), bytes.end()));
@@ -168,6 +194,120 @@ TEST_F(PicBox, AnimationPlaysOnlyWhenOn) {
     delete widget_of(u);
     settle();
   }
+}
+
+// ---- decoding off the window thread -------------------------------------------------------
+
+constexpr QRgb kRed = 0xFFE02020, kGreen = 0xFF20C040;
+
+// A flat 4096 x 4096 JPEG of one colour: a third of a second or more to decode here.
+std::vector<uint8_t> slow_picture(QRgb colour, costly::Coding coding) {
+  costly::JpegShape shape(4096, 4096, 3, coding, {}, costly::Chroma::kQuarter);
+  shape.sample = {static_cast<uint8_t>(qRed(colour)), static_cast<uint8_t>(qGreen(colour)),
+                  static_cast<uint8_t>(qBlue(colour)), 0};
+  return costly::encode_jpeg(shape);
+}
+const std::vector<uint8_t>& slow_red() {
+  static const std::vector<uint8_t> bytes = slow_picture(kRed, costly::Coding::kBaseline);
+  return bytes;
+}
+const std::vector<uint8_t>& slow_green() {
+  static const std::vector<uint8_t> bytes = slow_picture(kGreen, costly::Coding::kProgressive);
+  return bytes;
+}
+
+// The write returns before the decode: the property reads back the bytes at once, the box
+// shows what it showed, and the picture follows when it is ready.
+TEST_F(PicBox, WrittenBytesReadBackAtOnceAndShowWhenDecoded) {
+  rt::UnitObject* u = make(1, {}, false);
+  set_bytes(u, pp::kPicture, slow_red());
+  EXPECT_EQ(get_text(u, pp::kPicture), std::string(slow_red().begin(), slow_red().end()));
+  EXPECT_TRUE(units::pictures_pending());
+  EXPECT_EQ(look(u).pixel(80, 100), kBackground);  // grabbing runs no posted answer
+  wait_for_pictures();
+  EXPECT_TRUE(near(look(u).pixel(80, 100), kRed));
+}
+
+// A timer on the window thread keeps its time while a picture decodes.
+TEST_F(PicBox, WindowThreadAnswersWhileAPictureDecodes) {
+  rt::UnitObject* u = make(1, {}, false);
+  const std::vector<uint8_t>& slow = slow_green();
+  QElapsedTimer clock;
+  qint64 fired_at = -1;
+  bool still_decoding = false;
+  QTimer::singleShot(10, [&] {
+    fired_at = clock.elapsed();
+    still_decoding = units::pictures_pending();
+  });
+  clock.start();
+  set_bytes(u, pp::kPicture, slow);
+  while (fired_at < 0 && clock.elapsed() < 10000)
+    QApplication::processEvents(QEventLoop::AllEvents, 5);
+  EXPECT_GE(fired_at, 0);
+  EXPECT_LT(fired_at, 100);
+  EXPECT_TRUE(still_decoding) << "the picture decoded too fast for this to prove anything";
+  wait_for_pictures();
+  EXPECT_TRUE(near(look(u).pixel(80, 100), kGreen));
+}
+
+// A write while an earlier picture decodes: the earlier one never shows, neither before the
+// later picture nor after an empty byte set, which clears the box at once.
+TEST_F(PicBox, LaterWriteSupersedesAnUnfinishedDecode) {
+  rt::UnitObject* u = make(1, {}, false);
+  set_bytes(u, pp::kPicture, slow_red());
+  run_window_thread_for(50);  // the decode thread is at it by now
+  ASSERT_EQ(look(u).pixel(80, 100), kBackground) << "the first picture decoded too fast";
+  set_bytes(u, pp::kPicture, slow_green());
+  bool red_seen = false;
+  while (units::pictures_pending()) {
+    QApplication::processEvents();
+    red_seen = red_seen || near(look(u).pixel(80, 100), kRed);
+  }
+  settle();
+  EXPECT_FALSE(red_seen);
+  EXPECT_TRUE(near(look(u).pixel(80, 100), kGreen));
+
+  set_bytes(u, pp::kPicture, slow_red());
+  run_window_thread_for(50);
+  set_bytes(u, pp::kPicture, {});
+  EXPECT_EQ(look(u).pixel(80, 100), kBackground);
+  EXPECT_TRUE(units::pictures_pending()) << "the first picture decoded too fast";
+  wait_for_pictures();
+  EXPECT_EQ(look(u).pixel(80, 100), kBackground);
+}
+
+// A unit destroyed with its picture still waiting for the decode thread, or in it: the answer
+// goes nowhere (the sanitizer builds see any use of the unit after it is gone).
+TEST_F(PicBox, DestroyingTheUnitWhileItsPictureDecodesIsSafe) {
+  for (int wait_ms : {0, 50}) {
+    rt::UnitObject* u = make(1, {}, false);
+    set_bytes(u, pp::kPicture, slow_red());
+    run_window_thread_for(wait_ms);
+    delete widget_of(u);
+    wait_for_pictures();
+  }
+  rt::UnitObject* u = make(1, picture_files::read("poster.jpg"), false);
+  EXPECT_NE(look(u).pixel(80, 100), kBackground);
+}
+
+size_t thread_count() {
+  const std::filesystem::directory_iterator tasks("/proc/self/task");
+  return static_cast<size_t>(std::distance(begin(tasks), end(tasks)));
+}
+
+// However many pictures are written to however many boxes, one thread decodes them, and each
+// box shows the last picture written to it.
+TEST_F(PicBox, OneDecodeThreadServesEveryWrite) {
+  const size_t before = thread_count();
+  std::vector<rt::UnitObject*> boxes;
+  for (int i = 0; i < 4; ++i) boxes.push_back(make(1, {}, false));
+  for (int round = 0; round < 5; ++round) {
+    for (rt::UnitObject* u : boxes)
+      set_bytes(u, pp::kPicture, round % 2 ? slow_green() : slow_red());
+  }
+  EXPECT_LE(thread_count(), before + 1);
+  wait_for_pictures();
+  for (rt::UnitObject* u : boxes) EXPECT_TRUE(near(look(u).pixel(80, 100), kRed));
 }
 
 }  // namespace
