@@ -103,17 +103,6 @@ TEST_F(HeaderInjection, AddressWithAControlByteIsRefusedBeforeAnythingOpens) {
   EXPECT_EQ(server.connections(), 0u);
 }
 
-TEST_F(HeaderInjection, AddressEndsAtAZeroByte) {
-  LoopbackServer server([](Exchange& e) { e.send(response("200 OK", "page")); });
-  const std::string clean = server.url("/a");
-  const std::string address = clean + std::string("\0\r\nX-Injected: 1", 16);
-  const rt::Bytes body = web::web_request({.address = address.c_str()});
-  EXPECT_EQ(text_of(body), "page");
-  ASSERT_EQ(server.requests().size(), 1u);
-  EXPECT_EQ(server.requests()[0].header("Referer"), clean);
-  EXPECT_FALSE(mentions_injected(server.requests()[0]));
-}
-
 TEST_F(HeaderInjection, CallerHeadersAndCookiesCannotAddALine) {
   struct Case {
     const char* name;

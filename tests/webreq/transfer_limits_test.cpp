@@ -10,7 +10,6 @@
 #include "loopback_server.h"
 #include "runtime/dll_commands.h"
 #include "runtime/imports.h"
-#include "web/web_request.h"
 
 namespace {
 
@@ -150,26 +149,6 @@ TEST_F(TransferLimits, BodyPastTheCapEndsAtTheCapAsAFailedRead) {
     EXPECT_TRUE(fetched.body == body.substr(0, c.arrives)) << "the first bytes, in order";
     EXPECT_EQ(fetched.last_read, c.last_read);
   }
-}
-
-TEST_F(TransferLimits, TricklingServerCannotHoldASearch) {
-  inet::Limits limits;
-  limits.connect_timeout_ms = 2000;
-  limits.stall_seconds = 2;
-  limits.total_seconds = 20;
-  seams_.set_limits(limits);
-  LoopbackServer server([](Exchange& e) {
-    trickle(e, "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n", "x", milliseconds(1000));
-  });
-  rt::Text returned_headers;
-  const auto start = Clock::now();
-  const rt::Bytes body =
-      web::web_request({.address = server.url("/").c_str(), .returned_headers = &returned_headers});
-  EXPECT_LT(Clock::now() - start, seconds(4));
-  // A failed read gives the body as far as it came, like a connection closed early.
-  EXPECT_GE(body.size(), 1u);
-  EXPECT_LE(body.size(), 4u);
-  EXPECT_TRUE(returned_headers.view().starts_with("HTTP/1.1 200 OK\r\n"));
 }
 
 }  // namespace
