@@ -1,5 +1,8 @@
 #include "app/flows.h"
 
+#include <algorithm>
+#include <atomic>
+#include <memory>
 #include <mutex>
 
 #include "app/ids.h"
@@ -84,19 +87,61 @@ rt::Text row_cell(const rt::Cell& list, int32_t row, int32_t column) {
   return cell_text(list, row, column);
 }
 
-// The play-list window may be closed (and even loaded again) while a worker still runs: such a
-// worker keeps to the load it started with and skips what would reach a closed window.
-class PlayListGuard {
+// What one page may fill: far more than a film site lists on one page, few enough that a
+// hostile page cannot keep the window busy or the memory growing.
+constexpr int32_t kMaxResultRows = 1000;
+constexpr int32_t kMaxEpisodeRows = 5000;
+
+// A worker's hold on the load of a window that was open when it started. The window may be
+// closed (and even loaded again) while the worker still runs: every read and write goes through
+// write(), which checks that load and does the work in one call on the window thread, and
+// answers false once the window has gone.
+class WindowGuard {
  public:
-  PlayListGuard() : generation_(rt::window_generation(kPlayListWindow)) {}
+  explicit WindowGuard(uint32_t window)
+      : window_(window), generation_(rt::window_generation(window)) {}
   template <typename Fn>
   bool write(Fn fn) const {
-    return rt::with_window_loaded(kPlayListWindow, generation_, fn);
+    return rt::with_window_loaded(window_, generation_, fn);
   }
 
  private:
+  uint32_t window_;
   uint32_t generation_;
 };
+
+// Result clicks number their details workers. Only the newest may write, and a newer click
+// abandons the transfers of the one before: otherwise a slow older worker would overwrite the
+// details of the row clicked later, and quick clicks would pile up transfers.
+class DetailsTickets {
+ public:
+  // On the window thread, where the workers' writes are checked too.
+  int32_t issue() {
+    std::lock_guard lock(lock_);
+    newest_.store(newest_.load() + 1);
+    if (running_) running_->abandon();
+    running_.reset();
+    return newest_.load();
+  }
+  // The canceller of the worker with this ticket; null when a newer click came meanwhile.
+  std::shared_ptr<web::RequestCanceller> enter(int32_t ticket) {
+    std::lock_guard lock(lock_);
+    if (ticket != newest_.load()) return nullptr;
+    running_ = std::make_shared<web::RequestCanceller>();
+    return running_;
+  }
+  bool newest(int32_t ticket) const { return ticket == newest_.load(); }
+
+ private:
+  std::mutex lock_;
+  std::atomic<int32_t> newest_{0};
+  std::shared_ptr<web::RequestCanceller> running_;
+};
+
+DetailsTickets& details_tickets() {
+  static auto* tickets = new DetailsTickets;  // workers may outlive static destruction
+  return *tickets;
+}
 
 }  // namespace
 
@@ -152,49 +197,70 @@ void open_address_command(rt::Cell*, int32_t count, const rt::Cell* args) {
 void open_address(const char* address) { (void)rt::call(&open_address_command, address); }
 
 int32_t search_worker(int32_t) {
+  const WindowGuard window(kStartWindow);
   bridges::RegexObject regex;
-  set_word(kStartWindow, start::kSearchButton, kPropDisabled, 1);
-  set_word(kStartWindow, start::kSearchStatusLabel, kPropVisible, 1);
-  set_text(kStartWindow, start::kSearchStatusLabel, kPropText, kSearching);
   const rt::Cell list = list_of(kStartWindow, start::kResultsList);
-  delete_all_rows(list);
-  const rt::Text keyword = get_text(kStartWindow, start::kSearchBox, kPropText);
+  rt::Text keyword;
+  const bool begun = window.write([&] {
+    set_word(kStartWindow, start::kSearchButton, kPropDisabled, 1);
+    set_word(kStartWindow, start::kSearchStatusLabel, kPropVisible, 1);
+    set_text(kStartWindow, start::kSearchStatusLabel, kPropText, kSearching);
+    delete_all_rows(list);
+    keyword = get_text(kStartWindow, start::kSearchBox, kPropText);
+  });
+  if (!begun) return 0;
   const rt::Text encoded = url_encode(keyword.c_str(), std::nullopt, true);
   const rt::Text page = fetch_page(std::string(site_base()) + kSearchPath + encoded.c_str());
 
   regex.create(kResultPattern, page.c_str());
-  const int32_t n = regex.match_count();
+  const int32_t n = std::min(regex.match_count(), kMaxResultRows);
   if (n == 0) {
-    set_text(kStartWindow, start::kSearchStatusLabel, kPropText, kSearchFailed);
+    window.write([] { set_text(kStartWindow, start::kSearchStatusLabel, kPropText, kSearchFailed); });
   } else {
-    set_word(kStartWindow, start::kSearchStatusLabel, kPropVisible, 0);
+    if (!window.write([] { set_word(kStartWindow, start::kSearchStatusLabel, kPropVisible, 0); }))
+      return 0;
     for (int32_t i = 1; i <= n; ++i) {
-      const int32_t r = insert_row(list);
-      set_cell_text(list, r, 0, web::to_text(rt::Cell::of_int(r + 1)).c_str());
-      set_cell_text(list, r, 1, regex.submatch_text(r + 1, 1).c_str());
-      set_cell_text(list, r, 2, regex.submatch_text(r + 1, 3).c_str());
-      set_cell_text(list, r, 3, regex.submatch_text(r + 1, 2).c_str());
-      set_cell_text(list, r, 4, regex.submatch_text(r + 1, 4).c_str());
+      // Match i goes to row i - 1: the list was emptied above and only this worker fills it.
+      const rt::Text note = regex.submatch_text(i, 1);
+      const rt::Text name = regex.submatch_text(i, 3);
+      const rt::Text address = regex.submatch_text(i, 2);
+      const rt::Text cast = regex.submatch_text(i, 4);
+      const bool written = window.write([&] {
+        const int32_t r = insert_row(list);
+        set_cell_text(list, r, 0, web::to_text(rt::Cell::of_int(r + 1)).c_str());
+        set_cell_text(list, r, 1, note.c_str());
+        set_cell_text(list, r, 2, name.c_str());
+        set_cell_text(list, r, 3, address.c_str());
+        set_cell_text(list, r, 4, cast.c_str());
+      });
+      if (!written) return 0;
     }
     regex.create(kPosterPattern, page.c_str());
-    const int32_t m = regex.match_count();
-    for (int32_t j = 1; j <= m; ++j) set_cell_text(list, j - 1, 5, regex.submatch_text(j, 1).c_str());
+    const int32_t m = std::min(regex.match_count(), n);
+    for (int32_t j = 1; j <= m; ++j) {
+      const rt::Text poster = regex.submatch_text(j, 1);
+      if (!window.write([&] { set_cell_text(list, j - 1, 5, poster.c_str()); })) return 0;
+    }
   }
-  set_word(kStartWindow, start::kSearchButton, kPropDisabled, 0);
+  window.write([] { set_word(kStartWindow, start::kSearchButton, kPropDisabled, 0); });
   return 0;
 }
 
 int32_t episode_list_worker(int32_t) {
-  const PlayListGuard play_list;
+  const WindowGuard play_list(kPlayListWindow);
+  const WindowGuard start_window(kStartWindow);
   bridges::RegexObject regex;
   play_list.write([] { set_text(kPlayListWindow, play_list::kStatusLabel, kPropText, kLoading); });
-  const rt::Cell results = list_of(kStartWindow, start::kResultsList);
-  const int32_t r = get_word(kStartWindow, start::kResultsList, kPropCurrentRow);
-  const rt::Text title = row_cell(results, r, 3);
+  rt::Text title;
+  const bool read = start_window.write([&] {
+    const int32_t r = get_word(kStartWindow, start::kResultsList, kPropCurrentRow);
+    title = row_cell(list_of(kStartWindow, start::kResultsList), r, 3);
+  });
+  if (!read) return 0;
   const rt::Text page = fetch_page(std::string(site_base()) + title.c_str());
   const rt::Text section = web::text_between(page.c_str(), kPlaySourceStart, kPlaySourceEnd);
   regex.create(kEpisodePattern, section.c_str());
-  const int32_t n = regex.match_count();
+  const int32_t n = std::min(regex.match_count(), kMaxEpisodeRows);
   const rt::Cell episodes = list_of(kPlayListWindow, play_list::kEpisodeList);
   for (int32_t i = 1; i <= n; ++i) {
     const rt::Text address = regex.submatch_text(i, 1);
@@ -206,43 +272,68 @@ int32_t episode_list_worker(int32_t) {
       set_cell_text(episodes, k, 1, name.c_str());
       set_cell_text(episodes, k, 3, address.c_str());
     });
-    if (!written) break;
+    if (!written) return 0;
   }
   play_list.write([] { set_text(kPlayListWindow, play_list::kStatusLabel, kPropText, ""); });
   return 0;
 }
 
-int32_t details_worker(int32_t) {
-  set_word(kStartWindow, start::kOnlinePlayButton, kPropDisabled, 0);
-  set_text(kStartWindow, start::kDownloadBox, kPropText, "");
-  const rt::Cell results = list_of(kStartWindow, start::kResultsList);
-  const rt::Text title = row_cell(results, get_word(kStartWindow, start::kResultsList, kPropCurrentRow), 3);
-  const rt::Text poster = row_cell(results, get_word(kStartWindow, start::kResultsList, kPropCurrentRow), 5);
-  set_word(kStartWindow, start::kPosterStatusLabel, kPropVisible, 1);
-  set_text(kStartWindow, start::kPosterStatusLabel, kPropText, kPosterLoading);
-  set_text(kStartWindow, start::kDownloadBox, kPropText, kFetching);
+int32_t next_details_ticket() { return details_tickets().issue(); }
+
+int32_t details_worker(int32_t ticket) {
+  const WindowGuard window(kStartWindow);
+  const std::shared_ptr<web::RequestCanceller> canceller = details_tickets().enter(ticket);
+  if (!canceller) return 0;
+  const web::AbandonScope abandonable(canceller);
+  // Writes of this worker land only while no newer click has come.
+  const auto write = [&window, ticket](auto fn) {
+    bool newest = false;
+    window.write([&] {
+      newest = details_tickets().newest(ticket);
+      if (newest) fn();
+    });
+    return newest;
+  };
+
+  rt::Text title, poster;
+  const bool begun = write([&] {
+    set_word(kStartWindow, start::kOnlinePlayButton, kPropDisabled, 0);
+    set_text(kStartWindow, start::kDownloadBox, kPropText, "");
+    const rt::Cell results = list_of(kStartWindow, start::kResultsList);
+    title = row_cell(results, get_word(kStartWindow, start::kResultsList, kPropCurrentRow), 3);
+    poster = row_cell(results, get_word(kStartWindow, start::kResultsList, kPropCurrentRow), 5);
+    set_word(kStartWindow, start::kPosterStatusLabel, kPropVisible, 1);
+    set_text(kStartWindow, start::kPosterStatusLabel, kPropText, kPosterLoading);
+    set_text(kStartWindow, start::kDownloadBox, kPropText, kFetching);
+  });
+  if (!begun) return 0;
 
   web::WebRequest poster_request;
   poster_request.address = poster.c_str();
   const rt::Bytes picture = web::web_request(poster_request);
-  set_pointer(kStartWindow, start::kPoster, kPropPicture, picture.get());
-  set_word(kStartWindow, start::kPosterStatusLabel, kPropVisible, 0);
+  const bool shown = write([&] {
+    set_pointer(kStartWindow, start::kPoster, kPropPicture, picture.get());
+    set_word(kStartWindow, start::kPosterStatusLabel, kPropVisible, 0);
+  });
+  if (!shown) return 0;
 
   const rt::Text page = fetch_page(std::string(site_base()) + title.c_str());
   rt::Text downloads = web::text_between(page.c_str(), kDownloadStart, kDownloadEnd);
   downloads = web::replace_text(downloads.c_str(), "$", "  ", std::nullopt, std::nullopt, true);
   downloads = web::replace_text(downloads.c_str(), "###", "\r\n\r\n", std::nullopt, std::nullopt, true);
-  set_text(kStartWindow, start::kDownloadBox, kPropText, downloads.c_str());
-  if (get_text(kStartWindow, start::kDownloadBox, kPropText).empty()) {
-    set_text(kStartWindow, start::kDownloadBox, kPropText, kNothingFound);
-  } else {
-    set_word(kStartWindow, start::kDownloadBox, kPropDisabled, 0);
-  }
+  write([&] {
+    set_text(kStartWindow, start::kDownloadBox, kPropText, downloads.c_str());
+    if (get_text(kStartWindow, start::kDownloadBox, kPropText).empty()) {
+      set_text(kStartWindow, start::kDownloadBox, kPropText, kNothingFound);
+    } else {
+      set_word(kStartWindow, start::kDownloadBox, kPropDisabled, 0);
+    }
+  });
   return 0;
 }
 
 int32_t play_worker(int32_t) {
-  const PlayListGuard play_list;
+  const WindowGuard play_list(kPlayListWindow);
   play_list.write([] { set_text(kPlayListWindow, play_list::kStatusLabel, kPropText, kJumping); });
   rt::Text address;
   play_list.write([&] {

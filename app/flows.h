@@ -11,7 +11,8 @@
 
 namespace app {
 
-// The film site's base address: scheme http, a host, an optional port, no trailing slash.
+// The film site's base address: scheme http or https, a host, an optional port, no trailing
+// slash.
 const char* site_base();
 // For the end-to-end tests, which start the demo site on a port of their own.
 void override_site_base_for_tests(const std::string& base);
@@ -19,7 +20,11 @@ void override_site_base_for_tests(const std::string& base);
 // Worker routines, started with the start thread command.
 int32_t search_worker(int32_t);
 int32_t episode_list_worker(int32_t);
-int32_t details_worker(int32_t);
+// Takes the ticket of its click (next_details_ticket): only the newest click's worker writes.
+int32_t details_worker(int32_t ticket);
+// On the window thread, at each result click: a ticket newer than every earlier one, whose
+// issue abandons the transfers of the details worker still running.
+int32_t next_details_ticket();
 int32_t play_worker(int32_t);
 
 // url_encode (text, [bool keep_plain], [bool to_utf8]) -> text: every byte as "%" and two

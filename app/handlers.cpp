@@ -40,7 +40,7 @@ rt::HandlerResult on_search_click(const int64_t*, int32_t) {
 }
 
 rt::HandlerResult on_result_click(const int64_t*, int32_t) {
-  rt::start_worker(&details_worker);
+  rt::start_worker(&details_worker, next_details_ticket());
   return {};
 }
 
