@@ -26,56 +26,22 @@
 #include "runtime/values.h"
 #include "runtime/window_registry.h"
 #include "runtime/windows.h"
+#include "e2e/flow_driver.h"
+#include "support/temp_dir.h"
 
 namespace {
 
 using namespace app;
 namespace fs = std::filesystem;
 
-int32_t get_int(uint32_t window, uint32_t unit, int32_t index) {
-  return static_cast<int32_t>(rt::get_property(window, unit, index, -1));
-}
-rt::Text get_text(uint32_t window, uint32_t unit, int32_t index) {
-  return rt::Text::adopt(reinterpret_cast<char*>(rt::get_property(window, unit, index, -1)));
-}
-rt::Bytes get_bytes(uint32_t window, uint32_t unit, int32_t index) {
-  return rt::Bytes::adopt(reinterpret_cast<uint8_t*>(rt::get_property(window, unit, index, -1)));
-}
-void set_text(uint32_t window, uint32_t unit, int32_t index, const char* text) {
-  const auto p = reinterpret_cast<uintptr_t>(text);
-  rt::set_property(window, unit, index, -1, static_cast<uint32_t>(p), static_cast<uint32_t>(p >> 32));
-}
-void set_int(uint32_t window, uint32_t unit, int32_t index, int32_t v) {
-  rt::set_property(window, unit, index, -1, static_cast<uint32_t>(v), 0);
-}
-
-// Pumps the window thread until `done` holds or ten seconds pass.
-bool pump_until(const std::function<bool()>& done) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.elapsed() > 10000) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 5);
-  }
-  return true;
-}
-
-void screenshot(uint32_t window, const char* name) {
-  const std::string dir = rt::program_directory() + "/screenshots";
-  fs::create_directories(dir);
-  auto* widget = static_cast<QWidget*>(rt::unit_native_window(window, 0));
-  if (widget) widget->grab().save(QString::fromStdString(dir + "/" + name));
-}
-
-const rt::Cell kResults{kStartWindow, start::kResultsList, kKindListView};
-const rt::Cell kEpisodes{kPlayListWindow, play_list::kEpisodeList, kKindListView};
+using namespace e2e;
 
 class Flows : public testing::Test {
  protected:
   void SetUp() override {
     // A recording opener first on PATH: the shell stand-in starts it instead of the desktop's.
-    bin_ = fs::temp_directory_path() / ("ff-e2e-" + std::to_string(getpid()));
-    fs::create_directories(bin_);
+    bin_ = temp_.path();
+    ASSERT_FALSE(bin_.empty());
     opened_ = bin_ / "opened.txt";
     std::ofstream script(bin_ / "xdg-open");
     script << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" << opened_.string() << "'\n";
@@ -105,7 +71,6 @@ class Flows : public testing::Test {
     }
     rt::detail::loop_state().quit_posted = false;
     if (site_) site_->stop();
-    fs::remove_all(bin_);
   }
   virtual std::chrono::milliseconds delay() const { return std::chrono::milliseconds(0); }
 
@@ -117,26 +82,14 @@ class Flows : public testing::Test {
     rt::raise_unit_event(kStartWindow, start::kSearchButton, 0);
     // Done: the button is enabled again with the label hidden over a filled list, or showing
     // the failure text.
-    ASSERT_TRUE(pump_until([] {
-      if (get_int(kStartWindow, start::kSearchButton, kPropDisabled) != 0) return false;
-      const rt::Text status = get_text(kStartWindow, start::kSearchStatusLabel, kPropText);
-      const bool hidden = get_int(kStartWindow, start::kSearchStatusLabel, kPropVisible) == 0;
-      return (hidden && status.view() == "搜索中，请耐心等待......") ||
-             status.view() == "查询失败，请重新尝试搜索......";
-    }));
+    ASSERT_TRUE(pump_until(&search_ended));
   }
   // Selects a row of the results and clicks the list; waits for the details to arrive.
   void pick(int32_t row) {
     set_int(kStartWindow, start::kResultsList, kPropCurrentRow, row);
     set_text(kStartWindow, start::kDownloadBox, kPropText, "");
     rt::raise_unit_event(kStartWindow, start::kResultsList, 4);
-    // Done: the addresses in an enabled box, or the failure text.
-    ASSERT_TRUE(pump_until([] {
-      const rt::Text box = get_text(kStartWindow, start::kDownloadBox, kPropText);
-      if (box.view() == "网页返回为空，请重新尝试单击获取......") return true;
-      return !box.empty() && box.view() != "正在获取，请耐心等待......" &&
-             get_int(kStartWindow, start::kDownloadBox, kPropDisabled) == 0;
-    }));
+    ASSERT_TRUE(pump_until(&details_ended));
   }
   int32_t row_of(std::string_view name) {
     for (int32_t r = 0;; ++r) {
@@ -152,6 +105,7 @@ class Flows : public testing::Test {
     return lines;
   }
 
+  testsupport::TempDir temp_;
   fs::path bin_, opened_;
   std::unique_ptr<demo_site::FilmSite> site_;
 };
