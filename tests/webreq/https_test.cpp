@@ -12,6 +12,7 @@
 
 #include "internet_seams.h"
 #include "loopback_server.h"
+#include "support/temp_dir.h"
 #include "web/web_request.h"
 
 namespace {
@@ -20,9 +21,8 @@ namespace {
 class TestCertificate {
  public:
   TestCertificate() {
-    const std::string base = testing::TempDir() + "ff-inet-" + std::to_string(getpid());
-    cert_path_ = base + "-cert.pem";
-    key_path_ = base + "-key.pem";
+    cert_path_ = (dir_.path() / "cert.pem").string();
+    key_path_ = (dir_.path() / "key.pem").string();
     EVP_PKEY* key = EVP_EC_gen("P-256");
     X509* cert = X509_new();
     X509_set_version(cert, 2);
@@ -53,14 +53,11 @@ class TestCertificate {
     X509_free(cert);
     EVP_PKEY_free(key);
   }
-  ~TestCertificate() {
-    std::remove(cert_path_.c_str());
-    std::remove(key_path_.c_str());
-  }
   const std::string& cert_path() const { return cert_path_; }
   const std::string& key_path() const { return key_path_; }
 
  private:
+  testsupport::TempDir dir_;
   std::string cert_path_;
   std::string key_path_;
 };
