@@ -1,5 +1,7 @@
 // GIF through giflib's record interface, so that every frame's size is checked before any
-// pixel of it is read. Frames are composed onto the logical screen (parts outside it are cut
+// pixel of it is read. The LZW data is decoded here: giflib's decoder wipes its whole 16 KiB
+// table at every clear code, so a stream of clear codes, 3 bits each, cost it seconds; here a
+// clear costs what any code does, and the work stays bounded by the data and the pixels. Frames are composed onto the logical screen (parts outside it are cut
 // off) with their transparency and disposal; the first frame alone, or every frame for an
 // animation. The whole file is read to its trailer either way: a file cut short is no picture.
 // Frames past the animation caps are skipped undecoded; the pixels a frame decodes count against
@@ -7,6 +9,7 @@
 #include <gif_lib.h>
 
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <vector>
 
@@ -53,6 +56,139 @@ bool skip_image_data(GifFileType* gif) {
 // giflib's work for an image record does not shrink with the image (it resets a 16 KiB table
 // for each), so a file of more images than any animation needs is refused.
 constexpr size_t kMaxImages = 10000;
+
+// A frame's LZW codes, read from its data blocks as giflib hands them out.
+class Lzw {
+ public:
+  // `block` is the frame's first data block (length byte first), as DGifGetCode gave it.
+  Lzw(GifFileType* gif, int min_code_size, const GifByteType* block)
+      : gif_(gif), min_(min_code_size), clear_(1 << min_code_size), end_(clear_ + 1) {
+    take(block);
+    restart();
+    for (int i = 0; i < clear_; ++i) first_[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
+  }
+
+  // GIF allows 2 to 8 bits of minimum code size.
+  static bool allowed(int min_code_size) { return min_code_size >= 2 && min_code_size <= 8; }
+
+  // The next n pixels; false when the data is bad or ends first.
+  bool read(GifByteType* out, size_t n) {
+    size_t i = 0;
+    while (i < n) {
+      if (depth_ > 0) {
+        out[i++] = stack_[--depth_];
+        continue;
+      }
+      int code = 0;
+      if (!next_code(&code) || code == end_)
+        return false;
+      if (code == clear_) {
+        restart();
+        continue;
+      }
+      if (prev_ < 0) {  // the first code after a clear stands for itself
+        if (code > clear_)
+          return false;
+        out[i++] = static_cast<GifByteType>(code);
+        prev_ = code;
+        continue;
+      }
+      int c = code;
+      if (code == next_ && next_ < kTableSize) {
+        // The string being defined: the previous one and its own first pixel.
+        stack_[depth_++] = first_[static_cast<size_t>(prev_)];
+        c = prev_;
+      } else if (code > next_) {
+        return false;
+      }
+      const uint8_t first = first_[static_cast<size_t>(c)];
+      while (c > end_) {  // entries follow their prefixes back to a single pixel
+        stack_[depth_++] = suffix_[static_cast<size_t>(c)];
+        c = prefix_[static_cast<size_t>(c)];
+      }
+      stack_[depth_++] = static_cast<uint8_t>(c);
+      if (next_ < kTableSize) {
+        const auto at = static_cast<size_t>(next_);
+        prefix_[at] = static_cast<uint16_t>(prev_);
+        suffix_[at] = first;
+        first_[at] = first_[static_cast<size_t>(prev_)];
+        ++next_;
+        if (next_ >= (1 << width_) && width_ < 12)
+          ++width_;
+      }
+      prev_ = code;
+    }
+    return true;
+  }
+
+  // Reads the rest of the frame's data blocks: codes past the last pixel are not looked at.
+  bool finish() {
+    while (!ended_) {
+      if (!more())
+        return !failed_;
+    }
+    return true;
+  }
+
+ private:
+  static constexpr int kTableSize = 4096;
+
+  void restart() {
+    next_ = end_ + 1;
+    width_ = min_ + 1;
+    prev_ = -1;
+  }
+  void take(const GifByteType* block) {
+    if (block == nullptr) {
+      ended_ = true;
+      return;
+    }
+    data_ = block + 1;
+    left_ = block[0];
+  }
+  bool more() {
+    if (ended_)
+      return false;
+    GifByteType* block = nullptr;
+    if (DGifGetCodeNext(gif_, &block) == GIF_ERROR) {
+      failed_ = true;
+      ended_ = true;
+      return false;
+    }
+    take(block);
+    return !ended_;
+  }
+  bool next_code(int* code) {
+    while (bits_ < width_) {
+      while (left_ == 0) {
+        if (!more())
+          return false;
+      }
+      acc_ |= static_cast<uint32_t>(*data_++) << bits_;
+      bits_ += 8;
+      --left_;
+    }
+    *code = static_cast<int>(acc_ & ((1u << width_) - 1));
+    acc_ >>= width_;
+    bits_ -= width_;
+    return true;
+  }
+
+  GifFileType* gif_;
+  const GifByteType* data_ = nullptr;
+  size_t left_ = 0;
+  bool ended_ = false;
+  bool failed_ = false;
+  uint32_t acc_ = 0;
+  int bits_ = 0;
+  const int min_, clear_, end_;
+  int next_ = 0, width_ = 0, prev_ = -1;
+  std::array<uint16_t, kTableSize> prefix_{};
+  std::array<uint8_t, kTableSize> suffix_{};
+  std::array<uint8_t, kTableSize> first_{};
+  std::array<uint8_t, kTableSize + 1> stack_{};
+  size_t depth_ = 0;
+};
 
 struct Composer {
   int64_t width = 0, height = 0;
@@ -170,8 +306,13 @@ std::optional<Picture> decode_gif(Bytes bytes, Frames mode) {
         c->canvas[static_cast<size_t>(y * w + left + x)] = colour;
       }
     };
+    int code_size = 0;
+    GifByteType* first_block = nullptr;
+    if (DGifGetCode(gif.get(), &code_size, &first_block) == GIF_ERROR || !Lzw::allowed(code_size))
+      return std::nullopt;
+    Lzw lzw(gif.get(), code_size, first_block);
     auto read_row = [&](int64_t row) {
-      if (DGifGetLine(gif.get(), line.data(), static_cast<int>(fw)) == GIF_ERROR)
+      if (!lzw.read(line.data(), static_cast<size_t>(fw)))
         return false;
       draw_row(row);
       return true;
@@ -190,6 +331,8 @@ std::optional<Picture> decode_gif(Bytes bytes, Frames mode) {
           return std::nullopt;
       }
     }
+    if (!lzw.finish())
+      return std::nullopt;
     c->keep(mode, gcb.DelayTime * 10);
     // What this frame leaves for the next.
     if (!c->done && gcb.DisposalMode == DISPOSE_BACKGROUND) {

@@ -295,9 +295,11 @@ inline Bytes flat_png(uint32_t width, uint32_t height, int colour_type, int dept
 
 constexpr uint8_t kGifMinCodeSize = 2;
 
+enum class FullTable { kClear, kKeep };
+
 // GIF's LZW over 2-bit codes, as giflib writes it: the code width grows once the next code
-// needs it, and a full table is cleared.
-inline Bytes lzw(std::span<const uint8_t> pixels) {
+// needs it, and a full table is cleared, or kept as it is (a deferred clear).
+inline Bytes lzw(std::span<const uint8_t> pixels, FullTable full = FullTable::kClear) {
   constexpr int kMin = kGifMinCodeSize, kClear = 1 << kMin, kEnd = kClear + 1;
   std::vector<std::array<int16_t, 4>> child(4096);
   const auto reset = [&] {
@@ -328,12 +330,12 @@ inline Bytes lzw(std::span<const uint8_t> pixels) {
       continue;
     }
     put_code(prefix);
-    if (next >= 4095) {
+    if (next >= 4095 && full == FullTable::kClear) {
       put_code(kClear);
       reset();
       next = kEnd + 1;
       width = kMin + 1;
-    } else {
+    } else if (next < 4096) {
       child[static_cast<size_t>(prefix)][static_cast<size_t>(c)] = static_cast<int16_t>(next++);
     }
     prefix = c;
@@ -388,6 +390,53 @@ inline Bytes flat_gif(uint16_t screen_w, uint16_t screen_h, const std::vector<Gi
   }
   b.push_back(0x3B);
   return b;
+}
+
+// A GIF of one frame over the four colours of flat_gif, from its LZW data.
+inline Bytes gif_of(uint16_t width, uint16_t height, const Bytes& data, bool interlaced = false,
+                    uint8_t min_code_size = kGifMinCodeSize) {
+  Bytes b = {'G', 'I', 'F', '8', '9', 'a'};
+  put16(b, width);
+  put16(b, height);
+  b.insert(b.end(), {0x81, 0, 0});
+  b.insert(b.end(), {0, 0, 0, 0xFF, 0, 0, 0, 0xFF, 0, 0, 0, 0xFF});
+  b.push_back(0x2C);
+  put16(b, 0);
+  put16(b, 0);
+  put16(b, width);
+  put16(b, height);
+  b.push_back(interlaced ? 0x40 : 0);
+  b.push_back(min_code_size);
+  for (size_t at = 0; at < data.size(); at += 255) {
+    const size_t n = std::min<size_t>(255, data.size() - at);
+    b.push_back(static_cast<uint8_t>(n));
+    b.insert(b.end(), data.begin() + static_cast<ptrdiff_t>(at),
+             data.begin() + static_cast<ptrdiff_t>(at + n));
+  }
+  b.push_back(0);
+  b.push_back(0x3B);
+  return b;
+}
+
+// A 1 x 1 GIF whose data is `clears` clear codes (3 bits each) before its one pixel.
+inline Bytes clear_codes_gif(size_t clears) {
+  Bytes data;
+  uint32_t acc = 0;
+  int bits = 0;
+  const auto put = [&](uint32_t code) {
+    acc |= code << bits;
+    bits += 3;
+    while (bits >= 8) {
+      data.push_back(static_cast<uint8_t>(acc));
+      acc >>= 8;
+      bits -= 8;
+    }
+  };
+  for (size_t i = 0; i < clears; ++i) put(4);
+  put(0);
+  put(5);
+  data.push_back(static_cast<uint8_t>(acc));
+  return gif_of(1, 1, data);
 }
 
 // ---- BMP -----------------------------------------------------------------------------------

@@ -239,6 +239,9 @@ INSTANTIATE_TEST_SUITE_P(
                    return costly::flat_gif(64, 64, frames_of(300000, {5, 5, 1, 1}));
                  },
                  kRefused, Frames::kAll},
+        // 22 million clear codes: each cost giflib's decoder a 16 KiB table wipe.
+        CostCase{"gif_clear_codes_8mib", [] { return costly::clear_codes_gif(22000000); },
+                 kDecodes},
         CostCase{"gif_1600000_comments",
                  [] {
                    return costly::flat_gif(64, 64, {{0, 0, 64, 64}}, 1600000);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "costly_pictures.h"
 #include "imaging/picture.h"
 #include "picture_files.h"
 
@@ -547,6 +548,107 @@ TEST(Gif, AnimationKeepsEveryFrameOnlyWhenAsked) {
   EXPECT_EQ(all->frames[0].delay_ms, 0);
   EXPECT_EQ(all->frames[1].delay_ms, 100);
   EXPECT_EQ(all->frames[2].delay_ms, 300);
+}
+
+// ---- GIF's LZW ---------------------------------------------------------------------------------
+
+// Codes packed as a GIF packs them, lowest bit first, each at the width given.
+Bytes pack_codes(std::initializer_list<std::pair<int, int>> codes) {
+  Bytes out;
+  uint32_t acc = 0;
+  int bits = 0;
+  for (const auto& [code, width] : codes) {
+    acc |= static_cast<uint32_t>(code) << bits;
+    bits += width;
+    while (bits >= 8) {
+      out.push_back(static_cast<uint8_t>(acc));
+      acc >>= 8;
+      bits -= 8;
+    }
+  }
+  if (bits > 0)
+    out.push_back(static_cast<uint8_t>(acc));
+  return out;
+}
+
+constexpr uint32_t kGifColours[4] = {kBlack, kRed, kGreen, kBlue};  // costly::gif_of's
+
+struct LzwCase {
+  const char* name;
+  uint16_t width;
+  Bytes data;
+  std::vector<int> indices;  // the row of pixels; empty: no picture
+  uint8_t min_code_size = 2;
+};
+
+class GifCodes : public ::testing::TestWithParam<LzwCase> {};
+
+TEST_P(GifCodes, DecodeToTheirPixels) {
+  const LzwCase& c = GetParam();
+  const auto p = decode_picture(costly::gif_of(c.width, 1, c.data, false, c.min_code_size));
+  if (c.indices.empty()) {
+    EXPECT_FALSE(p.has_value());
+    return;
+  }
+  ASSERT_TRUE(p.has_value());
+  std::vector<uint32_t> expected;
+  for (int i : c.indices) expected.push_back(kGifColours[i]);
+  EXPECT_EQ(p->pixels(), expected);
+}
+
+// Two-bit codes: 4 clears, 5 ends, entries from 6; three bits wide, four from entry 8 on.
+INSTANTIATE_TEST_SUITE_P(
+    Streams, GifCodes,
+    ::testing::Values(
+        // 1, 2, "12" (entry 6), then entry 8 while it is being defined: "12" and its first.
+        LzwCase{"entries_and_the_entry_being_defined",
+                7,
+                pack_codes({{4, 3}, {1, 3}, {2, 3}, {6, 3}, {8, 4}, {5, 4}}),
+                {1, 2, 1, 2, 1, 2, 1}},
+        LzwCase{"clear_restarts_table_and_width",
+                6,
+                pack_codes({{4, 3}, {1, 3}, {2, 3}, {6, 3}, {4, 4}, {3, 3}, {3, 3}, {5, 3}}),
+                {1, 2, 1, 2, 3, 3}},
+        LzwCase{"codes_past_the_last_pixel_unread",
+                2,
+                pack_codes({{4, 3}, {1, 3}, {2, 3}, {7, 3}, {7, 3}}),
+                {1, 2}},
+        LzwCase{"first_code_after_clear_an_entry", 2, pack_codes({{4, 3}, {6, 3}, {5, 3}}), {}},
+        LzwCase{"code_past_the_table", 3, pack_codes({{4, 3}, {1, 3}, {7, 3}, {5, 3}}), {}},
+        LzwCase{"end_before_the_last_pixel", 3, pack_codes({{4, 3}, {1, 3}, {2, 3}, {5, 3}}), {}},
+        LzwCase{"data_ends_before_the_last_pixel", 3, pack_codes({{4, 3}, {1, 3}}), {}},
+        LzwCase{"minimum_code_size_1", 2, pack_codes({{2, 2}, {1, 2}, {1, 2}, {3, 2}}), {}, 1},
+        LzwCase{
+            "minimum_code_size_9", 2, pack_codes({{512, 10}, {1, 10}, {1, 10}, {513, 10}}), {}, 9}),
+    [](const auto& c) { return std::string(c.param.name); });
+
+// Pixels of every colour in no pattern, written with and without clearing a full table, in
+// rows and interlaced, come back as they went in.
+TEST(Gif, LzwRoundTrips) {
+  constexpr uint16_t kWidth = 301, kHeight = 203;
+  std::mt19937 random(99);
+  std::vector<uint8_t> indices(size_t{kWidth} * kHeight);
+  for (uint8_t& i : indices) i = static_cast<uint8_t>(random() % 4 == 0 ? random() % 4 : 1);
+  for (const auto full : {costly::FullTable::kClear, costly::FullTable::kKeep}) {
+    for (const bool interlaced : {false, true}) {
+      // An interlaced frame sends its rows in four passes: every 8th from 0, every 8th from 4,
+      // every 4th from 2, every 2nd from 1.
+      std::vector<uint8_t> stream;
+      static constexpr int kStart[] = {0, 4, 2, 1}, kStep[] = {8, 8, 4, 2};
+      for (int pass = 0; pass < (interlaced ? 4 : 1); ++pass) {
+        for (int y = interlaced ? kStart[pass] : 0; y < kHeight; y += interlaced ? kStep[pass] : 1)
+          stream.insert(stream.end(), indices.begin() + y * kWidth,
+                        indices.begin() + (y + 1) * kWidth);
+      }
+      const auto p =
+          decode_picture(costly::gif_of(kWidth, kHeight, costly::lzw(stream, full), interlaced));
+      ASSERT_TRUE(p.has_value());
+      std::vector<uint32_t> expected;
+      for (uint8_t i : indices) expected.push_back(kGifColours[i]);
+      EXPECT_EQ(p->pixels(), expected) << (full == costly::FullTable::kClear ? "clear" : "keep")
+                                       << (interlaced ? " interlaced" : "");
+    }
+  }
 }
 
 }  // namespace
