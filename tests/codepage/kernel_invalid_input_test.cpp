@@ -110,16 +110,6 @@ TEST(KernelInvalidUtf8, OverlongFormsSurrogatesAndBeyondTheLastPlane) {
                  });
 }
 
-TEST(KernelInvalidGbk, BrokenCodesBecomeOneReplacementEach) {
-  expect_decodes(kGbk, {
-                           {"\xFF<b>电影</b>", u"\uFFFD<b>电影</b>"},
-                           {"<b>电\xB5</b>", u"<b>电\uFFFD</b>"},  // '<' is no trail byte
-                           {"<b>电影\xB5", u"<b>电影\uFFFD"},      // a lead byte at the end
-                           {"\xA1\x40x", u"\uFFFDx"},              // a pair with no character
-                           {"\xB5\x7F", u"\uFFFD\x7F"},
-                       });
-}
-
 TEST(KernelInvalidGb18030, BrokenCodesFollowTheWhatwgDecoder) {
   expect_decodes(kGb18030, {
                                {"\x80", u"\uFFFD"},
