@@ -198,8 +198,10 @@ rt::Text read_sized_by_itself(std::span<const uint8_t> bytes, int32_t code_page)
 }  // namespace
 
 rt::Text page_bytes_to_local(std::span<const uint8_t> body, PageEncoding encoding) {
-  const auto zero = std::find(body.begin(), body.end(), uint8_t{0});
-  const std::span<const uint8_t> bytes = body.first(static_cast<size_t>(zero - body.begin()));
+  const auto* zero = body.empty() ? nullptr : std::memchr(body.data(), 0, body.size());
+  const std::span<const uint8_t> bytes =
+      zero ? body.first(static_cast<size_t>(static_cast<const uint8_t*>(zero) - body.data()))
+           : body;
   const std::string_view view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   switch (encoding) {
     case PageEncoding::kUtf8: {

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <span>
 #include <string>
 
@@ -20,9 +21,11 @@ std::span<const uint8_t> numeric_array_data(const rt::Cell& v) {
   return {shape.elements, width * std::min(first, shape.element_count)};
 }
 
+// memchr: a fetched page is megabytes, and a byte loop over it costs milliseconds.
 std::span<const uint8_t> up_to_zero(std::span<const uint8_t> bytes) {
-  const auto zero = std::find(bytes.begin(), bytes.end(), uint8_t{0});
-  return bytes.first(static_cast<size_t>(zero - bytes.begin()));
+  const auto* zero = bytes.empty() ? nullptr : std::memchr(bytes.data(), 0, bytes.size());
+  return zero ? bytes.first(static_cast<size_t>(static_cast<const uint8_t*>(zero) - bytes.data()))
+              : bytes;
 }
 
 char* text_of(std::span<const uint8_t> bytes) { return rt::make_text(bytes.data(), bytes.size()); }
