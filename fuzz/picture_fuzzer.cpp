@@ -1,6 +1,7 @@
-// libFuzzer harness for the picture decoders. Built four times: FF_FUZZ_KIND selects the
-// decoder (1 BMP, 2 icon and cursor, 3 PCX, 0 the kind dispatcher with every decoder behind it,
-// libpng's simplified reader and giflib included). A decoded picture must be whole.
+// libFuzzer harness for the picture decoders. Built once per decoder: FF_FUZZ_KIND selects it
+// (1 BMP, 2 icon and cursor, 3 PCX, 4 JPEG, 5 GIF, 0 the kind dispatcher with every decoder
+// behind it, libpng's simplified reader included). A decoded picture must be whole and within
+// the caps.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -27,11 +28,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   p = detail::decode_pcx(bytes, PictureKind::kPcx8);
   if (!p)
     p = detail::decode_pcx(bytes, PictureKind::kPcx1);
+#elif FF_FUZZ_KIND == 4
+  p = detail::decode_jpeg(bytes);
+#elif FF_FUZZ_KIND == 5
+  p = detail::decode_gif(bytes, size % 2 ? Frames::kAll : Frames::kFirstOnly);
 #else
   p = decode_picture(bytes, size % 2 ? Frames::kAll : Frames::kFirstOnly);
 #endif
   if (p) {
-    if (p->frames.empty() || p->width < 1 || p->height < 1)
+    if (p->frames.empty() || p->width < 1 || p->height < 1 || p->width > kMaxDimension ||
+        p->height > kMaxDimension || p->frames.size() > kMaxFrames)
       std::abort();
     uint32_t sum = 0;
     for (const Frame& f : p->frames) {
