@@ -57,6 +57,14 @@ bool skip_image_data(GifFileType* gif) {
 // for each), so a file of more images than any animation needs is refused.
 constexpr size_t kMaxImages = 10000;
 
+// giflib keeps a copy of every image descriptor read, colour map and all, in an array grown by
+// one each time. Nothing here reads them; dropping each at once keeps a file of many images from
+// costing giflib more per image as it goes.
+void forget_saved_images(GifFileType* gif) {
+  GifFreeSavedImages(gif);
+  gif->ImageCount = 0;
+}
+
 // A frame's LZW codes, read from its data blocks as giflib hands them out.
 class Lzw {
  public:
@@ -258,6 +266,7 @@ std::optional<Picture> decode_gif(Bytes bytes, Frames mode) {
       return std::nullopt;
     if (DGifGetImageDesc(gif.get()) == GIF_ERROR)
       return std::nullopt;
+    forget_saved_images(gif.get());
     const GifImageDesc& d = gif->Image;
     const int64_t left = d.Left, top = d.Top, fw = d.Width, fh = d.Height;
     if (!c) {
