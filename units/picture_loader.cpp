@@ -48,8 +48,9 @@ size_t& waiting_loaders() {
   return count;
 }
 
+// QImage's cleanup call: takes back the pixels handed to it and frees them.
 void release_pixels(void* pixels) {
-  std::unique_ptr<std::vector<uint32_t>>(static_cast<std::vector<uint32_t>*>(pixels));
+  const std::unique_ptr<std::vector<uint32_t>> owned(static_cast<std::vector<uint32_t>*>(pixels));
 }
 
 // Decodes, and readies the frames for painting: premultiplied in place and handed to QImage
