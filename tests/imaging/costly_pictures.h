@@ -137,10 +137,6 @@ inline Bytes repeat_scans(const Bytes& jpeg, size_t first, size_t times) {
   return b;
 }
 
-inline Bytes repeat_last_scan(const Bytes& jpeg, size_t times) {
-  return repeat_scans(jpeg, scan_ranges(jpeg).size() - 1, times);
-}
-
 // Scans of a single component each, in order: sequential when `band` is 0..63 and Al 0,
 // otherwise progressive: the DC of every component first, then each component's AC in one band
 // at point transform `al`.
@@ -349,7 +345,6 @@ inline Bytes lzw(std::span<const uint8_t> pixels, FullTable full = FullTable::kC
 
 struct GifFrame {
   uint16_t left = 0, top = 0, width = 0, height = 0;
-  bool interlaced = false;
 };
 
 // Frames of colour 0 from a four-colour global table, after `comments` one-byte comments;
@@ -385,7 +380,7 @@ inline Bytes flat_gif(uint16_t screen_w, uint16_t screen_h, const std::vector<Gi
     put16(b, f.top);
     put16(b, f.width);
     put16(b, f.height);
-    b.push_back(f.interlaced ? 0x40 : 0);
+    b.push_back(0);
     b.insert(b.end(), body.begin(), body.end());
   }
   b.push_back(0x3B);
