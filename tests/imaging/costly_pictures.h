@@ -137,25 +137,14 @@ inline Bytes repeat_scans(const Bytes& jpeg, size_t first, size_t times) {
   return b;
 }
 
-// Scans of a single component each, in order: sequential when `band` is 0..63 and Al 0,
-// otherwise progressive: the DC of every component first, then each component's AC in one band
-// at point transform `al`.
-inline std::vector<jpeg_scan_info> component_scans(int components, bool progressive, int al = 0) {
-  std::vector<jpeg_scan_info> scans;
-  if (progressive) {
-    jpeg_scan_info dc{};
-    dc.comps_in_scan = components;
-    for (int c = 0; c < components; ++c) dc.component_index[c] = c;
-    scans.push_back(dc);
-  }
+// A sequential script of one scan per component, in order.
+inline std::vector<jpeg_scan_info> component_scans(int components) {
+  std::vector<jpeg_scan_info> scans(static_cast<size_t>(components));
   for (int c = 0; c < components; ++c) {
-    jpeg_scan_info s{};
+    jpeg_scan_info& s = scans[static_cast<size_t>(c)];
     s.comps_in_scan = 1;
     s.component_index[0] = c;
-    s.Ss = progressive ? 1 : 0;
     s.Se = 63;
-    s.Al = al;
-    scans.push_back(s);
   }
   return scans;
 }

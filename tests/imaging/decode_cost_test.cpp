@@ -109,8 +109,12 @@ INSTANTIATE_TEST_SUITE_P(
                  repeated(jpeg(4096, 4096, 1, Coding::kProgressive, costly::refined_scans(1, 10)),
                           11, 8),
                  kRefused},
+        CostCase{
+            "jpeg_sequential_three_scans_4096",
+            jpeg(4096, 4096, 3, Coding::kBaseline, costly::component_scans(3), Chroma::kQuarter),
+            kDecodes},
         CostCase{"jpeg_sequential_scan_again_4096",
-                 repeated(jpeg(4096, 4096, 3, Coding::kBaseline, costly::component_scans(3, false),
+                 repeated(jpeg(4096, 4096, 3, Coding::kBaseline, costly::component_scans(3),
                                Chroma::kQuarter),
                           kLastScan, 60),
                  kRefused},
