@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "app/ids.h"
+#include "app/site.h"
 #include "app/list_commands.h"
 #include "bridges/regex_object.h"
 #include "runtime/imports.h"
@@ -13,6 +14,9 @@
 #include "runtime/windows.h"
 #include "web/codepage.h"
 #include "web/commands.h"
+#include "web/html_text.h"
+#include "web/link.h"
+#include "web/page_text.h"
 #include "web/web_request.h"
 
 #ifndef FF_FILM_SITE_BASE
@@ -22,33 +26,20 @@
 namespace app {
 namespace {
 
-// --- The site's texts, patterns and markers ---
-
-constexpr const char kSearchPath[] = "/search.php?searchword=";
-constexpr const char kResultPattern[] =
-    "text-white fed-text-center\">([\\s\\S]*?)</span></a><a class=\"fed-list-title fed-font-xiv "
-    "fed-text-center fed-text-sm-left fed-visible fed-part-eone\" href=\"([\\s\\S]*?)\">([\\s\\S]"
-    "*?)</a><span class=\"fed-list-desc fed-font-xii fed-visible fed-part-eone fed-text-muted "
-    "fed-hide-xs fed-show-sm-block\">([\\s\\S]*?)</span></li>";
-constexpr const char kPosterPattern[] = "data-original=\"([\\s\\S]*?)\"><span class=\"";
-constexpr const char kEpisodePattern[] = "' href='([\\s\\S]*?)' target=\"_self\">([\\s\\S]*?)</a>";
-constexpr const char kPlaySourceStart[] = "zuidall直连";
-constexpr const char kPlaySourceEnd[] = "zuidam3u8";
-constexpr const char kDownloadStart[] = "var GvodUrls1 = \"";
-constexpr const char kDownloadEnd[] = "\";echoDown(GvodUrls1,0)";
-constexpr const char kStreamStart[] = "\";var now=\"";
-constexpr const char kStreamEnd[] = "\";var pn=";
-
-constexpr const char kSearching[] = "搜索中，请耐心等待......";
-constexpr const char kSearchFailed[] = "查询失败，请重新尝试搜索......";
-constexpr const char kLoading[] = "加载中......";
-constexpr const char kPosterLoading[] = "图片加载中.....";
-constexpr const char kFetching[] = "正在获取，请耐心等待......";
-constexpr const char kNothingFound[] = "网页返回为空，请重新尝试单击获取......";
-constexpr const char kJumping[] = "跳转中......";
+using namespace site;
 
 std::mutex g_base_lock;
 std::string g_base = FF_FILM_SITE_BASE;
+
+// The start window's own poster, shown for a result whose card has none.
+struct Placeholder {
+  std::mutex lock;
+  rt::Bytes bytes;
+};
+Placeholder& placeholder() {
+  static auto* kept = new Placeholder;  // workers may outlive static destruction
+  return *kept;
+}
 
 // --- Property access through the runtime's entries ---
 
@@ -73,24 +64,31 @@ rt::Text get_text(uint32_t window, uint32_t unit, int32_t index) {
 
 rt::Cell list_of(uint32_t window, uint32_t unit) { return rt::Cell{window, unit, kKindListView}; }
 
-// A fetched page as local text; a missing body counts as empty.
+// A fetched page as local text, read in the charset its response declares (UTF-8 unless it
+// declares another); a missing body counts as empty.
 rt::Text fetch_page(const std::string& address) {
+  rt::Text headers;
   web::WebRequest request;
   request.address = address.c_str();
   request.method = static_cast<int32_t>(web::HttpMethod::kGet);
+  request.returned_headers = &headers;
   const rt::Bytes body = web::web_request(request);
-  const rt::Text text = web::to_text(rt::Cell::of_pointer(body.get(), rt::kBytes));
-  return web::utf8_to_local(text.c_str());
+  return web::page_text(body.view(), headers.view());
+}
+
+// The site's pages, for resolving the links found on them.
+std::string search_page_address() { return std::string(site_base()) + kSearchPage; }
+
+// The address of a page of the site named by a link on the search page. An empty link names the
+// site's base address itself (what an unselected row gives).
+std::string site_page_address(const char* link, const std::string& found_on) {
+  if (!*link) return site_base();
+  return web::resolve_link(found_on, web::decode_html_references(link));
 }
 
 rt::Text row_cell(const rt::Cell& list, int32_t row, int32_t column) {
   return cell_text(list, row, column);
 }
-
-// What one page may fill: far more than a film site lists on one page, few enough that a
-// hostile page cannot keep the window busy or the memory growing.
-constexpr int32_t kMaxResultRows = 1000;
-constexpr int32_t kMaxEpisodeRows = 5000;
 
 // A worker's hold on the load of a window that was open when it started. The window may be
 // closed (and even loaded again) while the worker still runs: every read and write goes through
@@ -212,7 +210,7 @@ int32_t search_worker(int32_t) {
   const rt::Text encoded = url_encode(keyword.c_str(), std::nullopt, true);
   const rt::Text page = fetch_page(std::string(site_base()) + kSearchPath + encoded.c_str());
 
-  regex.create(kResultPattern, page.c_str());
+  regex.create(kCardPattern, page.c_str());
   const int32_t n = std::min(regex.match_count(), kMaxResultRows);
   if (n == 0) {
     window.write([] { set_text(kStartWindow, start::kSearchStatusLabel, kPropText, kSearchFailed); });
@@ -220,11 +218,13 @@ int32_t search_worker(int32_t) {
     if (!window.write([] { set_word(kStartWindow, start::kSearchStatusLabel, kPropVisible, 0); }))
       return 0;
     for (int32_t i = 1; i <= n; ++i) {
-      // Match i goes to row i - 1: the list was emptied above and only this worker fills it.
-      const rt::Text note = regex.submatch_text(i, 1);
-      const rt::Text name = regex.submatch_text(i, 3);
-      const rt::Text address = regex.submatch_text(i, 2);
-      const rt::Text cast = regex.submatch_text(i, 4);
+      // Card i goes to row i - 1: the list was emptied above and only this worker fills it.
+      // Shown texts as a browser shows them; addresses as the page has them.
+      const std::string note = web::shown_text(regex.submatch_text(i, kCardNote).view());
+      const std::string name = web::shown_text(regex.submatch_text(i, kCardName).view());
+      const rt::Text address = regex.submatch_text(i, kCardAddress);
+      const std::string cast = web::shown_text(regex.submatch_text(i, kCardCast).view());
+      const rt::Text poster = regex.submatch_text(i, kCardPoster);
       const bool written = window.write([&] {
         const int32_t r = insert_row(list);
         set_cell_text(list, r, 0, web::to_text(rt::Cell::of_int(r + 1)).c_str());
@@ -232,14 +232,9 @@ int32_t search_worker(int32_t) {
         set_cell_text(list, r, 2, name.c_str());
         set_cell_text(list, r, 3, address.c_str());
         set_cell_text(list, r, 4, cast.c_str());
+        set_cell_text(list, r, 5, poster.c_str());
       });
       if (!written) return 0;
-    }
-    regex.create(kPosterPattern, page.c_str());
-    const int32_t m = std::min(regex.match_count(), n);
-    for (int32_t j = 1; j <= m; ++j) {
-      const rt::Text poster = regex.submatch_text(j, 1);
-      if (!window.write([&] { set_cell_text(list, j - 1, 5, poster.c_str()); })) return 0;
     }
   }
   window.write([] { set_word(kStartWindow, start::kSearchButton, kPropDisabled, 0); });
@@ -257,14 +252,25 @@ int32_t episode_list_worker(int32_t) {
     title = row_cell(list_of(kStartWindow, start::kResultsList), r, 3);
   });
   if (!read) return 0;
-  const rt::Text page = fetch_page(std::string(site_base()) + title.c_str());
-  const rt::Text section = web::text_between(page.c_str(), kPlaySourceStart, kPlaySourceEnd);
-  regex.create(kEpisodePattern, section.c_str());
-  const int32_t n = std::min(regex.match_count(), kMaxEpisodeRows);
+  const std::string title_page = site_page_address(title.c_str(), search_page_address());
+  const rt::Text page = fetch_page(title_page);
+  // The first section between the two names that holds episode links: a tab bar that names
+  // the play sources before their sections holds none.
+  int32_t n = 0;
+  int32_t from = 1;
+  for (int pair = 0; pair < kMaxSectionPairs && n == 0; ++pair) {
+    const int32_t at = web::find_text(page.c_str(), kPlaySourceStart, from);
+    if (at == -1) break;
+    const rt::Text section = web::text_between(page.c_str(), kPlaySourceStart, kPlaySourceEnd, at);
+    if (section.empty()) break;
+    regex.create(kEpisodePattern, section.c_str());
+    n = std::min(regex.match_count(), kMaxEpisodeRows);
+    from = at + 1;
+  }
   const rt::Cell episodes = list_of(kPlayListWindow, play_list::kEpisodeList);
   for (int32_t i = 1; i <= n; ++i) {
-    const rt::Text address = regex.submatch_text(i, 1);
-    const rt::Text name = regex.submatch_text(i, 2);
+    const rt::Text address = regex.submatch_text(i, kEpisodeAddress);
+    const std::string name = web::shown_text(regex.submatch_text(i, kEpisodeName).view());
     // The row and its cells go in while the window is known to be the one this worker serves.
     const bool written = play_list.write([&] {
       const int32_t k = insert_row(episodes);
@@ -276,6 +282,13 @@ int32_t episode_list_worker(int32_t) {
   }
   play_list.write([] { set_text(kPlayListWindow, play_list::kStatusLabel, kPropText, ""); });
   return 0;
+}
+
+void keep_placeholder_poster() {
+  const uint64_t bits = rt::entry_table().get_property(kStartWindow, start::kPoster, kPropPicture, -1);
+  rt::Bytes bytes = rt::Bytes::adopt(reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(bits)));
+  std::lock_guard lock(placeholder().lock);
+  placeholder().bytes = std::move(bytes);
 }
 
 int32_t next_details_ticket() { return details_tickets().issue(); }
@@ -308,16 +321,29 @@ int32_t details_worker(int32_t ticket) {
   });
   if (!begun) return 0;
 
-  web::WebRequest poster_request;
-  poster_request.address = poster.c_str();
-  const rt::Bytes picture = web::web_request(poster_request);
+  // A card without a poster shows the placeholder; a poster address that cannot be followed
+  // fetches nothing and leaves the box empty, like one that does not answer.
+  const std::string search_page = search_page_address();
+  const std::string_view poster_link = web::trim_html_space(poster.view());
+  rt::Bytes picture;
+  if (poster_link.empty()) {
+    std::lock_guard lock(placeholder().lock);
+    picture = rt::Bytes(placeholder().bytes.view());
+  } else {
+    const std::string poster_address =
+        web::resolve_link(search_page, web::decode_html_references(poster_link));
+    web::WebRequest poster_request;
+    poster_request.address = poster_address.c_str();
+    if (!poster_address.empty()) picture = web::web_request(poster_request);
+  }
   const bool shown = write([&] {
     set_pointer(kStartWindow, start::kPoster, kPropPicture, picture.get());
     set_word(kStartWindow, start::kPosterStatusLabel, kPropVisible, 0);
   });
   if (!shown) return 0;
 
-  const rt::Text page = fetch_page(std::string(site_base()) + title.c_str());
+  const std::string title_page = site_page_address(title.c_str(), search_page);
+  const rt::Text page = title_page.empty() ? rt::Text() : fetch_page(title_page);
   rt::Text downloads = web::text_between(page.c_str(), kDownloadStart, kDownloadEnd);
   downloads = web::replace_text(downloads.c_str(), "$", "  ", std::nullopt, std::nullopt, true);
   downloads = web::replace_text(downloads.c_str(), "###", "\r\n\r\n", std::nullopt, std::nullopt, true);
@@ -334,14 +360,28 @@ int32_t details_worker(int32_t ticket) {
 
 int32_t play_worker(int32_t) {
   const WindowGuard play_list(kPlayListWindow);
+  const WindowGuard start_window(kStartWindow);
   play_list.write([] { set_text(kPlayListWindow, play_list::kStatusLabel, kPropText, kJumping); });
   rt::Text address;
   play_list.write([&] {
     const int32_t r = get_word(kPlayListWindow, play_list::kEpisodeList, kPropCurrentRow);
     address = row_cell(list_of(kPlayListWindow, play_list::kEpisodeList), r, 3);
   });
-  const rt::Text page = fetch_page(std::string(site_base()) + address.c_str());
-  const rt::Text stream = web::text_between(page.c_str(), kStreamStart, kStreamEnd);
+  // The episode's link was found on the title page of the result the play list was opened for.
+  rt::Text title;
+  start_window.write([&] {
+    const int32_t r = get_word(kStartWindow, start::kResultsList, kPropCurrentRow);
+    title = row_cell(list_of(kStartWindow, start::kResultsList), r, 3);
+  });
+  const std::string title_page = site_page_address(title.c_str(), search_page_address());
+  const std::string play_page =
+      address.empty() ? std::string(site_base()) : site_page_address(address.c_str(), title_page);
+  const rt::Text page = play_page.empty() ? rt::Text() : fetch_page(play_page);
+  const rt::Text value = web::text_between(page.c_str(), kStreamStart, kStreamEnd);
+  // Player scripts often write the address as a JSON string, with its slashes escaped.
+  const rt::Text unescaped = web::replace_text(value.c_str(), "\\/", "/", std::nullopt, std::nullopt, true);
+  const std::string stream =
+      unescaped.empty() ? std::string() : web::resolve_link(play_page, unescaped.view());
   open_address(stream.c_str());  // also after the window has closed
   play_list.write([] {
     set_text(kPlayListWindow, play_list::kStatusLabel, kPropText, "");

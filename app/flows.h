@@ -20,6 +20,9 @@ void override_site_base_for_tests(const std::string& base);
 // Worker routines, started with the start thread command.
 int32_t search_worker(int32_t);
 int32_t episode_list_worker(int32_t);
+// On the window thread, once the start window is made: keeps its poster as the placeholder
+// shown for a result whose card has none.
+void keep_placeholder_poster();
 // Takes the ticket of its click (next_details_ticket): only the newest click's worker writes.
 int32_t details_worker(int32_t ticket);
 // On the window thread, at each result click: a ticket newer than every earlier one, whose

@@ -20,6 +20,7 @@ void set_flag(uint32_t window, uint32_t unit, int32_t index, bool value) {
 }  // namespace
 
 rt::HandlerResult on_start_window_created(const int64_t*, int32_t) {
+  keep_placeholder_poster();
   if (g_library_loader) (void)skin::apply(*g_library_loader);
   // The window shadow attaches to the window's native handle.
   const rt::Cell own_unit{kStartWindow, kOwnUnit, kKindWindow};
