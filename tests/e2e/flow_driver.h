@@ -4,17 +4,28 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QTimer>
 #include <QWidget>
+#include <sys/stat.h>
+
 #include <filesystem>
+#include <fstream>
+#include <vector>
 #include <functional>
 #include <string>
 
 #include "app/flows.h"
 #include "app/ids.h"
 #include "app/list_commands.h"
+#include "app/program.h"
 #include "runtime/runtime.h"
 #include "runtime/values.h"
+#include "runtime/services.h"
+#include "runtime/startup.h"
+#include "runtime/window_registry.h"
 #include "runtime/windows.h"
+#include "platform/windowing/native_window.h"
+#include "support/temp_dir.h"
 
 namespace e2e {
 
@@ -87,5 +98,68 @@ inline bool details_ended() {
   return !box.empty() && box.view() != "正在获取，请耐心等待......" &&
          get_int(kStartWindow, start::kDownloadBox, kPropDisabled) == 0;
 }
+
+// Starts the runtime the first time (once per process), then loads the start window.
+inline void load_start_window() {
+  static bool started = false;
+  if (!started) {
+    started = true;
+    rt::install_program_info(app::program_info());
+    rt::Cell none{};
+    rt::entry_table().runtime_routine(6, &none, 0, nullptr);
+  }
+  rt::load_start_window(app::kStartWindow);
+}
+
+// Destroys whatever windows are still loaded, so that the next test starts afresh.
+inline void close_windows() {
+  for (uint32_t id : {app::kPlayListWindow, app::kStartWindow}) {
+    if (rt::window_loaded(id)) windowing::destroy(rt::unit_native_window(id, 0));
+  }
+  rt::detail::loop_state().quit_posted = false;
+}
+
+// Closes the play-list window after `ms` if a test's own timers have not: a modal load returns
+// only when the window closes, so a test that fails to finish its steps would otherwise hang.
+class ModalDeadline {
+ public:
+  explicit ModalDeadline(int ms) {
+    timer_.setSingleShot(true);
+    QObject::connect(&timer_, &QTimer::timeout, [] {
+      if (rt::window_loaded(app::kPlayListWindow)) window_widget(app::kPlayListWindow)->close();
+    });
+    timer_.start(ms);
+  }
+
+ private:
+  QTimer timer_;
+};
+
+// A recording xdg-open first on PATH, in a private folder: the shell stand-in starts it instead
+// of the desktop's, and it writes each address it is given as a line.
+class RecordingOpener {
+ public:
+  RecordingOpener() {
+    const std::filesystem::path& bin = dir_.path();
+    if (bin.empty()) return;
+    file_ = bin / "opened.txt";
+    std::ofstream script(bin / "xdg-open");
+    script << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" << file_.string() << "'\n";
+    script.close();
+    chmod((bin / "xdg-open").c_str(), 0755);
+    setenv("PATH", (bin.string() + ":" + getenv("PATH")).c_str(), 1);
+  }
+  bool ready() const { return !file_.empty(); }
+  std::vector<std::string> opened() const {
+    std::ifstream in(file_);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+
+ private:
+  testsupport::TempDir dir_;
+  std::filesystem::path file_;
+};
 
 }  // namespace e2e

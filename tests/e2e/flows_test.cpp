@@ -39,37 +39,17 @@ using namespace e2e;
 class Flows : public testing::Test {
  protected:
   void SetUp() override {
-    // A recording opener first on PATH: the shell stand-in starts it instead of the desktop's.
-    bin_ = temp_.path();
-    ASSERT_FALSE(bin_.empty());
-    opened_ = bin_ / "opened.txt";
-    std::ofstream script(bin_ / "xdg-open");
-    script << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" << opened_.string() << "'\n";
-    script.close();
-    chmod((bin_ / "xdg-open").c_str(), 0755);
-    setenv("PATH", (bin_.string() + ":" + getenv("PATH")).c_str(), 1);
-
+    ASSERT_TRUE(opener_.ready());
     std::string error;
     site_ = demo_site::FilmSite::open({demo_site::default_data_dir(), delay()}, error);
     ASSERT_TRUE(site_) << error;
     const int port = site_->start("127.0.0.1", 0);
     ASSERT_GT(port, 0);
     override_site_base_for_tests("http://127.0.0.1:" + std::to_string(port));
-
-    static bool started = false;
-    if (!started) {
-      started = true;
-      rt::install_program_info(program_info());
-      rt::Cell none{};
-      rt::entry_table().runtime_routine(6, &none, 0, nullptr);
-    }
-    rt::load_start_window(kStartWindow);
+    load_start_window();
   }
   void TearDown() override {
-    for (uint32_t id : {kPlayListWindow, kStartWindow}) {
-      if (rt::window_loaded(id)) windowing::destroy(rt::unit_native_window(id, 0));
-    }
-    rt::detail::loop_state().quit_posted = false;
+    close_windows();
     if (site_) site_->stop();
   }
   virtual std::chrono::milliseconds delay() const { return std::chrono::milliseconds(0); }
@@ -98,15 +78,9 @@ class Flows : public testing::Test {
       if (cell.view() == name) return r;
     }
   }
-  std::vector<std::string> opened() const {
-    std::ifstream in(opened_);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-  }
+  std::vector<std::string> opened() const { return opener_.opened(); }
 
-  testsupport::TempDir temp_;
-  fs::path bin_, opened_;
+  RecordingOpener opener_;
   std::unique_ptr<demo_site::FilmSite> site_;
 };
 
@@ -215,6 +189,7 @@ TEST_F(Flows, PlayListListsTheEpisodesAndOpensAStream) {
   });
   poll.start(10);
   close_when_opened.start(10);
+  const ModalDeadline deadline(10000);
   rt::raise_unit_event(kStartWindow, start::kOnlinePlayButton, 0);  // modal until closed
   EXPECT_TRUE(listed);
   const std::vector<std::string> streams = opened();

@@ -93,18 +93,10 @@ class HostileSite : public testing::Test {
   void start_site(testsupport::LoopbackServer::Handler handler) {
     server_ = std::make_unique<testsupport::LoopbackServer>(std::move(handler));
     override_site_base_for_tests(server_->url(""));
-    static bool started = false;
-    if (!started) {
-      started = true;
-      rt::install_program_info(program_info());
-      rt::Cell none{};
-      rt::entry_table().runtime_routine(6, &none, 0, nullptr);
-    }
-    rt::load_start_window(kStartWindow);
+    load_start_window();
   }
   void TearDown() override {
-    if (rt::window_loaded(kStartWindow)) windowing::destroy(rt::unit_native_window(kStartWindow, 0));
-    rt::detail::loop_state().quit_posted = false;
+    close_windows();
     server_.reset();
   }
   void click_search() { rt::raise_unit_event(kStartWindow, start::kSearchButton, 0); }
