@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "app/demo_site_launcher.h"
 #include "app/flows.h"
 #include "app/ids.h"
 #include "app/template_data.h"
@@ -83,6 +84,7 @@ int32_t init_program() {
 }
 
 void exit_routine(int32_t /*index*/) {
+  stop_demo_site();
   // The mapped engine stays with the process; only the loader object goes.
   g_library_loader.reset();
   imaging::release_window_shadows();
