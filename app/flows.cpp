@@ -148,7 +148,7 @@ const char* site_base() {
   return g_base.c_str();
 }
 
-void override_site_base_for_tests(const std::string& base) {
+void set_site_base(const std::string& base) {
   std::lock_guard lock(g_base_lock);
   g_base = base;
 }
@@ -181,18 +181,20 @@ void url_encode_command(rt::Cell* result, int32_t count, const rt::Cell* args) {
   rt::set_text(result, rt::make_text(out));
 }
 
-void open_address_command(rt::Cell*, int32_t count, const rt::Cell* args) {
+void open_address_command(rt::Cell* result, int32_t count, const rt::Cell* args) {
   using FindWindow = void*(void*, void*, const char*, const char*);
   using ShellExecute = intptr_t(void*, const char*, const char*, const char*, const char*, int32_t);
   const rt::Args a(count, args);
   void* owner = rt::dll_function<FindWindow>(rt::kImportFindWindowExA)(
       nullptr, nullptr, nullptr, "Microsoft Internet Explorer");
   constexpr int32_t kShowNormal = 1;
-  (void)rt::dll_function<ShellExecute>(rt::kImportShellExecuteA)(owner, "open", a.text(0), nullptr,
-                                                                 nullptr, kShowNormal);
+  const intptr_t answer = rt::dll_function<ShellExecute>(rt::kImportShellExecuteA)(
+      owner, "open", a.text(0), nullptr, nullptr, kShowNormal);
+  // The shell answers a number above 32 when it started a program for the address.
+  rt::set_bool(result, answer > 32);
 }
 
-void open_address(const char* address) { (void)rt::call(&open_address_command, address); }
+bool open_address(const char* address) { return rt::call_bool(&open_address_command, address); }
 
 int32_t search_worker(int32_t) {
   const WindowGuard window(kStartWindow);
@@ -382,9 +384,11 @@ int32_t play_worker(int32_t) {
   const rt::Text unescaped = web::replace_text(value.c_str(), "\\/", "/", std::nullopt, std::nullopt, true);
   const std::string stream =
       unescaped.empty() ? std::string() : web::resolve_link(play_page, unescaped.view());
-  open_address(stream.c_str());  // also after the window has closed
-  play_list.write([] {
-    set_text(kPlayListWindow, play_list::kStatusLabel, kPropText, "");
+  const bool opened = open_address(stream.c_str());  // also after the window has closed
+  // Said in the label rather than cleared as if it had worked.
+  const char* outcome = opened ? "" : stream.empty() ? kNoStream : kNoPlayer;
+  play_list.write([outcome] {
+    set_text(kPlayListWindow, play_list::kStatusLabel, kPropText, outcome);
     set_word(kPlayListWindow, kOwnUnit, kPropAlwaysOnTop, 0);
   });
   return 0;

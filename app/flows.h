@@ -14,8 +14,9 @@ namespace app {
 // The film site's base address: scheme http or https, a host, an optional port, no trailing
 // slash.
 const char* site_base();
-// For the end-to-end tests, which start the demo site on a port of their own.
-void override_site_base_for_tests(const std::string& base);
+// For this run: from the command line, or the tests' own demo site.
+void set_site_base(const std::string& base);
+inline void override_site_base_for_tests(const std::string& base) { set_site_base(base); }
 
 // Worker routines, started with the start thread command.
 int32_t search_worker(int32_t);
@@ -36,8 +37,9 @@ void url_encode_command(rt::Cell* result, int32_t count, const rt::Cell* args);
 rt::Text url_encode(const char* text, std::optional<bool> keep_plain = {},
                     std::optional<bool> to_utf8 = {});
 
-// open_address (text): asks the system shell to open the address with its default program.
+// open_address (text) -> bool: asks the system shell to open the address with its default
+// program; whether a program was started for it.
 void open_address_command(rt::Cell* result, int32_t count, const rt::Cell* args);
-void open_address(const char* address);
+bool open_address(const char* address);
 
 }  // namespace app

@@ -40,6 +40,13 @@ rt::HandlerResult on_search_click(const int64_t*, int32_t) {
   return {};
 }
 
+rt::HandlerResult on_search_enter(const int64_t*, int32_t) {
+  const bool disabled =
+      rt::entry_table().get_property(kStartWindow, start::kSearchButton, kPropDisabled, -1) != 0;
+  if (!disabled) rt::start_worker(&search_worker);
+  return {};
+}
+
 rt::HandlerResult on_result_click(const int64_t*, int32_t) {
   rt::start_worker(&details_worker, next_details_ticket());
   return {};

@@ -26,6 +26,9 @@ const rt::ProgramInfo& program_info();
 rt::HandlerResult on_start_window_created(const int64_t* args, int32_t count);
 rt::HandlerResult on_start_window_resized(const int64_t* args, int32_t count);
 rt::HandlerResult on_search_click(const int64_t* args, int32_t count);
+// Enter in the search box searches as the button does, but only while the button would take a
+// click: a search already running keeps it disabled.
+rt::HandlerResult on_search_enter(const int64_t* args, int32_t count);
 rt::HandlerResult on_online_play_click(const int64_t* args, int32_t count);
 rt::HandlerResult on_result_click(const int64_t* args, int32_t count);
 rt::HandlerResult on_play_list_created(const int64_t* args, int32_t count);

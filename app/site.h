@@ -60,6 +60,10 @@ inline constexpr char kPosterLoading[] = "图片加载中.....";
 inline constexpr char kFetching[] = "正在获取，请耐心等待......";
 inline constexpr char kNothingFound[] = "网页返回为空，请重新尝试单击获取......";
 inline constexpr char kJumping[] = "跳转中......";
+// When an episode cannot be played: the play page names no stream, or nothing on this computer
+// opens it.
+inline constexpr char kNoStream[] = "未找到播放地址";
+inline constexpr char kNoPlayer[] = "没有可打开此地址的播放器";
 
 // What one page may fill: far more than a film site lists on one page, few enough that a
 // hostile page cannot keep the window busy or the memory growing.

@@ -1,5 +1,6 @@
 // The `EditBox` kind: a single-line field (QLineEdit) or a multi-line box (QTextEdit holding
-// plain text). Switching between the two re-creates the unit. Event 0: the content changed.
+// plain text). Switching between the two re-creates the unit. Event 0: the content changed;
+// event 1: Enter (or Return) in a single-line field.
 //
 // Applied only to single-line boxes: password input, digits-only input and case conversion.
 // Positions and lengths of the selection count characters.
@@ -24,6 +25,7 @@ namespace {
 namespace ep = edit_property;
 
 constexpr int32_t kEventChanged = 0;
+constexpr int32_t kEventEnter = 1;
 
 using LineWidget = HookedWidget<QLineEdit>;
 using BoxWidget = HookedWidget<QTextEdit>;
@@ -124,6 +126,7 @@ class EditUnit final : public Unit {
     if (QLineEdit* l = line()) {
       QObject::connect(l, &QLineEdit::textChanged, context(), [this] { raise(kEventChanged); });
       QObject::connect(l, &QLineEdit::textEdited, context(), [this] { convert_case(); });
+      QObject::connect(l, &QLineEdit::returnPressed, context(), [this] { raise(kEventEnter); });
     } else {
       QObject::connect(box(), &QTextEdit::textChanged, context(), [this] {
         enforce_max_length();

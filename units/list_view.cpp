@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QListView>
 #include <QMouseEvent>
 #include <QPainter>
@@ -283,6 +284,16 @@ class ListWidget final : public HookedWidget<View> {
     }
   }
 
+  void keyPressEvent(QKeyEvent* event) override {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    const bool on_row = this->currentIndex().isValid() && this->state() != View::EditingState;
+    View::keyPressEvent(event);
+    if (!enter || !on_row)
+      return;
+    if (ListViewUnit* u = owner())
+      u->entered();
+  }
+
   void mouseDoubleClickEvent(QMouseEvent* event) override {
     after_double_click_ = true;
     View::mouseDoubleClickEvent(event);
@@ -495,6 +506,8 @@ void ListViewUnit::released(int button, const QModelIndex& index) {
     raise(kEventRightClicked);
   }
 }
+
+void ListViewUnit::entered() { raise(kEventClicked); }
 
 void ListViewUnit::hovered(int row) {
   ListModel* m = model();

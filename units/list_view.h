@@ -5,7 +5,8 @@
 // column header is clicked (the column), 3 hot tracking moves onto a row (the row), 4 a left
 // click anywhere on the list, raised once the selection has followed the click, 5 a right click.
 // A click on an empty area leaves no row selected. A double click raises no event of its own
-// beyond the activation.
+// beyond the activation. Enter (or Return) on the current row does what a click on it does: it
+// raises 4, after the activation.
 #pragma once
 
 #include <cstdint>
@@ -50,6 +51,8 @@ class ListViewUnit final : public Unit {
 
   // From the widget.
   void released(int button, const QModelIndex& index);
+  // Enter on the list's current row.
+  void entered();
   void hovered(int row);
   bool full_row() const;
 

@@ -4,12 +4,14 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QTimer>
 #include <QWidget>
 #include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <vector>
 #include <functional>
 #include <string>
@@ -20,6 +22,7 @@
 #include "app/program.h"
 #include "runtime/runtime.h"
 #include "runtime/values.h"
+#include "runtime/events.h"
 #include "runtime/services.h"
 #include "runtime/startup.h"
 #include "runtime/window_registry.h"
@@ -135,13 +138,47 @@ class ModalDeadline {
   QTimer timer_;
 };
 
+// Opens the play list as the online-play button does, modally, and calls `step` on the window
+// thread every 10 ms once the window is made; the window closes when `step` answers true, or
+// after `limit_ms` in any case.
+inline void with_play_list(const std::function<bool()>& step, int limit_ms = 10000) {
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    rt::detail::WindowEntry* entry = rt::detail::registry().find(app::kPlayListWindow);
+    if (!entry || !entry->initialised || !rt::window_loaded(app::kPlayListWindow)) return;
+    if (step()) window_widget(app::kPlayListWindow)->close();
+  });
+  poll.start(10);
+  const ModalDeadline deadline(limit_ms);
+  rt::raise_unit_event(app::kStartWindow, app::start::kOnlinePlayButton, 0);
+}
+
+// Presses a key on a unit's widget, as a user at the keyboard would.
+inline void press_key(uint32_t window, uint32_t unit, int key) {
+  QWidget* widget = static_cast<QWidget*>(rt::unit_native_window(window, unit));
+  if (!widget) return;
+  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+  QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+  QApplication::sendEvent(widget, &press);
+  QApplication::sendEvent(widget, &release);
+}
+
 // A recording xdg-open first on PATH, in a private folder: the shell stand-in starts it instead
-// of the desktop's, and it writes each address it is given as a line.
+// of the desktop's, and it writes each address it is given as a line. The desktop's own
+// default applications are out of sight too (the XDG folders point into the private folder),
+// so no player of the machine's is ever started.
 class RecordingOpener {
  public:
   RecordingOpener() {
     const std::filesystem::path& bin = dir_.path();
     if (bin.empty()) return;
+    for (const char* name : kXdgFolders) {
+      const char* value = getenv(name);
+      saved_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+      setenv(name, bin.c_str(), 1);
+    }
+    saved_.emplace_back("PATH", getenv("PATH") ? std::optional<std::string>(getenv("PATH"))
+                                               : std::nullopt);
     file_ = bin / "opened.txt";
     std::ofstream script(bin / "xdg-open");
     script << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" << file_.string() << "'\n";
@@ -149,7 +186,24 @@ class RecordingOpener {
     chmod((bin / "xdg-open").c_str(), 0755);
     setenv("PATH", (bin.string() + ":" + getenv("PATH")).c_str(), 1);
   }
+  ~RecordingOpener() {
+    for (const auto& [name, value] : saved_) {
+      if (value) {
+        setenv(name, value->c_str(), 1);
+      } else {
+        unsetenv(name);
+      }
+    }
+  }
+  RecordingOpener(const RecordingOpener&) = delete;
+  RecordingOpener& operator=(const RecordingOpener&) = delete;
   bool ready() const { return !file_.empty(); }
+  // From now on nothing opens addresses: no xdg-open on PATH, no default application.
+  void remove() {
+    std::error_code ignored;
+    std::filesystem::remove(dir_.path() / "xdg-open", ignored);
+    setenv("PATH", dir_.path().c_str(), 1);
+  }
   std::vector<std::string> opened() const {
     std::ifstream in(file_);
     std::vector<std::string> lines;
@@ -158,8 +212,11 @@ class RecordingOpener {
   }
 
  private:
+  static constexpr const char* kXdgFolders[] = {"XDG_DATA_HOME", "XDG_DATA_DIRS",
+                                                "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS"};
   testsupport::TempDir dir_;
   std::filesystem::path file_;
+  std::vector<std::pair<const char*, std::optional<std::string>>> saved_;
 };
 
 }  // namespace e2e
