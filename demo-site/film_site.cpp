@@ -11,7 +11,9 @@
 #include <map>
 #include <thread>
 
+#include "demo-site/byte_range.h"
 #include "demo-site/live_pages.h"
+#include "demo-site/media.h"
 #include "demo-site/pages.h"
 #include "demo-site/text_tools.h"
 
@@ -40,6 +42,9 @@ bool read_file(const std::filesystem::path& path, std::string& out, std::string&
   }
   return true;
 }
+
+constexpr std::string_view kSegmentType = "video/mp2t";
+constexpr std::string_view kDownloadType = "video/mp4";
 
 std::string_view content_type_for(std::string_view name) {
   if (name.ends_with(".jpg")) return "image/jpeg";
@@ -78,6 +83,9 @@ struct FilmSite::State {
   Catalogue catalogue;
   std::map<std::string, std::string, std::less<>> posters;
   std::map<std::string, std::string, std::less<>> statics;
+  std::vector<MediaSegment> segments;
+  std::vector<std::string> segment_files;  // bytes of segments[i]
+  std::string download_file;
   httplib::Server server;
   std::thread listener;
   std::atomic<bool> listen_returned{false};
@@ -107,10 +115,10 @@ struct FilmSite::State {
         std::string(kHtml));
   }
 
-  // Title, line and episode from the captured groups, checked against the catalogue.
+  // Title, line and episode from the first three captured groups, checked against the catalogue.
   const Title* find_episode(const httplib::Request& request, int& line, size_t& episode) const {
     uint32_t id = 0;
-    if (request.matches.size() != 4 || !parse_match(request.matches[1].str(), id) ||
+    if (request.matches.size() < 4 || !parse_match(request.matches[1].str(), id) ||
         !parse_match(request.matches[2].str(), line) ||
         !parse_match(request.matches[3].str(), episode)) {
       return nullptr;
@@ -136,7 +144,41 @@ struct FilmSite::State {
     response.set_content(found->second, std::string(content_type_for(name)));
   }
 
+  // One byte range or the whole file; see byte_range.h.
+  static void serve_media(std::string_view bytes, std::string_view type,
+                          const httplib::Request& request, httplib::Response& response) {
+    response.set_header("Accept-Ranges", "bytes");
+    const ByteRange range = byte_range_for(request.get_header_value("Range"), bytes.size());
+    switch (range.answer) {
+      case RangeAnswer::part:
+        response.status = 206;
+        response.set_header("Content-Range", "bytes " + std::to_string(range.first) + "-" +
+                                                 std::to_string(range.first + range.length - 1) +
+                                                 "/" + std::to_string(bytes.size()));
+        response.set_content(bytes.data() + range.first, range.length, std::string(type));
+        return;
+      case RangeAnswer::past_end:
+        response.status = 416;
+        response.set_header("Content-Range", "bytes */" + std::to_string(bytes.size()));
+        return;
+      case RangeAnswer::whole:
+      case RangeAnswer::several_ranges:
+      case RangeAnswer::other_unit:
+      case RangeAnswer::malformed:
+        response.set_content(bytes.data(), bytes.size(), std::string(type));
+        return;
+    }
+  }
+
   void install_routes() {
+    // cpp-httplib (0.11) answers a Range header itself on every response: it cuts 404 pages
+    // short (or turns them into 416) and misstates Content-Range for a range running past the
+    // end. Media answers ranges in serve_media instead, so the library is left none to apply.
+    // The request is the server's own object, only handed to handlers as const.
+    server.set_pre_routing_handler([](const httplib::Request& request, httplib::Response&) {
+      const_cast<httplib::Request&>(request).ranges.clear();
+      return httplib::Server::HandlerResponse::Unhandled;
+    });
     server.Get("/", [this](const httplib::Request& request, httplib::Response& response) {
       const PageContext page = context(request);
       response.set_content(live() ? live::home_page(catalogue, page) : home_page(catalogue, page),
@@ -188,8 +230,36 @@ struct FilmSite::State {
                    answer_not_found(request, response);
                    return;
                  }
-                 response.set_content(stream_playlist(*title, line, episode),
+                 response.set_content(stream_playlist(*title, line, episode, segments),
                                       "application/vnd.apple.mpegurl");
+               });
+    server.Get(R"(/stream/(\d{1,9})/(\d{1,2})/(\d{1,4})/(\d{1,2})\.ts)",
+               [this](const httplib::Request& request, httplib::Response& response) {
+                 int line = 0;
+                 size_t episode = 0;
+                 size_t segment = 0;
+                 const Title* title = find_episode(request, line, episode);
+                 if (!title || !parse_match(request.matches[4].str(), segment) ||
+                     segment >= segment_files.size()) {
+                   answer_not_found(request, response);
+                   return;
+                 }
+                 serve_media(segment_files[segment], kSegmentType, request, response);
+               });
+    server.Get(R"(/download/(\d{1,9})/(\d{1,4})\.mp4)",
+               [this](const httplib::Request& request, httplib::Response& response) {
+                 uint32_t id = 0;
+                 size_t episode = 0;
+                 const Title* title =
+                     parse_match(request.matches[1].str(), id) ? catalogue.find(id) : nullptr;
+                 // Only what the title page lists: titles without downloads list nothing.
+                 if (!title || !title->downloads ||
+                     !parse_match(request.matches[2].str(), episode) || episode < 1 ||
+                     episode > title->episodes.size()) {
+                   answer_not_found(request, response);
+                   return;
+                 }
+                 serve_media(download_file, kDownloadType, request, response);
                });
     server.Get(R"(/posters/([A-Za-z0-9_][A-Za-z0-9._-]{0,63}))",
                [this](const httplib::Request& request, httplib::Response& response) {
@@ -233,6 +303,21 @@ std::unique_ptr<FilmSite> FilmSite::open(const SiteOptions& options, std::string
     std::string bytes;
     if (!read_file(options.data_dir / "static" / name, bytes, error)) return nullptr;
     state->statics.emplace(name, std::move(bytes));
+  }
+  if (!read_file(options.data_dir / "media" / "segments.m3u8", text, error)) return nullptr;
+  std::optional<std::vector<MediaSegment>> segments = parse_segment_list(text, error);
+  if (!segments) {
+    error = "media/segments.m3u8 " + error;
+    return nullptr;
+  }
+  state->segments = std::move(*segments);
+  for (const MediaSegment& segment : state->segments) {
+    std::string bytes;
+    if (!read_file(options.data_dir / "media" / segment.file, bytes, error)) return nullptr;
+    state->segment_files.push_back(std::move(bytes));
+  }
+  if (!read_file(options.data_dir / "media" / "sample.mp4", state->download_file, error)) {
+    return nullptr;
   }
   // httplib's default options add SO_REUSEPORT, which would let a second site share a busy
   // port and take half its requests; address reuse alone is wanted.

@@ -6,10 +6,15 @@
 //   /search.php?searchword=<keyword>    search page (keyword percent-encoded UTF-8)
 //   /vod/<id>.html                      title page                         (delayed)
 //   /play/<id>-<line>-<episode>.html    play page                          (delayed)
-//   /stream/<id>/<line>/<episode>.m3u8  a small HLS playlist
+//   /stream/<id>/<line>/<episode>.m3u8  HLS playlist of the sample segments
+//   /stream/<id>/<line>/<episode>/<n>.ts  its segments, n from 0 (video/mp2t)
+//   /download/<id>/<episode>.mp4        the title's download list entries (video/mp4), for
+//                                       titles that list downloads
 //   /posters/<file>                     poster pictures (image/jpeg, image/png)
 //   /static/<file>                      style sheet and script
-// Anything else answers 404 with a whole page.
+// Every episode plays the same sample media (data/media). Segments and downloads answer a
+// single byte range (206, or 416 past the end); other addresses answer whole whatever the
+// Range header says. Anything else answers 404 with a whole page.
 //
 // Page shapes. `compact` (the default) writes each tag straight after the one before, exactly
 // what the program's patterns read. `live` serves the same catalogue at the same addresses the
@@ -60,7 +65,7 @@ std::filesystem::path default_data_dir();
 
 class FilmSite {
  public:
-  // Reads the catalogue, posters and static files; answers null with `error` set when the
+  // Reads the catalogue, posters, static files and media; answers null with `error` set when the
   // folder is incomplete or the catalogue malformed.
   static std::unique_ptr<FilmSite> open(const SiteOptions& options, std::string& error);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <optional>
 
 #include "demo-site/text_tools.h"
@@ -128,7 +129,7 @@ std::string download_value(const Title& title, const PageContext& context, int l
     out += title.episodes[n - 1];
     out += '$';
     if (line == 0) {
-      out += context.origin + "/download/" + number_text(title.id) + "/" + number_text(n) + ".mp4";
+      out += context.origin + download_path(title, n);
     } else {
       out += context.origin + stream_path(title, line, n);
     }
@@ -331,13 +332,29 @@ std::string play_page(const Title& title, int line, size_t episode, const PageCo
   return out;
 }
 
-std::string stream_playlist(const Title& title, int line, size_t episode) {
-  const std::string base = stream_path(title, line, episode);
-  const std::string segment_dir = base.substr(0, base.size() - 5);  // without ".m3u8"
-  std::string out = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:10\n"
-                    "#EXT-X-MEDIA-SEQUENCE:0\n#EXT-X-PLAYLIST-TYPE:VOD\n";
-  for (int segment = 0; segment < 6; ++segment) {
-    out += "#EXTINF:10.000,\n" + segment_dir + "/" + std::to_string(segment) + ".ts\n";
+std::string segment_path(const Title& title, int line, size_t episode, size_t segment) {
+  const std::string playlist = stream_path(title, line, episode);
+  return playlist.substr(0, playlist.size() - 5) + "/" + number_text(segment) + ".ts";
+}
+
+std::string download_path(const Title& title, size_t episode) {
+  return "/download/" + number_text(title.id) + "/" + number_text(episode) + ".mp4";
+}
+
+std::string stream_playlist(const Title& title, int line, size_t episode,
+                            std::span<const MediaSegment> segments) {
+  uint32_t longest = 0;
+  for (const MediaSegment& segment : segments) longest = std::max(longest, segment.milliseconds);
+  // Every duration rounded must stay within the target, so the target is rounded up.
+  const uint32_t target = (longest + 999) / 1000;
+  std::string out = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:" + std::to_string(target) +
+                    "\n#EXT-X-MEDIA-SEQUENCE:0\n#EXT-X-PLAYLIST-TYPE:VOD\n";
+  for (size_t n = 0; n < segments.size(); ++n) {
+    char duration[32];
+    std::snprintf(duration, sizeof duration, "%u.%03u", segments[n].milliseconds / 1000,
+                  segments[n].milliseconds % 1000);
+    out += "#EXTINF:" + std::string(duration) + ",\n" + segment_path(title, line, episode, n) +
+           "\n";
   }
   out += "#EXT-X-ENDLIST\n";
   return out;

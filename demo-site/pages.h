@@ -13,11 +13,13 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "demo-site/catalogue.h"
+#include "demo-site/media.h"
 
 namespace demo_site {
 
@@ -38,7 +40,10 @@ std::string search_page(const Catalogue& catalogue, std::string_view keyword,
 std::string title_page(const Title& title, const PageContext& context);
 // `episode` counts from 1; the caller has checked it and the line against the title.
 std::string play_page(const Title& title, int line, size_t episode, const PageContext& context);
-std::string stream_playlist(const Title& title, int line, size_t episode);
+// A VOD media playlist listing `segments` at segment_path() addresses, with their durations.
+// `segments` is not empty.
+std::string stream_playlist(const Title& title, int line, size_t episode,
+                            std::span<const MediaSegment> segments);
 std::string not_found_page(const PageContext& context);
 
 // Class attributes of the card parts the program reads; every page shape writes them alike.
@@ -65,5 +70,8 @@ std::string play_path(const Title& title, int line, size_t episode);
 std::string next_play_path(const Title& title, int line, size_t episode);
 std::string previous_play_path(const Title& title, int line, size_t episode);
 std::string stream_path(const Title& title, int line, size_t episode);
+// `segment` counts from 0, in playlist order.
+std::string segment_path(const Title& title, int line, size_t episode, size_t segment);
+std::string download_path(const Title& title, size_t episode);
 
 }  // namespace demo_site

@@ -115,7 +115,12 @@ TEST_F(TitlePage, UnknownAddressesAnswerAWhole404Page) {
        {"/vod/9999.html", "/vod/abc.html", "/play/1010-2-3.html", "/play/1010-2-0.html",
         "/play/1012-2-1.html", "/play/9999-2-1.html", "/stream/1010/9/1.m3u8",
         "/posters/9999.jpg", "/posters/..%2Fcatalogue.tsv", "/posters/.hidden.png",
-        "/static/catalogue.tsv", "/nothing-here"}) {
+        "/static/catalogue.tsv", "/nothing-here",
+        // media: past the segments, episodes or lines, and downloads no title page lists
+        "/stream/1010/2/1/3.ts", "/stream/1010/2/3/0.ts", "/stream/1010/9/1/0.ts",
+        "/stream/1012/2/1/0.ts", "/stream/9999/2/1/0.ts", "/stream/1010/2/1/seg0.ts",
+        "/media/seg0.ts", "/download/1010/3.mp4", "/download/1010/0.mp4", "/download/9999/1.mp4",
+        "/download/1013/1.mp4", "/download/1010/1.ts", "/download/sample.mp4"}) {
     SCOPED_TRACE(path);
     const auto reply = client_->Get(path);
     ASSERT_TRUE(reply);
