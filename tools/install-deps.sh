@@ -6,7 +6,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev libgl-dev
   curl libcurl4-openssl-dev libpng-dev libjpeg-dev libgif-dev libpcre2-dev libcpp-httplib-dev
-  libidn2-dev
+  libidn2-dev libglib2.0-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   fonts-noto-cjk
   libxcb1-dev imagemagick libjpeg-turbo-progs

@@ -20,6 +20,8 @@
 #include <thread>
 #include <utility>
 
+#include "platform/shell/default_application.h"
+
 extern char** environ;
 
 namespace shell {
@@ -172,7 +174,7 @@ std::optional<std::string> with_ascii_host(std::string text) {
   return text;
 }
 
-// The address to hand to xdg-open, or nothing when it is not a web address.
+// The address to hand on, or nothing when it is not a web address.
 std::optional<std::string> web_address(std::string_view text) {
   if (text.size() > kMaxAddressBytes || has_control_or_space(text)) return std::nullopt;
   if (!has_authority(text)) return std::nullopt;
@@ -259,6 +261,11 @@ std::intptr_t ShellExecuteA(void* /*owner*/, const char* verb, const char* file,
   const std::optional<std::string> address =
       shell::web_address(std::string_view(file, strnlen(file, shell::kMaxAddressBytes + 1)));
   if (!address) return shell::kErrorAccessDenied;
+  // xdg-open gives web addresses to the browser, so a stream goes to the desktop's player for
+  // its media type when there is one; xdg-open is for the rest.
+  if (shell::open_with_default_application(*address) == shell::Handoff::kLaunched) {
+    return shell::kOpened;
+  }
 
   shell::SpawnSetup setup;
   if (!setup.prepare()) return shell::kErrorOutOfMemory;

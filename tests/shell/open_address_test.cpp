@@ -1,9 +1,11 @@
 // The system-shell stand-in, loaded by file name from the program directory the way the program
-// loads it: which addresses reach xdg-open, with exactly which argument, and that the opener is
-// reaped.
+// loads it: which addresses reach the desktop's player for their media type or xdg-open, with
+// exactly which argument, and that what it starts is detached and reaped.
 #include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,7 +14,9 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <span>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -67,7 +71,8 @@ class OpenAddress : public ::testing::Test {
   }
 
   // A recording xdg-open first on PATH: each start appends its argument count and arguments,
-  // NUL-separated, to the log.
+  // NUL-separated, to the log. The desktop's folders are the test's own, empty unless a test
+  // fills them, so no test reaches a player of the machine it runs on.
   void SetUp() override {
     char pattern[] = "/tmp/ff-shell-test-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
@@ -80,14 +85,19 @@ class OpenAddress : public ::testing::Test {
     saved_path_ = path ? path : "";
     setenv("PATH", (dir_ + ":" + saved_path_).c_str(), 1);
     setenv("FF_OPEN_LOG", log_.c_str(), 1);
+    for (const char* name : {"XDG_DATA_HOME", "XDG_DATA_DIRS"}) {
+      setenv(name, (dir_ + "/data").c_str(), 1);
+    }
+    for (const char* name : {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS"}) {
+      setenv(name, (dir_ + "/config").c_str(), 1);
+    }
   }
 
   void TearDown() override {
     setenv("PATH", saved_path_.c_str(), 1);
     unsetenv("FF_OPEN_LOG");
-    std::remove(log_.c_str());
-    std::remove((dir_ + "/xdg-open").c_str());
-    rmdir(dir_.c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
   }
 
   std::intptr_t open(const char* file, const char* verb = "open") {
@@ -259,6 +269,190 @@ TEST_F(OpenAddress, OpenersAreReapedWithoutWaitingForThem) {
 
 TEST_F(OpenAddress, NoWindowIsEverFound) {
   EXPECT_EQ(find_window_(nullptr, nullptr, nullptr, "Microsoft Internet Explorer"), nullptr);
+}
+
+enum class Program { kInstalled, kRemoved };
+enum class Opener { kOnPath, kMissing };
+
+// A recording player: its program is <dir>/<name>, its desktop entry ff-<name>.desktop, whose
+// Exec line takes what it opens by `field_code` (%U, %u, %f). It notes what it inherited in
+// <name>.facts, then appends its name and arguments to the log as one record.
+struct Player {
+  const char* name;
+  const char* field_code;
+  Program program = Program::kInstalled;
+};
+// Players, and the files the desktop's tools write about them: mimeinfo.cache lines (what is
+// installed for a type) and mimeapps.list [Default Applications] lines (the user's choices).
+struct Desktop {
+  std::vector<Player> players;
+  const char* installed;
+  const char* chosen;
+  Opener opener = Opener::kOnPath;
+};
+struct Row {
+  const char* given;
+  std::intptr_t answer;
+  const char* reached;  // a player's name, "xdg-open", or null for nothing
+  const char* opened;   // the one argument it gets
+};
+
+// A user who has a player for playlists and videos and chose it for playlists.
+const Desktop kUsual = {{{"player", "%U"}},
+                        "application/vnd.apple.mpegurl=ff-player.desktop;\n"
+                        "video/mp4=ff-player.desktop;\n",
+                        "application/vnd.apple.mpegurl=ff-player.desktop\n"};
+
+using Records = std::vector<std::vector<std::string>>;
+
+// GIO reads the desktop's folders once per process, so each desktop is tried in a child process
+// of its own (a death test's), which makes the folders, opens the addresses, waits for what they
+// reach and tells what went wrong on standard error.
+class OpenWithPlayer : public OpenAddress {
+ protected:
+  void make_desktop(const Desktop& desktop) {
+    std::filesystem::create_directories(dir_ + "/data/applications");
+    std::filesystem::create_directories(dir_ + "/config");
+    for (const Player& p : desktop.players) {
+      const std::string program = dir_ + "/" + p.name;
+      std::ofstream(dir_ + "/data/applications/ff-" + p.name + ".desktop")
+          << "[Desktop Entry]\nType=Application\nName=" << p.name << "\nExec=" << program << " "
+          << p.field_code << "\n";
+      if (p.program == Program::kRemoved) continue;
+      // Shell built-ins only: PATH may lead nowhere.
+      std::ofstream(program)
+          << "#!/bin/sh\nheld=closed\n[ -h /proc/$$/fd/47 ] && held=open\n"
+          << "read -r _ _ _ _ _ session _ < /proc/$$/stat\n"
+          << "leader=no\n[ \"$session\" = \"$$\" ] && leader=yes\n"
+          << "while read -r key value; do [ \"$key\" = SigBlk: ] && blocked=$value; done"
+          << " < /proc/$$/status\n"
+          << "echo \"descriptor 47 $held, session leader $leader, blocked $blocked\" > " << program
+          << ".facts\nprintf '%s\\0' $(($# + 1)) " << p.name << " \"$@\" >> \"$FF_OPEN_LOG\"\n";
+      chmod(program.c_str(), 0755);
+    }
+    std::ofstream(dir_ + "/data/applications/mimeinfo.cache")
+        << "[MIME Cache]\n" << desktop.installed;
+    std::ofstream(dir_ + "/config/mimeapps.list") << "[Default Applications]\n" << desktop.chosen;
+    if (desktop.opener == Opener::kMissing) setenv("PATH", (dir_ + "/absent").c_str(), 1);
+  }
+
+  // Opens every row's address on the desktop, from a thread holding what a worker may hold: a
+  // descriptor without close-on-exec and a blocked signal. What went wrong, or nothing.
+  std::string try_desktop(const Desktop& desktop, std::span<const Row> rows) {
+    make_desktop(desktop);
+    if (dup2(::open("/dev/null", O_RDONLY), 47) != 47) return "no descriptor 47";
+    sigset_t usr1;
+    sigemptyset(&usr1);
+    sigaddset(&usr1, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &usr1, nullptr);
+    std::ostringstream problems;
+    Records expected;
+    for (const Row& row : rows) {
+      const std::intptr_t answer = open(row.given);
+      if (answer != row.answer) {
+        problems << row.given << ": answered " << answer << ", not " << row.answer << "\n";
+      }
+      if (!row.reached) continue;
+      expected.push_back(std::string_view(row.reached) == "xdg-open"
+                             ? std::vector<std::string>{row.opened}
+                             : std::vector<std::string>{row.reached, row.opened});
+    }
+    // Each start appends one record; they may finish in any order.
+    Records got = wait_for_records(expected.size());
+    std::sort(got.begin(), got.end());
+    std::sort(expected.begin(), expected.end());
+    if (got != expected) {
+      problems << "got " << ::testing::PrintToString(got) << "\nnot "
+               << ::testing::PrintToString(expected) << "\n";
+    }
+    for (const Player& p : desktop.players) {
+      const std::string facts = read_all(dir_ + "/" + p.name + ".facts");
+      if (!facts.empty() &&
+          facts != "descriptor 47 closed, session leader yes, blocked 0000000000000000\n") {
+        problems << p.name << ": " << facts;
+      }
+    }
+    // Counted in polls, not by the clock: a machine that stalls for a while must not make a
+    // reaper that has yet to run look late.
+    for (int poll = 0; poll < 500 && zombie_children() != 0; ++poll) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (zombie_children() != 0) problems << "unreaped children\n";
+    return problems.str();
+  }
+
+  // Ends the child process, passing when nothing went wrong.
+  [[noreturn]] void finish(const std::string& problems) {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+    std::fputs(problems.c_str(), stderr);
+    std::fflush(stderr);
+    _exit(problems.empty() ? 0 : 1);
+  }
+};
+
+TEST_F(OpenWithPlayer, StreamsReachTheDefaultPlayerForTheirTypeAndTheRestXdgOpen) {
+  // This file's literals are code page 936 text, as the program hands them over.
+  const Row rows[] = {
+      // The player for the address's type gets exactly the address: chosen for playlists,
+      // installed for videos.
+      {"http://127.0.0.1:8931/stream/1003/2/1.m3u8", 42, "player",
+       "http://127.0.0.1:8931/stream/1003/2/1.m3u8"},
+      {"https://v.example.com/a/B.M3U8?t=1&x=%20y#top", 42, "player",
+       "https://v.example.com/a/B.M3U8?t=1&x=%20y#top"},
+      {"http://example.com/films/1.Mp4?f=a.mkv", 42, "player",
+       "http://example.com/films/1.Mp4?f=a.mkv"},
+      // It gets the address as checked and written out, not the text as given.
+      {"http://例え.テスト/片.m3u8", 42, "player", "http://xn--r8jz45g.xn--zckzah/%E7%89%87.m3u8"},
+      {"http://example.com/a;b$(id).m3u8", 42, "player",
+       "http://example.com/a%3Bb%24%28id%29.m3u8"},
+      // No player for the type, or no type: xdg-open.
+      {"http://example.com/films/1.mkv", 42, "xdg-open", "http://example.com/films/1.mkv"},
+      {"http://example.com/1.m3u8.txt", 42, "xdg-open", "http://example.com/1.m3u8.txt"},
+      {"http://example.com/1.mp4/play", 42, "xdg-open", "http://example.com/1.mp4/play"},
+      {"http://example.com/play#1.m3u8", 42, "xdg-open", "http://example.com/play#1.m3u8"},
+      {"http://cdn.example.mp4", 42, "xdg-open", "http://cdn.example.mp4/"},
+      // The checks come first: a refused address reaches nothing.
+      {"http://user@example.com/1.m3u8", 5, nullptr, nullptr},
+      {"file:///srv/films/1.mp4", 5, nullptr, nullptr},
+  };
+  EXPECT_EXIT(finish(try_desktop(kUsual, rows)), ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(OpenWithPlayer, HandlersThatCannotTakeTheAddressArePassedOver) {
+  struct Case {
+    const char* what;
+    Desktop desktop;
+    const char* given;
+    std::intptr_t answer;
+    const char* reached;
+  };
+  const char* const m3u8 = "http://example.com/1.m3u8";
+  const char* const mp4 = "http://example.com/1.mp4";
+  const Player player = {"player", "%U"}, other = {"other", "%u"}, files = {"files", "%f"};
+  const Player gone = {"gone", "%U", Program::kRemoved};
+  const Case cases[] = {
+      {"a player for the playlist's other name",
+       {{player}, "", "audio/x-mpegurl=ff-player.desktop\n"}, m3u8, 42, "player"},
+      {"the first name's choice wins",
+       {{player, other}, "",
+        "application/vnd.apple.mpegurl=ff-other.desktop\naudio/x-mpegurl=ff-player.desktop\n"},
+       m3u8, 42, "other"},
+      {"a choice taking files only, then the other name's",
+       {{files, player}, "",
+        "application/vnd.apple.mpegurl=ff-files.desktop\naudio/x-mpegurl=ff-player.desktop\n"},
+       m3u8, 42, "player"},
+      {"a player taking files only, then xdg-open",
+       {{files}, "video/mp4=ff-files.desktop;\n", ""}, mp4, 42, "xdg-open"},
+      {"a chosen player since removed", {{gone}, "", "video/mp4=ff-gone.desktop\n"}, mp4, 42,
+       "xdg-open"},
+      {"neither a player nor xdg-open", {{}, "", "", Opener::kMissing}, m3u8, 31, nullptr},
+  };
+  for (const Case& c : cases) {
+    const Row row = {c.given, c.answer, c.reached, c.given};
+    EXPECT_EXIT(finish(try_desktop(c.desktop, {&row, 1})), ::testing::ExitedWithCode(0), "")
+        << c.what;
+  }
 }
 
 }  // namespace
