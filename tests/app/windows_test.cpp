@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
 #include <filesystem>
 #include <thread>
 
 #include "app/ids.h"
+#include "units/picture_loader.h"
 #include "app/program.h"
 #include "app/template_data.h"
 #include "platform/windowing/native_window.h"
@@ -45,6 +47,11 @@ rt::Bytes get_bytes(uint32_t window, uint32_t unit, int32_t index) {
 }
 
 void save_screenshot(uint32_t window, const char* name) {
+  // Pictures decode off the window thread: the picture is what a user sees a moment later.
+  QElapsedTimer clock;
+  clock.start();
+  while (units::pictures_pending() && clock.elapsed() < 5000) QApplication::processEvents();
+  QApplication::processEvents();
   const std::string dir = rt::program_directory() + "/screenshots";
   std::filesystem::create_directories(dir);
   auto* widget = static_cast<QWidget*>(rt::unit_native_window(window, 0));

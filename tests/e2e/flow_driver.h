@@ -29,6 +29,7 @@
 #include "runtime/windows.h"
 #include "platform/windowing/native_window.h"
 #include "support/temp_dir.h"
+#include "units/picture_loader.h"
 
 namespace e2e {
 
@@ -72,6 +73,9 @@ inline QWidget* window_widget(uint32_t window) {
 }
 
 inline void screenshot(uint32_t window, const char* name) {
+  // Pictures decode off the window thread: the picture is what a user sees a moment later.
+  pump_until([] { return !units::pictures_pending(); }, 5000);
+  QApplication::processEvents();
   const std::string dir = rt::program_directory() + "/screenshots";
   std::filesystem::create_directories(dir);
   if (QWidget* widget = window_widget(window))
