@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# Builds the picture decoder fuzzers with clang (libFuzzer, ASan, UBSan) into $FF_FUZZ_OUT (/tmp/ff-imaging-fuzz by default) and,
+# Builds the picture decoder fuzzers with clang (libFuzzer, ASan, UBSan) into $FF_FUZZ_OUT (build-fuzz/imaging in the checkout by default) and,
 # given a number of seconds, runs each in turn on its corpus (fuzz/corpus/<name>, kept small:
 # new finds go to a scratch directory, not into the repository).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
-out=${FF_FUZZ_OUT:-/tmp/ff-imaging-fuzz}
+out=${FF_FUZZ_OUT:-$root/build-fuzz/imaging}
 mkdir -p "$out"
 flags=(-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
        -I"$root" -I/usr/include/libpng16)

@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Builds the page reading fuzzers with clang (libFuzzer, ASan, UBSan) into $FF_FUZZ_OUT
-# (/tmp/ff-text-fuzz by default): `conversions` (the kernel's code pages against reference coders)
+# (build-fuzz/text in the checkout by default): `conversions` (the kernel's code pages against reference coders)
 # and `charset` (the charset prescan). Given a number of seconds, runs each in turn on its corpus
 # (fuzz/corpus/<name>, kept small: new finds go to a scratch directory, not into the repository).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
-out=${FF_FUZZ_OUT:-/tmp/ff-text-fuzz}
+out=${FF_FUZZ_OUT:-$root/build-fuzz/text}
 mkdir -p "$out"
 # The kernel's code page tables, written from iconv as the build writes them.
 for table in gbk gb18030; do
