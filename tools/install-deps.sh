@@ -10,6 +10,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   fonts-noto-cjk
   libxcb1-dev imagemagick libjpeg-turbo-progs
+  desktop-file-utils appstream dpkg-dev binutils
 )
 
 missing=()

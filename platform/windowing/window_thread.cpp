@@ -1,6 +1,8 @@
 #include "platform/windowing/window_thread.h"
 
 #include <QApplication>
+#include <QFileInfo>
+#include <QIcon>
 #include <QMetaObject>
 #include <QThread>
 #include <atomic>
@@ -19,6 +21,28 @@ int g_argc = 1;
 char g_arg0[] = "filmfinder";
 char* g_argv[] = {g_arg0, nullptr};
 
+// The name of the desktop entry, the icons and the AppStream data: the desktop matches windows
+// to the menu entry by it.
+constexpr char kApplicationId[] = "io.github.filmfinder.FilmFinder";
+
+// Where the installed icon lies from the program's folder (set by the install rules).
+#ifndef FF_ICON_FROM_PROGRAM
+#define FF_ICON_FROM_PROGRAM "io.github.filmfinder.FilmFinder.png"
+#endif
+
+// The icon theme's icon; else the installed icon found from the program's folder, for an install
+// under a prefix the desktop does not search; else the copy the build puts beside the program.
+QIcon application_icon() {
+  QIcon icon = QIcon::fromTheme(QString::fromLatin1(kApplicationId));
+  if (!icon.isNull()) return icon;
+  const QString folder = QCoreApplication::applicationDirPath() + QLatin1Char('/');
+  for (const char* relative : {FF_ICON_FROM_PROGRAM, "io.github.filmfinder.FilmFinder.png"}) {
+    const QString file = folder + QString::fromUtf8(relative);
+    if (QFileInfo::exists(file)) return QIcon(file);
+  }
+  return icon;
+}
+
 }  // namespace
 
 void start_application() {
@@ -26,6 +50,8 @@ void start_application() {
     // The program takes no command line; Qt gets only a program name.
     new QApplication(g_argc, g_argv);  // lives until the process ends
     QApplication::setQuitOnLastWindowClosed(false);
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(kApplicationId));
+    QApplication::setWindowIcon(application_icon());
   }
   record_window_thread();
 }
