@@ -205,9 +205,14 @@ size_t Transfer::read(std::span<uint8_t> buffer) {
     return 0;
   while (pending_empty()) {
     if (paused_) {
-      // Resuming may hand over the held-back bytes right away.
+      // Resuming may hand over the held-back bytes right away; when taking them fails (the body
+      // passed the cap), the transfer has failed even if libcurl had already called it done.
       paused_ = false;
-      curl_easy_pause(easy_, CURLPAUSE_CONT);
+      const CURLcode resumed = curl_easy_pause(easy_, CURLPAUSE_CONT);
+      if (resumed != CURLE_OK) {
+        done_ = true;
+        result_ = resumed;
+      }
       continue;
     }
     if (done_)
