@@ -40,6 +40,12 @@ install(FILES ${ff_links_dir}/filmfinder DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/demo-site/data/ DESTINATION ${FF_INSTALL_DEMO_DATA_DIR}
         PATTERN "*.sh" EXCLUDE)
 
+# The demo site run by hand from the install finds its data the same way.
+file(RELATIVE_PATH ff_demo_data_from_site ${CMAKE_INSTALL_PREFIX}/${FF_INSTALL_PROGRAM_DIR}
+     ${CMAKE_INSTALL_PREFIX}/${FF_INSTALL_DEMO_DATA_DIR})
+set_property(SOURCE ${PROJECT_SOURCE_DIR}/demo-site/film_site.cpp DIRECTORY ${PROJECT_SOURCE_DIR}/demo-site
+             APPEND PROPERTY COMPILE_DEFINITIONS FF_DEMO_DATA_FROM_PROGRAM="${ff_demo_data_from_site}")
+
 # Desktop integration.
 install(FILES ${FF_PACKAGING_DIR}/${FF_APPLICATION_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)

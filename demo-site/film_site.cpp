@@ -1,5 +1,9 @@
 #include "demo-site/film_site.h"
 
+#ifndef FF_DEMO_DATA_FROM_PROGRAM
+#define FF_DEMO_DATA_FROM_PROGRAM "demo-site-data"
+#endif
+
 #include <httplib.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -279,7 +283,12 @@ std::filesystem::path default_data_dir() {
   std::error_code ec;
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
   if (ec) return "demo-site-data";
-  return self.parent_path() / "demo-site-data";
+  const std::filesystem::path beside = self.parent_path() / "demo-site-data";
+  // Installed, the data lives under the data directory, found relative to the program.
+  const std::filesystem::path installed = self.parent_path() / FF_DEMO_DATA_FROM_PROGRAM;
+  if (!std::filesystem::exists(beside, ec) && std::filesystem::exists(installed, ec))
+    return installed.lexically_normal();
+  return beside;
 }
 
 std::unique_ptr<FilmSite> FilmSite::open(const SiteOptions& options, std::string& error) {

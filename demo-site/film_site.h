@@ -60,7 +60,8 @@ struct SiteOptions {
   PageShape shape = PageShape::compact;
 };
 
-// "demo-site-data" next to the running executable, where the build copies the data folder.
+// "demo-site-data" next to the running executable, where the build copies the data folder; or,
+// when there is none, the installed data folder found relative to the executable.
 std::filesystem::path default_data_dir();
 
 class FilmSite {

@@ -4,10 +4,10 @@
 #   sample.mp4       H.264 constrained baseline + AAC-LC, index first (faststart)
 #   seg0..2.ts       the same streams cut into 2-second MPEG-TS segments, and
 #   segments.m3u8    ffmpeg's list of them, which the site reads for the segment durations.
-# The files are committed; the build and the tests never run this. Run it again (from anywhere)
-# only to change the media; the same ffmpeg makes the same bytes.
+# The files are committed under data/media; the build and the tests never run this. Run it again
+# (from anywhere) only to change the media; the same ffmpeg makes the same bytes.
 set -eu
-cd "$(dirname "$0")"
+cd "$(dirname "$0")/data/media"
 
 # One thread and bitexact containers: no encoder or version strings, no thread-dependent
 # decisions. The SEI units dropped are x264's banner of its version and options.
