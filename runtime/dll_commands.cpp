@@ -113,8 +113,11 @@ void* DllCommands::resolve(int32_t index) {
 }
 
 void DllCommands::release_all() {
+  // No dlclose: a library may have started a thread that still runs its code (the shell
+  // stand-in reaps its opener on one), and unmapping it would pull the code from under that
+  // thread. The process's end unmaps everything.
   for (auto& entry : entries_) {
-    if (void* module = entry->module.exchange(nullptr)) dlclose(module);
+    entry->module.store(nullptr);
     entry->address.store(nullptr);
   }
 }

@@ -3,7 +3,8 @@
 //
 // Entry i names a library file (may be empty: search the system library list) and an exported
 // function ("#n" is ordinal n). The resolved address and the module that supplied it are cached
-// for the life of the process; the modules are released once per entry at the end.
+// for the life of the process. A library that supplied a command stays mapped until the process
+// ends, also after the caches are cleared.
 #pragma once
 
 #include <atomic>
@@ -34,7 +35,7 @@ class DllCommands {
   // How many times a library was loaded for resolution (each successful entry keeps one load).
   int32_t load_count() const { return loads_.load(); }
 
-  // Releases every remembered module (once per entry) and clears the caches.
+  // Clears the caches. The libraries stay loaded: threads they started may still run in them.
   void release_all();
 
  private:

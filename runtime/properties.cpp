@@ -1,7 +1,9 @@
 // Property get and set by window id, unit id and property index.
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
+#include "platform/windowing/font_size.h"
 #include "platform/windowing/native_window.h"
 #include "platform/windowing/window_thread.h"
 #include "runtime/fatal.h"
@@ -16,14 +18,17 @@ namespace {
 using namespace detail;
 
 constexpr int32_t kCoordinateLimit = 32627;
-constexpr int32_t kScreenDpi = 96;
+constexpr int32_t kDefaultFontPoints = 9;
 constexpr const char kDefaultFace[] = "宋体";
 
-uint16_t property_type(const KindDescriptor* kind, int32_t kind_index) {
-  if (!kind || !kind->properties || kind_index < 0) return 0;
+// The type of a kind property, or nothing past the kind's table: such a property has no type
+// to carry a value by, so it is refused rather than taken for a text.
+std::optional<uint16_t> property_type(const KindDescriptor* kind, int32_t kind_index) {
+  if (!kind || !kind->properties || kind_index < 0) return std::nullopt;
   // The kind's table lists every property, the common ones 0 to 7 first.
   const int32_t i = kind_index + 8;
-  return i < kind->property_count ? kind->properties[i].type : 0;
+  if (i >= kind->property_count) return std::nullopt;
+  return kind->properties[i].type;
 }
 
 template <typename Fn>
@@ -40,9 +45,9 @@ std::string_view answer_text(PropertyPair answer) {
   return {p, answer.second != 0 ? answer.second : std::strlen(p)};
 }
 
-LogicalFont default_font() {
+LogicalFont default_font(NativeWindow screen_of) {
   LogicalFont f;
-  f.height = -12;  // 9 points on a 96 dpi screen
+  f.height = -windowing::font_pixels(kDefaultFontPoints, screen_of);
   f.weight = 400;
   f.charset = 134;
   std::memcpy(f.face_name, kDefaultFace, sizeof kDefaultFace);
@@ -59,12 +64,7 @@ LogicalFont read_font(const KindDescriptor* kind, UnitObject* unit, int32_t kind
       return f;
     }
   }
-  return default_font();
-}
-
-int32_t font_points(const LogicalFont& f) {
-  const int32_t h = f.height < 0 ? -f.height : f.height;
-  return (h * 72 + kScreenDpi / 2) / kScreenDpi;
+  return default_font(unit->native());
 }
 
 // The whole-font record: angle, bold, italic, underline, strike-out, size in points, then the
@@ -74,18 +74,20 @@ struct FontRecord {
   char face[32];
 };
 
-uint64_t font_attribute(const LogicalFont& f, int32_t element) {
+// Sizes in points are converted at the resolution of the screen the unit is on, as the unit
+// kinds convert them.
+uint64_t font_attribute(const LogicalFont& f, int32_t element, NativeWindow unit) {
   switch (element) {
     case 0: return static_cast<uint32_t>(((f.escapement % 3600) + 3600) % 3600);
     case 1: return f.weight >= 700 ? 1 : 0;
     case 2: return f.italic ? 1 : 0;
     case 3: return f.underline ? 1 : 0;
     case 4: return f.strike_out ? 1 : 0;
-    case 5: return static_cast<uint32_t>(font_points(f));
+    case 5: return static_cast<uint32_t>(windowing::font_points(f.height, unit));
     case 6: return pointer_payload(copy_text(f.face_name));
     default: {
       FontRecord r{};
-      for (int i = 0; i < 6; ++i) r.words[i] = static_cast<int32_t>(font_attribute(f, i));
+      for (int i = 0; i < 6; ++i) r.words[i] = static_cast<int32_t>(font_attribute(f, i, unit));
       std::memcpy(r.face, f.face_name, sizeof r.face);
       r.face[31] = 0;
       return pointer_payload(make_bytes(&r, sizeof r));
@@ -99,7 +101,7 @@ void set_face(LogicalFont& f, std::string_view face, size_t longest) {
   std::memcpy(f.face_name, face.data(), std::min(face.size(), sizeof f.face_name - 1));
 }
 
-void apply_font_attribute(LogicalFont& f, int32_t element, uint64_t value) {
+void apply_font_attribute(LogicalFont& f, int32_t element, uint64_t value, NativeWindow unit) {
   const auto v = static_cast<int32_t>(value);
   switch (element) {
     case 0: f.escapement = f.orientation = ((v % 3600) + 3600) % 3600; return;
@@ -107,7 +109,7 @@ void apply_font_attribute(LogicalFont& f, int32_t element, uint64_t value) {
     case 2: f.italic = v ? 1 : 0; return;
     case 3: f.underline = v ? 1 : 0; return;
     case 4: f.strike_out = v ? 1 : 0; return;
-    case 5: f.height = -(v * kScreenDpi) / 72; return;
+    case 5: f.height = -windowing::font_pixels(v, unit); return;
     case 6:
       set_face(f, text_view(reinterpret_cast<const char*>(static_cast<uintptr_t>(value))), 31);
       return;
@@ -117,7 +119,9 @@ void apply_font_attribute(LogicalFont& f, int32_t element, uint64_t value) {
       FontRecord r;
       std::memcpy(&r, bytes.data(), sizeof r);
       r.face[31] = 0;
-      for (int i = 0; i < 6; ++i) apply_font_attribute(f, i, static_cast<uint32_t>(r.words[i]));
+      for (int i = 0; i < 6; ++i) {
+        apply_font_attribute(f, i, static_cast<uint32_t>(r.words[i]), unit);
+      }
       set_face(f, r.face, 30);
       return;
     }
@@ -125,7 +129,7 @@ void apply_font_attribute(LogicalFont& f, int32_t element, uint64_t value) {
 }
 
 uint64_t convert_answer(uint16_t type, PropertyPair answer, const LogicalFont* font,
-                        int32_t element) {
+                        int32_t element, NativeWindow unit) {
   switch (type) {
     case kPropInt0:
     case kPropInt:
@@ -142,7 +146,7 @@ uint64_t convert_answer(uint16_t type, PropertyPair answer, const LogicalFont* f
     case kPropBytes1023:
     case kPropBytes1024:
     case kPropCursor: return pointer_payload(make_bytes(answer.bytes(), answer.first ? answer.second : 0));
-    case kPropFont: return font ? font_attribute(*font, element) : 0;
+    case kPropFont: return font ? font_attribute(*font, element, unit) : 0;
     default: return pointer_payload(make_text(answer_text(answer)));
   }
 }
@@ -215,12 +219,13 @@ uint64_t get_on_window_thread(uint32_t window_id, uint32_t unit_id, int32_t inde
     const KindDescriptor* kind = find_kind(record->kind);
     auto get = kind_interface<GetUnitPropertyFn>(kind, kInterfaceGetProperty);
     if (!get) return 0;
-    const uint16_t type = property_type(kind, index - 8);
-    if (type == kPropFont) {
+    const std::optional<uint16_t> type = property_type(kind, index - 8);
+    if (!type) return 0;
+    if (*type == kPropFont) {
       const LogicalFont font = read_font(kind, unit, index - 8);
-      return convert_answer(type, {}, &font, element);
+      return convert_answer(*type, {}, &font, element, h);
     }
-    return convert_answer(type, get(unit, index - 8), nullptr, element);
+    return convert_answer(*type, get(unit, index - 8), nullptr, element, h);
   }
   const windowing::Rect r = unit ? windowing::geometry_in_parent(h) : windowing::Rect{};
   switch (index) {
@@ -283,14 +288,15 @@ void set_on_window_thread(uint32_t window_id, uint32_t unit_id, int32_t index, i
     const KindDescriptor* kind = find_kind(record->kind);
     auto set = kind_interface<SetUnitPropertyFn>(kind, kInterfaceSetProperty);
     if (!set) return;
-    const uint16_t type = property_type(kind, index - 8);
+    const std::optional<uint16_t> type = property_type(kind, index - 8);
+    if (!type) return;
     int32_t answer = 0;
-    if (type == kPropFont) {
+    if (*type == kPropFont) {
       LogicalFont font = read_font(kind, unit, index - 8);
-      apply_font_attribute(font, element, payload);
+      apply_font_attribute(font, element, payload, h);
       answer = set(unit, index - 8, PropertyPair::data(&font, sizeof font));
     } else {
-      answer = set(unit, index - 8, convert_value(type, low, high));
+      answer = set(unit, index - 8, convert_value(*type, low, high));
     }
     if (answer == 1 && window_is_loaded(w)) {
       windowing::process_pending_messages();

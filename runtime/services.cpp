@@ -1,6 +1,5 @@
 // The runtime service entry: what the unit libraries ask of the core by code.
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 
 #include "runtime/fatal.h"
@@ -32,8 +31,8 @@ int32_t numeric_to_int(const Cell* value) {
     case kShort: return static_cast<int16_t>(value->low);
     case kInt:
     case kInt64: return value->as_int();
-    case kFloat: return static_cast<int32_t>(std::trunc(value->as_float()));
-    case kDouble: return static_cast<int32_t>(std::trunc(value->as_double()));
+    case kFloat: return truncate_to_int(value->as_float());
+    case kDouble: return truncate_to_int(value->as_double());
     default: fatal_error("欲转换数据类型不是数值", 0);
   }
 }

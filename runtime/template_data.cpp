@@ -1,7 +1,9 @@
 #include "runtime/template_data.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 namespace rt {
 namespace {
@@ -212,7 +214,10 @@ bool UnitTable::assign(std::span<const uint8_t> table, uint32_t unit_count) {
   clear();
   const size_t head = size_t{unit_count} * 8;
   if (unit_count == 0 || head > table.size()) return unit_count == 0 && table.empty();
-  // Every offset must point at a whole record inside the table.
+  // Every offset must point at a whole record inside the table, and no two records may share a
+  // byte: replacing or writing one would change the other, its length word included.
+  std::vector<std::pair<size_t, size_t>> spans;  // where each record starts and ends
+  spans.reserve(unit_count);
   for (uint32_t i = 0; i < unit_count; ++i) {
     uint32_t offset;
     std::memcpy(&offset, table.data() + size_t{unit_count} * 4 + size_t{i} * 4, 4);
@@ -220,6 +225,11 @@ bool UnitTable::assign(std::span<const uint8_t> table, uint32_t unit_count) {
     int32_t length;
     std::memcpy(&length, table.data() + head + offset, 4);
     if (length < 0 || static_cast<size_t>(length) > table.size() - head - offset - 4) return false;
+    spans.emplace_back(offset, size_t{offset} + 4 + static_cast<size_t>(length));
+  }
+  std::sort(spans.begin(), spans.end());
+  for (size_t i = 1; i < spans.size(); ++i) {
+    if (spans[i].first < spans[i - 1].second) return false;
   }
   bytes_.append(table.data(), table.size());
   count_ = unit_count;

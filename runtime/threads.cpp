@@ -1,6 +1,6 @@
 #include "runtime/threads.h"
 
-#include <atomic>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -10,10 +10,19 @@
 namespace rt {
 namespace {
 
+// What a handle stands for: the thread's end and its exit code. Waiting and closing share it,
+// so a handle closed while another thread waits on it leaves the waiter a record that lives.
+struct ThreadState {
+  std::mutex lock;
+  std::condition_variable ended_signal;
+  bool ended = false;
+  int32_t exit_code = 0;
+  std::thread::id id;
+};
+
 struct HandleTable {
   std::mutex lock;
-  std::map<int32_t, std::thread> threads;
-  std::map<int32_t, std::shared_ptr<std::atomic<int32_t>>> exit_codes;
+  std::map<int32_t, std::shared_ptr<ThreadState>> threads;
   int32_t next = 4;
 };
 
@@ -43,11 +52,15 @@ void start_thread(Cell* result, int32_t count, const Cell* args) {
   const int32_t argument = a.given(1) ? a.at(1).as_int() : 0;
   const bool keep_handle = a.given(2) && a.at(2).pointer<int32_t>() != nullptr;
 
-  auto exit_code = std::make_shared<std::atomic<int32_t>>(0);
+  auto state = std::make_shared<ThreadState>();
   std::thread thread;
   try {
-    thread = std::thread([routine, argument, exit_code] {
-      if (routine) exit_code->store(routine(argument));
+    thread = std::thread([routine, argument, state] {
+      const int32_t code = routine ? routine(argument) : 0;
+      std::lock_guard guard(state->lock);
+      state->exit_code = code;
+      state->ended = true;
+      state->ended_signal.notify_all();
     });
   } catch (const std::system_error&) {
     set_bool(result, false);
@@ -55,16 +68,18 @@ void start_thread(Cell* result, int32_t count, const Cell* args) {
     return;
   }
   set_bool(result, true);
-  if (!keep_handle) {
-    thread.detach();
-    return;
+  // A handle waits on the thread's state, not on the thread: the thread always runs detached.
+  {
+    std::lock_guard guard(state->lock);
+    state->id = thread.get_id();
   }
+  thread.detach();
+  if (!keep_handle) return;
   HandleTable& table = handles();
   std::lock_guard guard(table.lock);
   const int32_t handle = table.next;
   table.next += 4;
-  table.threads.emplace(handle, std::move(thread));
-  table.exit_codes.emplace(handle, exit_code);
+  table.threads.emplace(handle, std::move(state));
   *a.at(2).pointer<int32_t>() = handle;
 }
 
@@ -86,30 +101,26 @@ bool thread_handle_open(int32_t handle) {
 }
 
 int32_t wait_thread_handle(int32_t handle) {
-  HandleTable& table = handles();
-  std::thread* thread = nullptr;
-  std::shared_ptr<std::atomic<int32_t>> code;
+  std::shared_ptr<ThreadState> state;
   {
+    HandleTable& table = handles();
     std::lock_guard guard(table.lock);
-    auto it = table.threads.find(handle);
+    const auto it = table.threads.find(handle);
     if (it == table.threads.end()) return -1;
-    thread = &it->second;
-    code = table.exit_codes[handle];
+    state = it->second;
   }
-  // std::map nodes stay put, and only the handle's owner closes it.
-  if (thread->joinable() && thread->get_id() != std::this_thread::get_id()) thread->join();
-  return code->load();
+  std::unique_lock guard(state->lock);
+  // A thread waiting for its own end would wait for ever.
+  if (state->id != std::this_thread::get_id()) {
+    state->ended_signal.wait(guard, [&state] { return state->ended; });
+  }
+  return state->exit_code;
 }
 
 bool close_thread_handle(int32_t handle) {
   HandleTable& table = handles();
   std::lock_guard guard(table.lock);
-  auto it = table.threads.find(handle);
-  if (it == table.threads.end()) return false;
-  if (it->second.joinable()) it->second.detach();
-  table.threads.erase(it);
-  table.exit_codes.erase(handle);
-  return true;
+  return table.threads.erase(handle) != 0;
 }
 
 LockRecord* create_lock() {

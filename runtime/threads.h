@@ -22,7 +22,8 @@ bool start_worker(WorkerRoutine routine, int32_t argument);
 
 // Thread handles handed out through a handle variable.
 bool thread_handle_open(int32_t handle);
-// Waits for the thread to end and answers its exit code (-1 for an unknown handle).
+// Waits for the thread's routine to end and answers its exit code (-1 for an unknown handle).
+// Another thread may close the handle meanwhile; the wait still ends with the exit code.
 int32_t wait_thread_handle(int32_t handle);
 // Closes the handle; the thread itself runs on. False for an unknown handle.
 bool close_thread_handle(int32_t handle);

@@ -82,6 +82,10 @@ inline constexpr double kMinDateTime = -657434.0;
 inline constexpr double kMaxDateTime = 2958465.0;
 double clamp_date_time(double days);
 
+// A double truncated toward zero to an int as the built-in "to integer" command does it: NaN,
+// the infinities and values outside the int range give 0x80000000, the processor's own answer.
+int32_t truncate_to_int(double x);
+
 // One value travelling into or out of a command: payload low word, high word, type code.
 // A pointer fills both payload words.
 struct Cell {

@@ -70,6 +70,11 @@ double clamp_date_time(double days) {
   return days;  // NaN passes through unchanged, as the comparison rule gives
 }
 
+int32_t truncate_to_int(double x) {
+  if (!(x > -2147483649.0 && x < 2147483648.0)) return std::numeric_limits<int32_t>::min();
+  return static_cast<int32_t>(x);
+}
+
 int32_t ArrayShape::size_of(int32_t dim) const {
   if (!block || dim < 0 || dim >= dimensions) return 0;
   int32_t size;

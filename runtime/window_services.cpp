@@ -30,12 +30,6 @@ std::map<void*, uint8_t>& object_list() {
   return *list;
 }
 
-struct LoadRequest {
-  uint32_t window_id;
-  UnitObject* parent;
-  int32_t modal;
-};
-
 UnitObject* owner_of(NativeWindow h) {
   for (int32_t i = 0; i < registry().count(); ++i) {
     WindowEntry* w = registry().at(i);
@@ -90,7 +84,7 @@ intptr_t window_service(int32_t code, intptr_t v1, intptr_t v2) {
       return 0;
     }
     case 2005: {
-      const auto* request = reinterpret_cast<const LoadRequest*>(v1);
+      const auto* request = reinterpret_cast<const LoadWindowRequest*>(v1);
       if (!request) return -1;
       return load_window(request->window_id, request->parent, request->modal != 0) ? 0 : -1;
     }
@@ -198,16 +192,11 @@ namespace cmd {
 
 void load_window(Cell* result, int32_t count, const Cell* args) {
   const Args a(count, args);
-  UnitObject* parent = nullptr;
   if (a.given(1)) {
-    const UnitRef p = UnitRef::from(a.at(1));
-    on_window_thread([&] { parent = find_unit_object(p.window_id, p.unit_id); });
-    if (!parent) {
-      set_bool(result, false);
-      return;
-    }
+    set_bool(result, rt::load_window(a.at(0).low, UnitRef::from(a.at(1)), a.flag(2)));
+    return;
   }
-  set_bool(result, rt::load_window(a.at(0).low, parent, a.flag(2)));
+  set_bool(result, rt::load_window(a.at(0).low, nullptr, a.flag(2)));
 }
 
 void unit_handle(Cell* result, int32_t count, const Cell* args) {

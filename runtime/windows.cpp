@@ -146,6 +146,9 @@ Fn kind_interface(const KindDescriptor* kind, int32_t number) {
 // Destroys what a failed load created and returns the window to its template.
 void abandon_load(WindowEntry& w) {
   if (NativeWindow window = native_of(w, 0)) windowing::destroy(window);
+  // The window's report of its destruction has normally put the template back already
+  // (unit_destroyed); exchanging the tables again would leave the saved copy, now empty, in use.
+  if (w.working.read_field(0, offsets_of(w, 0).live_object) == 0) return;
   for (uint32_t i = 0; i < w.working.count(); ++i) {
     if (is_menu_item_id(w.working.id_at(i))) continue;
     const auto o = offsets_of(w, i);
@@ -205,6 +208,8 @@ bool load_entry(WindowEntry& w, bool reshow, bool modal, NativeWindow parent) {
     const decltype(stop_creating)& stop;
     ~Guard() { stop(); }
   } guard{stop_creating};
+  // The messages processed on the way in may have closed the parent.
+  if (parent && !windowing::is_window(parent)) return false;
 
   w.saved = w.working.copy();
   const uint32_t n = w.working.count();
@@ -312,12 +317,13 @@ bool load_entry(WindowEntry& w, bool reshow, bool modal, NativeWindow parent) {
   w.showing_pending = true;
   if (visible[0]) complete_first_show(w, false);
   if (modal) {
+    // Only windows without a parent: one that has a parent goes with its owner's state.
     w.disabled_by_modal.clear();
     for (int32_t i = 0; i < registry().count(); ++i) {
       WindowEntry* other = registry().at(i);
       if (other == &w || !window_is_loaded(*other)) continue;
       NativeWindow h = native_of(*other, 0);
-      if (!windowing::is_top_level(h)) continue;
+      if (!windowing::is_top_level(h) || windowing::parent_of(h)) continue;
       w.disabled_by_modal.push_back({h, windowing::is_enabled(h)});
       windowing::set_enabled(h, false);
     }
@@ -406,27 +412,66 @@ void read_templates(const uint8_t* data, size_t length, const void* code_base) {
   set_window_teardown(&teardown_registry);
 }
 
-bool load_window(uint32_t window_id, UnitObject* parent, bool modal) {
-  bool loaded = false;
-  WindowEntry* w = nullptr;
-  on_window_thread([&] {
-    w = registry().find(window_id);
-    NativeWindow parent_window = parent ? parent->native() : nullptr;
-    if (parent && !windowing::is_window(parent_window)) return;
-    loaded = w && load_entry(*w, false, modal, parent_window);
-  });
-  if (!loaded || !modal) return loaded;
-  // A modal window is served by the modal loop before the answer comes back.
-  on_window_thread([&] {
-    WindowEntry* entry = registry().find(window_id);
-    if (entry && window_is_loaded(*entry) && entry->modal) {
-      const uint32_t previous = loop_state().modal_window;
-      loop_state().modal_window = window_id;
-      run_loop(true);
-      loop_state().modal_window = previous;
+namespace {
+
+// The live unit object `unit`, when it is one of a loaded window's units; null otherwise. The
+// pointer is only compared, never followed, until it is found.
+UnitObject* live_unit_object(const UnitObject* unit) {
+  if (!unit) return nullptr;
+  for (int32_t i = 0; i < registry().count(); ++i) {
+    const WindowEntry& w = *registry().at(i);
+    for (uint32_t u = 0; u < w.working.count(); ++u) {
+      UnitObject* live = live_unit(w, u);
+      if (live && live == unit) return live;
     }
+  }
+  return nullptr;
+}
+
+// Loads the window on the window thread. The parent is found in the same call that uses it, so
+// a parent closed in the meantime is not found rather than used after it was freed. A modal
+// window that shows at once is served by the modal loop before the call returns.
+template <typename FindParent>
+bool load_with_parent(uint32_t window_id, bool modal, const FindParent& find_parent) {
+  bool loaded = false;
+  on_window_thread([&] {
+    WindowEntry* w = registry().find(window_id);
+    if (!w) return;
+    NativeWindow parent_window = nullptr;
+    if (!find_parent(parent_window)) return;
+    if (!load_entry(*w, false, modal, parent_window)) return;
+    loaded = true;
+    // A hidden modal window waits for its visible property: showing it runs the loop then.
+    WindowEntry* entry = registry().find(window_id);
+    if (!modal || !entry || !window_is_loaded(*entry) || !entry->modal) return;
+    if (!windowing::is_visible(native_of(*entry, 0))) return;
+    const uint32_t previous = loop_state().modal_window;
+    loop_state().modal_window = window_id;
+    run_loop(true);
+    loop_state().modal_window = previous;
   });
-  return true;
+  return loaded;
+}
+
+}  // namespace
+
+bool load_window(uint32_t window_id, UnitObject* parent, bool modal) {
+  return load_with_parent(window_id, modal, [parent](NativeWindow& parent_window) {
+    if (!parent) return true;
+    UnitObject* unit = live_unit_object(parent);
+    if (!unit) return false;
+    parent_window = unit->native();
+    return true;
+  });
+}
+
+bool load_window(uint32_t window_id, const UnitRef& parent, bool modal) {
+  return load_with_parent(window_id, modal, [&parent](NativeWindow& parent_window) {
+    UnitObject* unit = find_unit_object(parent.window_id, parent.unit_id);
+    if (!unit) return false;
+    parent_window = unit->native();
+    return true;
+  });
 }
 
 void load_start_window(uint32_t window_id) {

@@ -15,9 +15,20 @@ inline constexpr uint32_t kWindowOwnUnitTop = 0x0;  // top four bits of a window
 // "载入窗口模板数据段出错!".
 void read_templates(const uint8_t* data, size_t length, const void* code_base);
 
-// Loads a window from its template. Answers false when it cannot be loaded. With `modal`, the
-// call returns only when the window has been closed again.
+// Loads a window from its template, belonging to the window of `parent` when one is given.
+// Answers false when it cannot be loaded, or when the parent is not a live unit of a loaded
+// window. With `modal`, a window whose own unit shows at once is served by the modal loop, and
+// the call returns only when it has been closed again; a hidden one runs that loop when its
+// visible property is set.
 bool load_window(uint32_t window_id, UnitObject* parent, bool modal);
+// The same with the parent named by its ids (the load_window command's unit reference).
+bool load_window(uint32_t window_id, const UnitRef& parent, bool modal);
+// What service 2005 takes: a unit library names the parent by its unit object, or null.
+struct LoadWindowRequest {
+  uint32_t window_id = 0;
+  UnitObject* parent = nullptr;
+  int32_t modal = 0;
+};
 // Loads the start window at start-up; failure is the fatal error "载入启动窗口失败".
 void load_start_window(uint32_t window_id);
 

@@ -140,8 +140,11 @@ class EditUnit final : public Unit {
       l->setText(to_qt(text));
       return;
     }
+    // The change event's handler may re-create the unit before the paragraphs are aligned.
+    const UnitGuard guard(*this);
     box()->setPlainText(to_qt_lines(text));
-    align_paragraphs();
+    if (guard.alive())
+      align_paragraphs();
   }
 
   void apply_look() {

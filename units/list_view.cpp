@@ -497,8 +497,10 @@ void ListViewUnit::connect_events() {
 void ListViewUnit::released(int button, const QModelIndex& index) {
   if (button == Qt::LeftButton) {
     if (values_.flag(lv::kHotTracking) && index.isValid()) {
+      // The activation's handler may re-create the list: the click then went with the old one.
+      const UnitGuard guard(*this);
       raise(kEventActivated, {index.row()});
-      if (!widget())
+      if (!guard.alive())
         return;
     }
     raise(kEventClicked);

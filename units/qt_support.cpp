@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "platform/kernel/codepage.h"
+#include "platform/windowing/font_size.h"
 #include "units/property_data.h"
 
 namespace units {
@@ -96,10 +97,10 @@ QFont qt_font(const rt::LogicalFont& font, const QFont& base) {
   return f;
 }
 
-rt::LogicalFont logical_font(const QFont& font, int dpi_y) {
+rt::LogicalFont logical_font(const QFont& font, const QWidget* widget) {
   int pixels = font.pixelSize();
   if (pixels <= 0) {
-    pixels = static_cast<int>(std::lround(font.pointSizeF() * dpi_y / 72.0));
+    pixels = windowing::font_pixels(font.pointSizeF(), const_cast<QWidget*>(widget));
   }
   rt::LogicalFont f = make_font(to_local(font.family()), -pixels, font.weight());
   f.italic = font.italic() ? 1 : 0;

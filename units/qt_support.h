@@ -37,8 +37,9 @@ void set_background(QWidget* widget, int32_t colour);
 
 // The widget's font with a font record applied; a record without a face name leaves `base`.
 QFont qt_font(const rt::LogicalFont& font, const QFont& base);
-// The record of a Qt font; the height is negative (a character height in pixels).
-rt::LogicalFont logical_font(const QFont& font, int dpi_y);
+// The record of a widget's Qt font; the height is negative (a character height in pixels). A
+// size in points becomes pixels at the resolution of the widget's screen, as the core converts.
+rt::LogicalFont logical_font(const QFont& font, const QWidget* widget);
 
 // Border choices 0 to 5 (units::Border) on a frame.
 void apply_border(QFrame* frame, int32_t border);

@@ -171,9 +171,8 @@ rt::PropertyPair Unit::get_property(int32_t index) {
       answer_ = value.bytes;
       return rt::PropertyPair::data(answer_.c_str(), answer_.size());
     case ValueForm::kFont:
-      font_answer_ = has_own_font(value.font)
-                         ? value.font
-                         : logical_font(widget_->font(), widget_->logicalDpiY());
+      font_answer_ =
+          has_own_font(value.font) ? value.font : logical_font(widget_->font(), widget_.data());
       return rt::PropertyPair::data(&font_answer_, sizeof font_answer_);
   }
   return {};

@@ -69,7 +69,9 @@ class Unit : public rt::UnitObject {
   void attach(QWidget* widget, const rt::UnitCreateParams& params);
   // Forgets the widget without touching it.
   void detach();
-  // Raises one of this unit's events; false when no handler ran.
+  // Raises one of this unit's events; false when no handler ran. The handler may re-create the
+  // unit or close its window, either of which deletes this object: code that goes on using the
+  // unit after a raise watches it with a UnitGuard.
   bool raise(int32_t event, std::initializer_list<int32_t> args = {}, int32_t* result = nullptr);
   // Receiver for signal connections: they end with the unit, not with the widget.
   QObject* context() const { return context_.get(); }
@@ -77,10 +79,23 @@ class Unit : public rt::UnitObject {
   PropertyValues values_;
 
  private:
+  friend class UnitGuard;
+
+  std::shared_ptr<const int> life_ = std::make_shared<const int>(0);  // ends with the unit
   QPointer<QWidget> widget_;
   std::unique_ptr<QObject> context_;
   std::string answer_;
   rt::LogicalFont font_answer_;
+};
+
+// Tells whether a unit still exists after a call that may have deleted it.
+class UnitGuard {
+ public:
+  explicit UnitGuard(const Unit& unit) : life_(unit.life_) {}
+  bool alive() const { return !life_.expired(); }
+
+ private:
+  std::weak_ptr<const int> life_;
 };
 
 template <class Widget>

@@ -1,12 +1,16 @@
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <string>
 
 #include "runtime/dll_commands.h"
 #include "runtime/imports.h"
 #include "runtime/runtime.h"
 #include "support/fatal_capture.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -61,10 +65,53 @@ TEST(DllCommands, EmptyFileNameSearchesTheSystemLibraries) {
   EXPECT_NE(t.commands.resolve(1), nullptr);
 }
 
+std::string file_of(const void* address) {
+  Dl_info info{};
+  return dladdr(address, &info) != 0 && info.dli_fname ? info.dli_fname : "";
+}
+
+// A copy of the C math library as `name` in a folder of the test's own: a library no one else
+// has loaded, whose functions sit at addresses of their own, so an address tells which file
+// answered.
+std::filesystem::path copy_math_library(const std::filesystem::path& folder, const char* name) {
+  const std::filesystem::path copy = folder / name;
+  std::filesystem::copy_file(file_of(dlsym(RTLD_DEFAULT, "cos")), copy);
+  return copy;
+}
+
 TEST(DllCommands, ProgramDirectoryComesFirst) {
-  // The stand-in lies next to the test program, outside the platform's search path.
-  Table t{{rt::kKernelLibrary, "WideCharToMultiByte"}};
-  EXPECT_NE(t.commands.resolve(0), nullptr);
+  // The platform's own search finds the kernel stand-in the test program was linked with; one
+  // of the same name in the program directory must answer first.
+  testsupport::TempDir folder;
+  ASSERT_FALSE(folder.path().empty());
+  const std::filesystem::path copy = copy_math_library(folder.path(), rt::kKernelLibrary);
+  const char* files[] = {rt::kKernelLibrary};
+  const char* names[] = {"cos"};
+  rt::DllCommands commands;
+  commands.prepare(1, files, names, folder.path().string());
+  auto* cosine = reinterpret_cast<Cosine*>(commands.resolve(0));
+  EXPECT_EQ(file_of(reinterpret_cast<void*>(cosine)), copy.string());
+  EXPECT_DOUBLE_EQ(cosine(0.0), 1.0);
+}
+
+// Clearing the caches (the end sequence does) leaves every library mapped: a thread a library
+// started may still be running in it, and an address handed out goes on working.
+TEST(DllCommands, ReleasedLibrariesStayMapped) {
+  testsupport::TempDir folder;
+  ASSERT_FALSE(folder.path().empty());
+  const std::string copy = copy_math_library(folder.path(), "libcopied-math.so").string();
+  const char* files[] = {copy.c_str()};
+  const char* names[] = {"cos"};
+  rt::DllCommands commands;
+  commands.prepare(1, files, names, "");
+  auto* cosine = reinterpret_cast<Cosine*>(commands.resolve(0));
+  ASSERT_EQ(file_of(reinterpret_cast<void*>(cosine)), copy);
+  commands.release_all();
+  EXPECT_FALSE(commands.is_resolved(0));
+  void* still = dlopen(copy.c_str(), RTLD_NOW | RTLD_NOLOAD);
+  ASSERT_NE(still, nullptr) << "the library was unloaded";
+  dlclose(still);
+  EXPECT_DOUBLE_EQ(cosine(0.0), 1.0);
 }
 
 TEST(DllCommands, ProgramTableReachesTheKernelStandIn) {

@@ -2,10 +2,15 @@
 
 #include <sys/stat.h>
 
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <set>
 
+#include "platform/windowing/window_thread.h"
+#include "runtime/heap.h"
 #include "runtime/kinds.h"
 #include "runtime/runtime.h"
 #include "runtime/services.h"
@@ -41,6 +46,8 @@ TEST(RuntimeService, ProgramPath) {
   EXPECT_EQ(reinterpret_cast<const char*>(service(2003)), rt::program_directory());
 }
 
+constexpr int32_t kIntMin = std::numeric_limits<int32_t>::min();
+
 TEST(RuntimeService, NumbersToInt) {
   const struct {
     Cell cell;
@@ -49,10 +56,17 @@ TEST(RuntimeService, NumbersToInt) {
       {Cell::of_byte(0xFF), 255},       {Cell::of_short(-2), -2},
       {Cell::of_int(-7), -7},           {Cell::of_int64(0x100000005), 5},
       {Cell::of_float(-2.7f), -2},      {Cell::of_double(3.99), 3},
-      {Cell::of_double(-3.99), -3},
+      {Cell::of_double(-3.99), -3},     {Cell::of_double(2147483647.9), 2147483647},
+      {Cell::of_double(-2147483648.9), kIntMin},
+      // No int holds these: they read as 0x80000000, as the "to integer" command reads them.
+      {Cell::of_double(std::nan("")), kIntMin},  {Cell::of_double(2147483648.0), kIntMin},
+      {Cell::of_double(-2147483649.0), kIntMin}, {Cell::of_double(1e300), kIntMin},
+      {Cell::of_double(-HUGE_VAL), kIntMin},     {Cell::of_float(std::nanf("")), kIntMin},
+      {Cell::of_float(3e9f), kIntMin},           {Cell::of_float(HUGE_VALF), kIntMin},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(service(2001, reinterpret_cast<intptr_t>(&c.cell)), c.expected);
+    EXPECT_EQ(service(2001, reinterpret_cast<intptr_t>(&c.cell)), c.expected)
+        << c.cell.as_double() << " " << c.cell.as_float();
   }
 }
 
@@ -181,24 +195,56 @@ TEST_F(FindFile, NewPatternClosesThePreviousSearch) {
   EXPECT_EQ(rt::find_file((dir_ / "missing-dir/*").c_str(), 0, true, &handle), nullptr);
 }
 
-void at_exit_a(int32_t) {}
+// {1 dimension, 3 elements: 7, 8, 9} in the program's constant data area.
+FF_CONST const int32_t kConstantArray[] = {1, 3, 7, 8, 9};
+FF_CONST const char kConstantText[] = "constant";
 
 TEST(RuntimeRoutines, ThroughTheEntryTable) {
   const rt::EntryTable& entries = rt::entry_table();
-  // Routine 3 registers an at-exit routine; routine 2 makes an array writable.
-  const Cell routine = Cell::of_pointer(reinterpret_cast<const void*>(&at_exit_a), rt::kSubroutine);
+  // Routine 2 copies an array out of the constant area before it can be changed, and leaves a
+  // heap array where it is.
+  void* variable = const_cast<int32_t*>(kConstantArray);
   Cell result{};
-  entries.runtime_routine(3, &result, 1, &routine);
-  void* heap_array = rt::make_pointer_array(1);
-  void* variable = heap_array;
-  const Cell args[] = {Cell::by_ref(&variable, rt::kText), Cell::of_int(8)};
-  entries.runtime_routine(2, &result, 2, args);
+  const Cell constant_args[] = {Cell::by_ref(&variable, rt::kInt), Cell::of_int(4)};
+  entries.runtime_routine(2, &result, 2, constant_args);
+  ASSERT_NE(variable, static_cast<const void*>(kConstantArray));
+  EXPECT_FALSE(rt::in_constant_area(variable));
+  EXPECT_EQ(std::memcmp(variable, kConstantArray, sizeof kConstantArray), 0);
+  void* heap_array = variable;
+  entries.runtime_routine(2, &result, 2, constant_args);
   EXPECT_EQ(variable, heap_array) << "a heap array needs no copy";
   entries.free(heap_array);
-  void* p = entries.allocate(3);
-  p = entries.reallocate(p, 300);
+  // The memory entries: contents survive a resize; a constant is copied out, never freed.
+  auto* p = static_cast<char*>(entries.allocate(3));
+  std::memcpy(p, "ab", 3);
+  p = static_cast<char*>(entries.reallocate(p, 300));
+  EXPECT_STREQ(p, "ab");
   entries.free(p);
-  rt::clear_at_exit_routines();
+  auto* copy = static_cast<char*>(entries.reallocate(const_cast<char*>(kConstantText), 4));
+  ASSERT_FALSE(rt::in_constant_area(copy));
+  EXPECT_EQ(std::string(copy, 4), "cons");
+  entries.free(copy);
+  entries.free(const_cast<char*>(kConstantText));
+  EXPECT_STREQ(kConstantText, "constant");
+}
+
+void print_at_exit(int32_t index) { std::fprintf(stderr, "at-exit %d\n", index); }
+
+// Routine 3 registers an at-exit routine once however often it is asked; the end-program entry
+// runs it with its index and ends with the code given.
+TEST(RuntimeRoutinesDeathTest, AtExitRoutineThroughTheEntryTable) {
+  EXPECT_EXIT(
+      {
+        windowing::record_window_thread();  // the end sequence runs on the window thread
+        const rt::EntryTable& entries = rt::entry_table();
+        const Cell routine =
+            Cell::of_pointer(reinterpret_cast<const void*>(&print_at_exit), rt::kSubroutine);
+        Cell result{};
+        entries.runtime_routine(3, &result, 1, &routine);
+        entries.runtime_routine(3, &result, 1, &routine);
+        entries.end_program(3);
+      },
+      testing::ExitedWithCode(3), "^at-exit 0\n$");
 }
 
 }  // namespace

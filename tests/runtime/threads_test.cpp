@@ -64,6 +64,36 @@ TEST(StartThread, HandleVariableStaysOpenUntilClosed) {
   EXPECT_EQ(rt::wait_thread_handle(handle), -1);
 }
 
+std::shared_future<void> g_go;
+
+int32_t wait_for_go(int32_t) {
+  g_go.wait();
+  return 7;
+}
+
+TEST(StartThread, HandleClosedWhileAnotherThreadWaitsOnIt) {
+  std::promise<void> go;
+  g_go = go.get_future().share();
+  int32_t handle = 0;
+  const Cell cells[] = {Cell::of_pointer(reinterpret_cast<const void*>(&wait_for_go),
+                                         rt::kSubroutine),
+                        Cell{}, Cell::by_ref(&handle, rt::kInt)};
+  ASSERT_EQ(rt::call_command(&rt::start_thread, 3, cells).low, 1u);
+  std::atomic<bool> waiting = false;
+  std::atomic<int32_t> waited = -2;
+  std::thread waiter([&] {
+    waiting = true;
+    waited = rt::wait_thread_handle(handle);
+  });
+  while (!waiting) std::this_thread::yield();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // well inside its wait
+  EXPECT_TRUE(rt::close_thread_handle(handle));
+  go.set_value();
+  waiter.join();
+  EXPECT_EQ(waited, 7) << "the wait ends with the exit code";
+  EXPECT_FALSE(rt::thread_handle_open(handle));
+}
+
 TEST(ThreadLibrary, NotificationsAndLockCleanUp) {
   EXPECT_EQ(rt::thread_library_notify(6, 0, 0), 0) << "an empty list is fine";
   EXPECT_EQ(rt::thread_library_notify(1, 1234, 0), 0);

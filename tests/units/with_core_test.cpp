@@ -2,6 +2,11 @@
 // property get and set, the list view's commands found through the registry, re-creation, events
 // reaching the application's handlers, and the window's end.
 #include <gtest/gtest.h>
+#include <malloc.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -10,6 +15,8 @@
 #include <QMouseEvent>
 #include <QTableView>
 #include <atomic>
+#include <cstdio>
+#include <fstream>
 #include <thread>
 #include <utility>
 
@@ -23,7 +30,41 @@
 #include "unit_test_support.h"
 #include "units/list_view_commands.h"
 
+// While a FreedBlocksKept scope lives, deleted blocks are filled with 0xA5 and kept, so that a
+// read through a deleted object finds garbage rather than a block already in use again: the
+// sanitizers' quarantine, for builds without them.
 namespace {
+bool g_keep_freed = false;
+void* g_kept[4096];
+size_t g_kept_count = 0;
+}  // namespace
+
+#if !defined(__SANITIZE_ADDRESS__)
+void operator delete(void* p) noexcept {
+  if (p && g_keep_freed && g_kept_count < std::size(g_kept)) {
+    std::memset(p, 0xA5, malloc_usable_size(p));
+    g_kept[g_kept_count++] = p;
+    return;
+  }
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  operator delete(p);
+}
+#endif
+
+namespace {
+
+struct FreedBlocksKept {
+  FreedBlocksKept() { g_keep_freed = true; }
+  ~FreedBlocksKept() {
+    g_keep_freed = false;
+    for (size_t i = 0; i < g_kept_count; ++i) std::free(g_kept[i]);
+    g_kept_count = 0;
+  }
+  FreedBlocksKept(const FreedBlocksKept&) = delete;
+  FreedBlocksKept& operator=(const FreedBlocksKept&) = delete;
+};
 
 namespace lp = units::list_property;
 
@@ -51,17 +92,30 @@ rt::HandlerResult on_destroying(const int64_t*, int32_t) {
   return {};
 }
 
-// Switches the edit box to multi-line from inside its own change handler when asked.
-bool g_multi_line_on_change = false;
+// Switches the edit box to multi-line (1) or back (0) from inside its own change handler when
+// asked; -1 leaves it.
+int g_multi_line_on_change = -1;
 rt::HandlerResult on_box_changed(const int64_t*, int32_t) {
   g_log.push_back("changed");
-  if (std::exchange(g_multi_line_on_change, false))
-    rt::set_property(kWindow, kBox, units::edit_property::kMultiLine, -1, 1, 0);
+  const int multi_line = std::exchange(g_multi_line_on_change, -1);
+  if (multi_line >= 0) {
+    rt::set_property(kWindow, kBox, units::edit_property::kMultiLine, -1,
+                     static_cast<uint32_t>(multi_line), 0);
+  }
   return {};
 }
 
-const rt::EventHandler kRoutines[] = {&on_list_click, &on_button, &on_destroying,
-                                      &on_box_changed};
+// Re-creates the list from inside its own activation handler when asked.
+bool g_recreate_on_activation = false;
+rt::HandlerResult on_list_activated(const int64_t*, int32_t) {
+  g_log.push_back("activated");
+  if (std::exchange(g_recreate_on_activation, false))
+    rt::set_property(kWindow, kList, lp::kView, -1, 3, 0);
+  return {};
+}
+
+const rt::EventHandler kRoutines[] = {&on_list_click, &on_button, &on_destroying, &on_box_changed,
+                                      &on_list_activated};
 int32_t offset_of(int index) {
   return index * static_cast<int32_t>(sizeof(rt::EventHandler));
 }
@@ -93,9 +147,10 @@ std::vector<uint8_t> build_templates() {
       {kLabel, record(status, "label", {208, 88, 192, 32}, 0)},
       {kButton,
        record(start.search_button, "button", {7, 208, 88, 32}, visible | tab, {{0, offset_of(1)}})},
-      {kList, record(start.results, "list", {0, 8, 664, 192}, visible | tab, {{4, offset_of(0)}})},
-      {kBox, record(start.search_box, "box", {104, 208, 110, 32}, visible | tab,
-                    {{0, offset_of(3)}})},
+      {kList, record(start.results, "list", {0, 8, 664, 192}, visible | tab,
+                     {{4, offset_of(0)}, {1, offset_of(4)}})},
+      {kBox,
+       record(start.search_box, "box", {104, 208, 110, 32}, visible | tab, {{0, offset_of(3)}})},
   };
   for (auto& [id, r] : units) {
     if (id != kOwn)
@@ -109,24 +164,26 @@ std::vector<uint8_t> build_templates() {
   return rt::encode_templates(windows);
 }
 
+void start_once() {
+  static bool started = false;
+  if (started)
+    return;
+  started = true;
+  static const std::vector<uint8_t> data = build_templates();
+  static const rt::UnitLibrary* const kLibraries[] = {&units::core_unit_library(),
+                                                      &units::extended_unit_library()};
+  static rt::ProgramInfo info;
+  info.unit_library_count = 2;
+  info.unit_libraries = kLibraries;
+  info.code_base = kRoutines;
+  info.template_data = data.data();
+  info.template_length = data.size();
+  rt::startup(info);
+}
+
 class WithCore : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    static bool started = false;
-    if (started)
-      return;
-    started = true;
-    static const std::vector<uint8_t> data = build_templates();
-    static const rt::UnitLibrary* const kLibraries[] = {&units::core_unit_library(),
-                                                        &units::extended_unit_library()};
-    static rt::ProgramInfo info;
-    info.unit_library_count = 2;
-    info.unit_libraries = kLibraries;
-    info.code_base = kRoutines;
-    info.template_data = data.data();
-    info.template_length = data.size();
-    rt::startup(info);
-  }
+  static void SetUpTestSuite() { start_once(); }
   void SetUp() override {
     g_log.clear();
     ASSERT_TRUE(rt::load_window(kWindow, nullptr, false));
@@ -216,7 +273,7 @@ TEST_F(WithCore, RecreationOnAViewChangeKeepsTheRows) {
 TEST_F(WithCore, AnEditBoxReCreatedInsideItsOwnChangeHandler) {
   auto* line = qobject_cast<QLineEdit*>(static_cast<QWidget*>(rt::unit_native_window(kWindow, kBox)));
   ASSERT_NE(line, nullptr);
-  g_multi_line_on_change = true;
+  g_multi_line_on_change = 1;
   // A typed key: the line edit is still inside its key handling when the change handler runs.
   QKeyEvent key(QEvent::KeyPress, Qt::Key_Exclam, Qt::NoModifier, "!");
   QApplication::sendEvent(line, &key);
@@ -248,6 +305,52 @@ TEST_F(WithCore, ClicksReachTheBoundHandlers) {
   EXPECT_EQ(g_log, (std::vector<std::string>{"click row 1", "click row -1", "button"}));
 }
 
+// Content set through the core makes a multi-line box raise its change event while the unit is
+// still applying the property; a handler that re-creates the box ends that unit.
+TEST_F(WithCore, AMultiLineBoxReCreatedByTheChangeOfItsContent) {
+  set_int(kBox, units::edit_property::kMultiLine, 1);
+  unit_test::settle();
+  g_log.clear();
+  g_multi_line_on_change = 0;
+  {
+    const FreedBlocksKept kept;
+    set_text(kBox, units::edit_property::kContent, "新的内容");
+  }
+  EXPECT_EQ(g_log, std::vector<std::string>{"changed"});
+  unit_test::settle();
+  auto* fresh = static_cast<QWidget*>(rt::unit_native_window(kWindow, kBox));
+  EXPECT_NE(qobject_cast<QLineEdit*>(fresh), nullptr) << "single-line again";
+  EXPECT_EQ(get_text(kBox, units::edit_property::kContent).view(), "新的内容");
+}
+
+// With hot tracking one click activates the row (event 1) before it raises the click (4). An
+// activation handler that re-creates the list deletes the unit whose click is being handled:
+// the click ends with it.
+TEST_F(WithCore, ActivationHandlerReCreatesTheListMidClick) {
+  set_int(kList, lp::kHotTracking, 1);
+  unit_test::settle();
+  for (int i = 0; i < 2; ++i) rt::call(units::insert_row, ref(), -1, "row");
+  unit_test::settle();
+  void* before = rt::unit_native_window(kWindow, kList);
+  QWidget* viewport = table()->viewport();
+  const QPoint at = table()->visualRect(table()->model()->index(1, 0)).center();
+  const QPointF global = viewport->mapToGlobal(QPointF(at));
+  QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton,
+                    Qt::NoModifier);
+  QMouseEvent release(QEvent::MouseButtonRelease, at, global, Qt::LeftButton, Qt::NoButton,
+                      Qt::NoModifier);
+  QApplication::sendEvent(viewport, &press);
+  g_recreate_on_activation = true;
+  {
+    const FreedBlocksKept kept;
+    QApplication::sendEvent(viewport, &release);
+  }
+  EXPECT_EQ(g_log, std::vector<std::string>{"activated"});
+  unit_test::settle();
+  EXPECT_NE(rt::unit_native_window(kWindow, kList), before) << "re-created";
+  EXPECT_EQ(rt::call_text(units::cell_text, ref(), 1).view(), "row");
+}
+
 TEST_F(WithCore, ClosingTheWindowEndsItsUnits) {
   auto* top = static_cast<QWidget*>(rt::unit_native_window(kWindow, 0));
   EXPECT_TRUE(top->close());
@@ -259,6 +362,44 @@ TEST_F(WithCore, ClosingTheWindowEndsItsUnits) {
   ASSERT_TRUE(rt::load_window(kWindow, nullptr, false));
   EXPECT_EQ(table()->model()->rowCount(), 0);
   EXPECT_EQ(get_text(kOwn, units::window_property::kCaption).view(), "影视资源搜索工具 V1.1");
+}
+
+// Sizes in points become pixels at the screen's real resolution, in the core and in the units
+// alike, so a size set through the core shows at that size and reads back unchanged. In a
+// process of its own whose screen has 120 pixels per inch, not the usual 96.
+TEST(FontSizesDeathTest, FollowTheScreensResolution) {
+  EXPECT_EXIT(
+      {
+        char config[] = "/tmp/ff-screen-XXXXXX.json";
+        const int fd = mkstemps(config, 5);
+        if (fd < 0)
+          std::_Exit(2);
+        close(fd);
+        std::ofstream(config) << R"({"screens": [{"name": "s", "x": 0, "y": 0, "width": 1024, )"
+                              << R"("height": 768, "logicalDpi": 120, "logicalBaseDpi": 96}]})";
+        setenv("QT_QPA_PLATFORM", (std::string("offscreen:configfile=") + config).c_str(), 1);
+        setenv("QT_ENABLE_HIGHDPI_SCALING", "0", 1);  // the resolution as it is, unscaled
+        start_once();
+        std::remove(config);
+        if (!rt::load_window(kWindow, nullptr, false))
+          std::_Exit(2);
+        auto* list = static_cast<QWidget*>(rt::unit_native_window(kWindow, kList));
+        const auto points = [](uint32_t unit, int32_t index) {
+          return static_cast<int32_t>(rt::get_property(kWindow, unit, index, 5));
+        };
+        // A unit without a font of its own shows the application's.
+        const int32_t default_points = points(kLabel, units::label_property::kFont);
+        rt::set_property(kWindow, kList, lp::kFont, 5, 12, 0);
+        const int application_points = QApplication::font().pointSize();
+        std::fprintf(stderr, "dpi %d, default %s, set 12: %d pixels, reads %d\n",
+                     list->logicalDpiY(),
+                     default_points == application_points ? "as the application's" : "other",
+                     list->font().pixelSize(), points(kList, lp::kFont));
+        std::fflush(nullptr);
+        std::_Exit(0);
+      },
+      testing::ExitedWithCode(0),
+      "dpi 120, default as the application's, set 12: 20 pixels, reads 12");
 }
 
 }  // namespace

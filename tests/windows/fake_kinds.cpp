@@ -21,8 +21,15 @@ void Widget::closeEvent(QCloseEvent* event) {
   delete unit;  // takes the widget and its children along
 }
 
+rt::NativeWindow FakeUnit::native() const {
+  Counters& c = counters();
+  if (c.native_watch && c.native_watch(*this)) c.native_watch = nullptr;
+  return widget_;
+}
+
 FakeUnit::FakeUnit(QWidget* parent, bool is_top_level) : top_level(is_top_level) {
   widget_ = new Widget(parent);
+  if (top_level) widget_->setWindowFlag(Qt::Window);
   widget_->unit = this;
   // A widget deleted by its parent takes the unit object with it.
   destroyed_ = QObject::connect(widget_, &QObject::destroyed, [this] {
@@ -57,8 +64,10 @@ rt::UnitObject* create(const rt::UnitCreateParams& p, bool top_level) {
   if (p.length < 8) return nullptr;
   const int32_t n = read_i32(p.data);
   if (n < 0 || static_cast<size_t>(n) > p.length - 8) return nullptr;
+  const std::string text(reinterpret_cast<const char*>(p.data) + 4, static_cast<size_t>(n));
+  if (!top_level && !counters().refuse.empty() && text == counters().refuse) return nullptr;
   auto* unit = new FakeUnit(static_cast<QWidget*>(p.parent), top_level);
-  unit->text.assign(reinterpret_cast<const char*>(p.data) + 4, static_cast<size_t>(n));
+  unit->text = text;
   unit->layout = read_i32(p.data + 4 + n);
   unit->widget_->setGeometry(p.left, p.top, p.width, p.height);
   unit->widget_->setEnabled(!(p.style & rt::kStyleDisabled));
@@ -73,6 +82,7 @@ thread_local std::string g_answer;
 
 rt::PropertyPair get(rt::UnitObject* u, int32_t index) {
   auto* unit = static_cast<FakeUnit*>(u);
+  counters().property_thread = std::this_thread::get_id();
   switch (index) {
     case 0: g_answer = unit->text; return rt::PropertyPair::data(g_answer.data(), g_answer.size());
     case 1: return rt::PropertyPair::value(static_cast<uint32_t>(unit->layout));
@@ -81,12 +91,13 @@ rt::PropertyPair get(rt::UnitObject* u, int32_t index) {
       return unit->has_font ? rt::PropertyPair::data(&unit->font, sizeof unit->font)
                             : rt::PropertyPair{};
     case 4: return rt::PropertyPair::data(unit->bytes.data(), unit->bytes.size());
-    default: return {};
+    default: return rt::PropertyPair::value(99);  // a careless kind answers anything
   }
 }
 
 int32_t set(rt::UnitObject* u, int32_t index, rt::PropertyPair v) {
   auto* unit = static_cast<FakeUnit*>(u);
+  counters().property_thread = std::this_thread::get_id();
   switch (index) {
     case 0: unit->text.assign(reinterpret_cast<const char*>(v.first), v.second); return 0;
     case 1: unit->layout = v.as_int(); return 1;  // shows only after re-creation

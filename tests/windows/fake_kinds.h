@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QWidget>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "runtime/events.h"
@@ -19,16 +20,22 @@ inline constexpr uint32_t kWindowKind = 0x10001;
 inline constexpr uint32_t kBoxKind = 0x10002;
 inline constexpr uint32_t kSilentKind = 0x10003 + 1;  // a kind that raises no events
 
+class FakeUnit;
+
 // Box properties from index 8: 8 text, 9 "layout" (answers re-create), 10 a flag, 11 font,
-// 12 bytes.
+// 12 bytes; the table ends there. A window is a top-level widget, also when it has a parent.
 struct Counters {
   int created = 0;
   int destroyed_reports = 0;
   std::vector<uint32_t> notifications;
+  // Creating a box whose text is this one fails, as a kind fails on bad data.
+  std::string refuse;
+  // Called whenever a unit's native window is asked for, until it answers true.
+  bool (*native_watch)(const FakeUnit& unit) = nullptr;
+  // The thread that ran the last property get or set of a kind.
+  std::thread::id property_thread;
 };
 Counters& counters();
-
-class FakeUnit;
 
 class Widget : public QWidget {
  public:
@@ -43,7 +50,7 @@ class FakeUnit : public rt::UnitObject {
  public:
   FakeUnit(QWidget* parent, bool top_level);
   ~FakeUnit() override;
-  rt::NativeWindow native() const override { return widget_; }
+  rt::NativeWindow native() const override;
   void notify(uint32_t code) override { counters().notifications.push_back(code); }
 
   Widget* widget_ = nullptr;

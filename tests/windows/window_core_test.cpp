@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "fake_kinds.h"
@@ -23,6 +25,10 @@ using fake::record;
 constexpr uint32_t kMain = 0x52010001;
 constexpr uint32_t kDialog = 0x52010002;
 constexpr uint32_t kNeverLoaded = 0x52010003;
+constexpr uint32_t kFragile = 0x52010004;  // its boxes fail to be made when a test says so
+constexpr uint32_t kHiddenDialog = 0x52010005;
+constexpr uint32_t kFragileFirst = 0x1601000A;
+constexpr uint32_t kFragileSecond = 0x1601000B;
 constexpr uint32_t kMainUnit = 0x06010000;
 constexpr uint32_t kBoxA = 0x16010002;
 constexpr uint32_t kBoxB = 0x16010003;
@@ -76,7 +82,7 @@ std::vector<uint8_t> build_templates() {
     t.assign_records(records);
     return t;
   };
-  std::vector<rt::WindowTemplate> windows(3);
+  std::vector<rt::WindowTemplate> windows(5);
   windows[0].id = kMain;
   windows[0].units = table({
       {kMainUnit, record(fake::kWindowKind, "main", 50, 60, 400, 300, rt::kUnitVisible, 0,
@@ -105,6 +111,16 @@ std::vector<uint8_t> build_templates() {
       {0x06010002, record(fake::kWindowKind, "never", 1, 2, 3, 4, 0)},
       {0x16010009, record(fake::kBoxKind, "x", 7, 8, 9, 10, rt::kUnitVisible)},
   });
+  windows[3].id = kFragile;
+  windows[3].units = table({
+      {0x06010003, record(fake::kWindowKind, "fragile", 10, 10, 200, 100, rt::kUnitVisible)},
+      {kFragileFirst, record(fake::kBoxKind, "first", 11, 12, 13, 14, rt::kUnitVisible)},
+      {kFragileSecond, record(fake::kBoxKind, "second", 21, 22, 23, 24, rt::kUnitVisible)},
+  });
+  windows[4].id = kHiddenDialog;
+  windows[4].units = table({
+      {0x06010004, record(fake::kWindowKind, "hidden", 90, 90, 120, 80, 0)},
+  });
   return rt::encode_templates(windows);
 }
 
@@ -132,9 +148,11 @@ class WindowCore : public testing::Test {
     g_log.clear();
     g_destroy_on_create = false;
     g_close_answer = -1;
+    fake::counters().refuse.clear();
+    fake::counters().native_watch = nullptr;
   }
   void TearDown() override {
-    for (uint32_t id : {kMain, kDialog}) {
+    for (uint32_t id : {kMain, kDialog, kFragile, kHiddenDialog}) {
       if (rt::window_loaded(id)) windowing::destroy(rt::unit_native_window(id, 0));
     }
     // Closing the last window posts the quit message; each test starts without one.
@@ -157,7 +175,7 @@ class WindowCore : public testing::Test {
 };
 
 TEST_F(WindowCore, TemplatesReadAndBindingsRewritten) {
-  EXPECT_EQ(rt::registered_window_count(), 3);
+  EXPECT_EQ(rt::registered_window_count(), 5);
   // Offsets became the addresses of the routine table's slots; -1 became no handler.
   // Offsets became handler numbers naming the routine table's slots; -1 became no handler.
   rt::detail::WindowEntry* main = rt::detail::registry().find(kMain);
@@ -327,35 +345,58 @@ TEST_F(WindowCore, ModalWindowDisablesTheOthersUntilClosed) {
 
 TEST_F(WindowCore, PropertiesFromAWorkerRunOnTheWindowThread) {
   rt::load_start_window(kMain);
-  std::atomic<bool> done = false;
+  const std::thread::id window_thread = std::this_thread::get_id();
+  std::atomic<bool> finished = false;
+  std::thread::id worker_id, set_ran_on, get_ran_on;
+  std::string read_back;
   std::thread worker([&] {
+    worker_id = std::this_thread::get_id();
     set_text(kMain, kBoxA, 8, "from worker");
+    set_ran_on = fake::counters().property_thread;
     set_int(kMain, kBoxA, 5, 0);
-    done = get_text(kMain, kBoxA, 8).view() == "from worker";
+    read_back = get_text(kMain, kBoxA, 8).c_str();
+    get_ran_on = fake::counters().property_thread;
+    finished = true;
   });
-  while (!done && worker.joinable()) {
-    QApplication::processEvents();
-    if (done) break;
-  }
+  while (!finished) QApplication::processEvents();
   worker.join();
-  EXPECT_TRUE(done);
+  EXPECT_EQ(read_back, "from worker");
+  EXPECT_NE(worker_id, window_thread);
+  EXPECT_EQ(set_ran_on, window_thread) << "the kind's set ran on the window thread";
+  EXPECT_EQ(get_ran_on, window_thread) << "and so did its get";
   EXPECT_FALSE(windowing::is_visible(rt::unit_native_window(kMain, kBoxA)));
 }
 
 TEST_F(WindowCore, IdleCallbacksOfDestroyedWindowsAreDropped) {
   rt::load_start_window(kMain);
+  rt::load_window(kDialog, nullptr, false);  // keeps the loop running once the main window goes
   static int calls = 0;
-  struct Callback {
-    rt::NativeWindow window;
-    void (*routine)(intptr_t);
-    intptr_t argument;
-  } callback{rt::unit_native_window(kMain, kBoxA), [](intptr_t) { ++calls; }, 0};
+  static int calls_after_destroy = -1;
+  calls = 0;
+  calls_after_destroy = -1;
+  const rt::detail::LoopState::IdleCallback callback{
+      rt::unit_native_window(kMain, kBoxA), [](intptr_t) { ++calls; }, 0};
+  const auto registered = [window = callback.window] {
+    const auto& idle = rt::detail::loop_state().idle;
+    return std::any_of(idle.begin(), idle.end(),
+                       [window](const auto& c) { return c.window == window; });
+  };
   rt::runtime_service(1012, reinterpret_cast<intptr_t>(&callback), 0);
-  // The loop runs idle work until the window goes.
-  QTimer::singleShot(20, [] { windowing::destroy(rt::unit_native_window(kMain, 0)); });
+  ASSERT_TRUE(registered());
+  bool kept_after_destroy = true;
+  QTimer::singleShot(20, [] {
+    windowing::destroy(rt::unit_native_window(kMain, 0));
+    calls_after_destroy = calls;
+  });
+  // Idle passes run after the main window has gone; then the dialog ends the loop.
+  QTimer::singleShot(80, [&] {
+    kept_after_destroy = registered();
+    windowing::destroy(rt::unit_native_window(kDialog, 0));
+  });
   rt::run_message_loop();
-  EXPECT_GT(calls, 0);
-  EXPECT_FALSE(rt::window_loaded(kMain));
+  EXPECT_GT(calls_after_destroy, 0) << "called while its window lived";
+  EXPECT_EQ(calls, calls_after_destroy) << "never called once its window was gone";
+  EXPECT_FALSE(kept_after_destroy) << "and dropped from the idle lists";
 }
 
 TEST_F(WindowCore, LoadWindowCommandAndUnitHandle) {
@@ -372,6 +413,137 @@ TEST_F(WindowCore, LoadWindowCommandAndUnitHandle) {
                                   rt::Cell{kNeverLoaded, 0x16010009, fake::kBoxKind},
                                   rt::Cell::of_bool(false)};
   EXPECT_EQ(rt::call_command(&rt::cmd::load_window, 3, with_parent).low, 0u);
+}
+
+// A load that fails part way returns the window to its template: it can be read, and loaded
+// again once its units can be made.
+TEST_F(WindowCore, AFailedLoadLeavesTheTemplateInPlace) {
+  fake::counters().refuse = "first";  // made after "second": the load fails half done
+  const int created_before = fake::counters().created;
+  EXPECT_FALSE(rt::load_window(kFragile, nullptr, false));
+  EXPECT_GT(fake::counters().created, created_before) << "something was made and taken back";
+  EXPECT_FALSE(rt::window_loaded(kFragile));
+  EXPECT_EQ(get_int(kFragile, kFragileFirst, 0), 11);
+  EXPECT_EQ(get_int(kFragile, kFragileSecond, 3), 24);
+  EXPECT_EQ(get_int(kFragile, kFragileSecond, 5), 1);
+  EXPECT_FALSE(rt::load_window(kFragile, nullptr, false)) << "failing again, not crashing";
+  fake::counters().refuse.clear();
+  ASSERT_TRUE(rt::load_window(kFragile, nullptr, false));
+  EXPECT_EQ(get_int(kFragile, kFragileFirst, 1), 12);
+  EXPECT_EQ(get_text(kFragile, kFragileSecond, 8).view(), "second");
+}
+
+// Indices past the kind's property table have no type to carry a value by: they are refused,
+// whatever the value and whatever the kind would answer.
+TEST_F(WindowCore, PropertiesPastTheKindsTableAreRefused) {
+  rt::load_start_window(kMain);
+  for (int32_t index : {13, 14, 40}) {
+    SCOPED_TRACE(index);
+    set_int(kMain, kBoxA, index, 12345);
+    EXPECT_EQ(rt::get_property(kMain, kBoxA, index, -1), 0u);
+  }
+  EXPECT_EQ(get_text(kMain, kBoxA, 8).view(), "A") << "the kind's own properties are untouched";
+  EXPECT_EQ(get_int(kMain, kBoxA, 9), 0);
+}
+
+// A modal window that starts hidden has nothing a user could close: its loop waits until it is
+// shown, and the load returns at once.
+TEST_F(WindowCore, HiddenModalWindowRunsItsLoopOnlyOnceShown) {
+  rt::load_start_window(kMain);
+  auto* main_widget = static_cast<QWidget*>(rt::unit_native_window(kMain, 0));
+  // Should the load hold on to the caller, this lets it go so that the test can say so.
+  QTimer rescue;
+  rescue.setSingleShot(true);
+  QObject::connect(&rescue, &QTimer::timeout, [] {
+    if (auto* w = static_cast<QWidget*>(rt::unit_native_window(kHiddenDialog, 0))) w->close();
+  });
+  rescue.start(2000);
+  EXPECT_TRUE(rt::load_window(kHiddenDialog, nullptr, true));
+  rescue.stop();
+  ASSERT_TRUE(rt::window_loaded(kHiddenDialog)) << "the load waited for the window to close";
+  EXPECT_FALSE(windowing::is_visible(rt::unit_native_window(kHiddenDialog, 0)));
+  EXPECT_FALSE(main_widget->isEnabled()) << "modal all the same";
+  // Shown, it runs the modal loop until closed.
+  QTimer::singleShot(20, [] {
+    static_cast<QWidget*>(rt::unit_native_window(kHiddenDialog, 0))->close();
+  });
+  set_int(kHiddenDialog, 0, 5, 1);
+  EXPECT_FALSE(rt::window_loaded(kHiddenDialog));
+  EXPECT_TRUE(main_widget->isEnabled());
+}
+
+TEST_F(WindowCore, ModalLoadDisablesOnlyWindowsWithoutAParent) {
+  rt::load_start_window(kMain);
+  const rt::Cell load_under_main[] = {rt::Cell{kDialog, 0, fake::kWindowKind},
+                                      rt::Cell{kMain, 0, fake::kWindowKind},
+                                      rt::Cell::of_bool(false)};
+  ASSERT_EQ(rt::call_command(&rt::cmd::load_window, 3, load_under_main).low, 1u);
+  auto* main_widget = static_cast<QWidget*>(rt::unit_native_window(kMain, 0));
+  auto* dialog = static_cast<QWidget*>(rt::unit_native_window(kDialog, 0));
+  ASSERT_EQ(dialog->parentWidget(), main_widget);
+  bool checked = false;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (!rt::window_loaded(kFragile) || checked) return;  // still being created
+    checked = true;
+    EXPECT_FALSE(main_widget->isEnabled());
+    // The dialog follows its owner; it is not disabled in its own right.
+    EXPECT_TRUE(dialog->isEnabledTo(main_widget));
+    static_cast<QWidget*>(rt::unit_native_window(kFragile, 0))->close();
+  });
+  poll.start(5);
+  EXPECT_TRUE(rt::load_window(kFragile, nullptr, true));
+  EXPECT_TRUE(checked);
+  EXPECT_TRUE(main_widget->isEnabled());
+  EXPECT_TRUE(dialog->isEnabled());
+}
+
+// A worker loads a window under a unit that the window thread closes as soon as it has been
+// found. Found and used in one call, and checked again after the messages that loading
+// processes, the parent is never used after it was freed: the load fails instead.
+TEST_F(WindowCore, ParentClosedWhileAWorkerLoadsUnderIt) {
+  rt::load_start_window(kMain);
+  // When the worker's load asks for box A's native window, close the main window as soon as
+  // the window thread takes its messages again, and make that call long enough that the window
+  // thread ends its burst of calls (and runs what was posted) before a next call of the worker.
+  fake::counters().native_watch = [](const fake::FakeUnit& unit) {
+    if (unit.unit_id != kBoxA || !windowing::on_window_thread()) return false;
+    windowing::post_to_window_thread([] {
+      if (rt::window_loaded(kMain)) windowing::destroy(rt::unit_native_window(kMain, 0));
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return true;
+  };
+  std::atomic<bool> finished = false;
+  bool loaded = false;
+  std::thread worker([&] {
+    const rt::Cell args[] = {rt::Cell{kDialog, 0, fake::kWindowKind},
+                             rt::Cell{kMain, kBoxA, fake::kBoxKind}, rt::Cell::of_bool(false)};
+    loaded = rt::call_command(&rt::cmd::load_window, 3, args).low == 1;
+    finished = true;
+  });
+  while (!finished) QApplication::processEvents();
+  worker.join();
+  QApplication::processEvents();
+  EXPECT_EQ(fake::counters().native_watch, nullptr) << "the worker's load asked for the parent";
+  EXPECT_FALSE(loaded) << "the parent was gone before it could be used";
+  EXPECT_FALSE(rt::window_loaded(kMain));
+  EXPECT_FALSE(rt::window_loaded(kDialog));
+}
+
+// Service 2005 names the parent by its unit object, which may be gone: it is checked against
+// the live units before it is followed.
+TEST_F(WindowCore, LoadServiceRefusesAParentThatIsGone) {
+  rt::load_start_window(kMain);
+  rt::LoadWindowRequest request{kDialog, rt::find_unit_object(kMain, kBoxA), 0};
+  ASSERT_NE(request.parent, nullptr);
+  windowing::destroy(rt::unit_native_window(kMain, 0));
+  EXPECT_EQ(rt::runtime_service(2005, reinterpret_cast<intptr_t>(&request), 0), -1);
+  EXPECT_FALSE(rt::window_loaded(kDialog));
+  rt::load_start_window(kMain);
+  request.parent = rt::find_unit_object(kMain, kBoxA);
+  EXPECT_EQ(rt::runtime_service(2005, reinterpret_cast<intptr_t>(&request), 0), 0);
+  EXPECT_TRUE(rt::window_loaded(kDialog));
 }
 
 using WindowCoreDeathTest = WindowCore;
