@@ -102,7 +102,9 @@ std::string resolve_link(std::string_view page_address, std::string_view link) {
     return {};
   }
   char* whole = nullptr;
-  if (curl_url_get(url.get(), CURLUPART_URL, &whole, 0) != CURLUE_OK) return {};
+  // A host named by percent-escapes comes back decoded; as a resolver looks it up (IDNA), it
+  // stays ASCII like the rest of the address. A host without an IDNA form is refused.
+  if (curl_url_get(url.get(), CURLUPART_URL, &whole, CURLU_PUNYCODE) != CURLUE_OK) return {};
   const CurlText owned(whole);
   return whole;
 }

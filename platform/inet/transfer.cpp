@@ -3,46 +3,17 @@
 #include <sys/socket.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cstring>
 #include <mutex>
 
 namespace inet {
 namespace {
 
-// A response header block larger than this is refused (libcurl has its own, larger, limit).
-constexpr size_t kMaxHeaderBlock = 100 * 1024;
 // Body bytes waiting for the reader beyond this pause the transfer.
 constexpr size_t kPauseAt = 256 << 10;
 constexpr long kReceiveBuffer = 64 * 1024;
 // How long one wait for the sockets lasts; libcurl's own timers shorten it when due.
 constexpr int kPollMs = 1000;
-
-bool starts_with_folded(std::string_view text, std::string_view lower_prefix) {
-  if (text.size() < lower_prefix.size())
-    return false;
-  for (size_t i = 0; i < lower_prefix.size(); ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z')
-      c = static_cast<char>(c + ('a' - 'A'));
-    if (c != lower_prefix[i])
-      return false;
-  }
-  return true;
-}
-
-// The status code of "HTTP/x.y NNN reason"; 0 when there is none.
-int status_code(std::string_view status_line) {
-  const size_t space = status_line.find(' ');
-  if (space == std::string_view::npos)
-    return 0;
-  const std::string_view rest = status_line.substr(space + 1);
-  int code = 0;
-  const auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), code);
-  if (error != std::errc() || end != rest.data() + std::min<size_t>(3, rest.size()))
-    return 0;
-  return code;
-}
 
 }  // namespace
 
@@ -87,6 +58,7 @@ bool Transfer::configure() {
   check(curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https"));
   check(curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, s.redirect_protocols.c_str()));
   check(curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, s.follow_redirects ? 1L : 0L));
+  blocks_ = HeaderBlocks(s.follow_redirects ? Redirects::kFollowed : Redirects::kReturned);
   check(curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, static_cast<long>(limits.max_redirects)));
   check(curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L));
   check(curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS,
@@ -189,15 +161,13 @@ void Transfer::note_finished() {
     }
   }
   // A block that libcurl meant to follow but then did not (and said nothing) is the answer.
-  if (done_ && result_ == CURLE_OK && !has_response_ && block_complete_ && status_ >= 200) {
-    response_ = block_;
-    has_response_ = true;
-  }
+  if (done_ && result_ == CURLE_OK)
+    blocks_.transfer_done();
 }
 
 bool Transfer::wait_for_response() {
-  run_until([this] { return has_response_; });
-  return has_response_ && !setup_.closing->raised();
+  run_until([this] { return blocks_.response() != nullptr; });
+  return blocks_.response() && !setup_.closing->raised();
 }
 
 size_t Transfer::read(std::span<uint8_t> buffer) {
@@ -232,41 +202,7 @@ size_t Transfer::read(std::span<uint8_t> buffer) {
 size_t Transfer::on_header(char* data, size_t size, size_t count, void* self) {
   auto* t = static_cast<Transfer*>(self);
   const size_t n = size * count;
-  std::string_view line(data, n);
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
-
-  if (line.starts_with("HTTP/")) {
-    t->block_.clear();
-    t->block_complete_ = false;
-    t->location_seen_ = false;
-    t->status_ = status_code(line);
-  } else if (t->block_complete_) {
-    return n;  // trailers after a chunked body: not part of the response's header block
-  }
-  if (line.empty()) {
-    t->end_of_header_block();
-    return n;
-  }
-  if (t->block_.size() + line.size() + 2 > kMaxHeaderBlock)
-    return 0;
-  if (starts_with_folded(line, "location:")) {
-    const std::string_view value = line.substr(9);
-    t->location_seen_ = value.find_first_not_of(" \t") != std::string_view::npos;
-  }
-  t->block_.append(line);
-  t->block_.append("\r\n");
-  return n;
-}
-
-void Transfer::end_of_header_block() {
-  block_complete_ = true;
-  if (status_ < 200)
-    return;  // informational: the real answer follows
-  // libcurl goes on to the next address; that answer will be the final one.
-  if (setup_.follow_redirects && status_ >= 300 && status_ < 400 && location_seen_)
-    return;
-  response_ = block_;
-  has_response_ = true;
+  return t->blocks_.take_line(std::string_view(data, n)) ? n : 0;
 }
 
 size_t Transfer::on_body(char* data, size_t size, size_t count, void* self) {

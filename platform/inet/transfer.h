@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/inet/close_signal.h"
+#include "platform/inet/header_block.h"
 #include "platform/inet/tcp_connect.h"
 #include "platform/inet/wininet.h"
 
@@ -62,7 +63,7 @@ class Transfer {
     return done_ && result_ == CURLE_OK && pending_empty() && !setup_.closing->raised();
   }
   // The final response's status line and header lines, each ending "\r\n"; null without one.
-  const std::string* response_headers() const { return has_response_ ? &response_ : nullptr; }
+  const std::string* response_headers() const { return blocks_.response(); }
 
  private:
   Transfer() = default;
@@ -78,8 +79,6 @@ class Transfer {
   static curl_socket_t on_open_socket(void* self, curlsocktype purpose, curl_sockaddr* address);
   static int on_socket_options(void* self, curl_socket_t fd, curlsocktype purpose);
 
-  void end_of_header_block();
-
   TransferSetup setup_;
   CURL* easy_ = nullptr;
   CURLM* multi_ = nullptr;
@@ -87,13 +86,8 @@ class Transfer {
   curl_slist* resolve_ = nullptr;
   int handed_over_fd_ = -1;
 
-  // The header block being received, and the final one once known.
-  std::string block_;
-  int status_ = 0;
-  bool block_complete_ = false;
-  bool location_seen_ = false;
-  std::string response_;
-  bool has_response_ = false;
+  // The header blocks received, and the final one once known.
+  HeaderBlocks blocks_{Redirects::kFollowed};
 
   std::vector<uint8_t> pending_;
   size_t pending_head_ = 0;

@@ -10,8 +10,9 @@
 // - the text is local (code page 936) text of at most kMaxAddressBytes bytes with no control
 //   character, space or DEL anywhere; it is made UTF-8;
 // - its authority (what follows "scheme://" up to the first "/", "?" or "#") holds no "@", so
-//   no "user@" or "user:password@" a reader could take for the host, and no backslash, which
-//   some handlers read as "/" and so see another host;
+//   no "user@" or "user:password@" a reader could take for the host, no backslash, which
+//   some handlers read as "/" and so see another host, and no "%": curl decodes escapes in a
+//   host name, and what they spell would pass unchecked;
 // - an international host name is written in its IDNA (punycode) form by libidn2; a name that
 //   has none, or whose form holds more than letters, digits, hyphens and dots, is refused;
 // - bytes above 0x7F are percent-encoded;

@@ -234,6 +234,12 @@ TEST_F(OpenAddress, EverythingElseOpensNothing) {
       {"http://例.com＼＠evil.com/", "open", 5},
       {"http://例.com｜x/", "open", 5},
       {"http://例.com:８０/", "open", 5},
+      // Host names spelt with percent-escapes, which curl decodes: a full-width "@" would reach
+      // the handler as a raw character that no IDNA check saw (found by fuzzing).
+      {"http://%EF%BC%A0evil.com/", "open", 5},
+      {"http://good.com%EF%BC%BCevil.com/", "open", 5},
+      {"http://%E4%BE%8B.com/", "open", 5},
+      {"http://%65xample.com/", "open", 5},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(open(c.given, c.verb), c.answer) << (c.given ? c.given : "(null)");

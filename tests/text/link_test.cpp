@@ -2,6 +2,7 @@
 // ones that must never be fetched or opened.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <string>
 
 #include "web/link.h"
@@ -57,6 +58,22 @@ TEST(ResolveLink, LinksThatAreNeverFollowed) {
   }
   EXPECT_EQ(web::resolve_link("", "/p.jpg"), "") << "no page to resolve against";
   EXPECT_EQ(web::resolve_link("file:///x", "/p.jpg"), "");
+}
+
+// curl decodes a host written with percent-escapes; the address still comes out in ASCII, the
+// host in its IDNA form, or not at all (found by fuzzing: raw bytes came out, which later
+// readers take for code page 936).
+TEST(ResolveLink, HostsComeOutInAscii) {
+  constexpr const char* kPage = "http://site.lan/search.php";
+  EXPECT_EQ(web::resolve_link(kPage, "//img%FFlan/p.jpg"), "");
+  EXPECT_EQ(web::resolve_link(kPage, "//im%67.lan/p.jpg"), "http://img.lan/p.jpg");
+  // IDNA reads host names in the locale's encoding, as the program runs with it.
+  const std::string saved = std::setlocale(LC_CTYPE, nullptr);
+  ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
+  EXPECT_EQ(web::resolve_link(kPage, "//%E4%B8%AD.lan/p.jpg"), "http://xn--fiq.lan/p.jpg");
+  EXPECT_EQ(web::resolve_link(kPage, "//中.lan/p.jpg"), "http://xn--fiq.lan/p.jpg");  // GBK
+  EXPECT_EQ(web::resolve_link(kPage, "//img%FFlan/p.jpg"), "");
+  std::setlocale(LC_CTYPE, saved.c_str());
 }
 
 TEST(ResolveLink, WebAddressesAreToldFromPaths) {

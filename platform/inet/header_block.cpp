@@ -1,0 +1,80 @@
+#include "platform/inet/header_block.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace inet {
+namespace {
+
+bool starts_with_folded(std::string_view text, std::string_view lower_prefix) {
+  if (text.size() < lower_prefix.size())
+    return false;
+  for (size_t i = 0; i < lower_prefix.size(); ++i) {
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z')
+      c = static_cast<char>(c + ('a' - 'A'));
+    if (c != lower_prefix[i])
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int status_code(std::string_view status_line) {
+  const size_t space = status_line.find(' ');
+  if (space == std::string_view::npos)
+    return 0;
+  const std::string_view rest = status_line.substr(space + 1);
+  int code = 0;
+  const auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), code);
+  if (error != std::errc() || end != rest.data() + std::min<size_t>(3, rest.size()))
+    return 0;
+  return code;
+}
+
+bool HeaderBlocks::take_line(std::string_view line) {
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+
+  if (line.starts_with("HTTP/")) {
+    block_.clear();
+    block_complete_ = false;
+    location_seen_ = false;
+    status_ = status_code(line);
+  } else if (block_complete_) {
+    return true;  // trailers after a chunked body: not part of the response's header block
+  }
+  if (line.empty()) {
+    end_of_block();
+    return true;
+  }
+  if (block_.size() + line.size() + 2 > kMaxHeaderBlock)
+    return false;
+  if (starts_with_folded(line, "location:")) {
+    const std::string_view value = line.substr(9);
+    location_seen_ = value.find_first_not_of(" \t") != std::string_view::npos;
+  }
+  block_.append(line);
+  block_.append("\r\n");
+  return true;
+}
+
+void HeaderBlocks::end_of_block() {
+  block_complete_ = true;
+  if (status_ < 200)
+    return;  // informational: the real answer follows
+  // libcurl goes on to the next address; that answer will be the final one.
+  if (redirects_ == Redirects::kFollowed && status_ >= 300 && status_ < 400 && location_seen_)
+    return;
+  response_ = block_;
+  has_response_ = true;
+}
+
+void HeaderBlocks::transfer_done() {
+  if (!has_response_ && block_complete_ && status_ >= 200) {
+    response_ = block_;
+    has_response_ = true;
+  }
+}
+
+}  // namespace inet
