@@ -347,11 +347,18 @@ TEST(Icon, EmbeddedHeaderWinsOverTheDirectory) {
   EXPECT_EQ(p->height, 48);
 }
 
-TEST(Icon, CursorHeaderOnAnIconIsNoPicture) {
+// The type byte is all that tells an icon file from a cursor file: an icon's bytes with the
+// cursor type decode as a cursor of the same picture.
+TEST(Icon, CursorTypeOnAnIconDecodesAsACursor) {
   Bytes b = picture_files::read("ico_palette.ico");
+  const auto icon = decode_picture(b);
+  ASSERT_TRUE(icon);
   b[2] = 2;
   EXPECT_EQ(imaging::picture_kind(b), PictureKind::kCursor);
-  EXPECT_TRUE(decode_picture(b).has_value());  // the type byte is all that differs
+  const auto cursor = decode_picture(b);
+  ASSERT_TRUE(cursor);
+  EXPECT_EQ(cursor->kind, PictureKind::kCursor);
+  EXPECT_EQ(cursor->pixels(), icon->pixels());
   b = picture_files::read("cur_32.cur");
   EXPECT_EQ(decode_picture(b)->kind, PictureKind::kCursor);
 }
