@@ -17,6 +17,7 @@
 #include "app/ids.h"
 #include "app/program.h"
 #include "e2e/flow_driver.h"
+#include "e2e/program_run.h"
 #include "platform/windowing/native_window.h"
 #include "platform/windowing/window_thread.h"
 #include "runtime/events.h"
@@ -150,8 +151,8 @@ TEST_F(HostileSite, LargestAnswersAndQuickClicksStayBounded) {
             "Episode 9  http://dl.example/9.mp4");
 
   const long peak = peak_resident_kib();
-#if defined(__SANITIZE_ADDRESS__)
-  // The sanitizer's shadow memory and quarantine come on top of the program's own.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  // The sanitizer's shadow memory (and quarantine, or history) come on top of the program's own.
   constexpr long kLimitKib = 1536 * 1024;
 #else
   constexpr long kLimitKib = 512 * 1024;
@@ -184,24 +185,6 @@ TEST_F(HostileSite, ATrickleEndsTheSearch) {
 // worker's write is on its way to the window thread. The program must end as after any close:
 // exit code 0, its at-exit routines run once, no error box.
 
-std::string g_record;
-
-void record(const char* line) {
-  std::ofstream(g_record, std::ios::app) << line << "\n";
-}
-void record_at_exit(int32_t) { record("at-exit"); }
-void record_error_box(const char* report) {
-  (void)report;
-  record("error box");
-}
-
-std::vector<std::string> recorded(const std::filesystem::path& file) {
-  std::ifstream in(file);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
 // Holds a worker's page until the test lets it go.
 class Gate {
  public:
@@ -224,49 +207,7 @@ class Gate {
   std::atomic<bool> reached_ = false;
 };
 
-// Runs the program; `step` is called on the window thread every millisecond until it answers
-// true. It may block the window thread, so that a worker's next write waits in line for it.
-void run_program(const std::string& site, std::function<bool()> step) {
-  rt::set_report_presenter(&record_error_box);
-  override_site_base_for_tests(site);
-  windowing::start_application();
-  auto* timer = new QTimer;
-  QObject::connect(timer, &QTimer::timeout, [timer, step] {
-    rt::detail::WindowEntry* entry = rt::detail::registry().find(kStartWindow);
-    if (!entry || !entry->initialised) return;
-    rt::register_at_exit(&record_at_exit);  // after the program's own
-    if (step()) timer->stop();
-  });
-  timer->start(1);
-  init_program();
-  rt::end_program(0);
-}
-
-void close_start_window() { window_widget(kStartWindow)->close(); }
-
-// The record file is named in the environment, which the death test's child inherits: the child
-// runs the fixture again and must write where the parent reads.
-constexpr const char kRecordVariable[] = "FF_TEST_CLOSE_RECORD";
-
-class ClosingTheStartWindow : public testing::Test {
- protected:
-  void SetUp() override {
-    if (const char* inherited = getenv(kRecordVariable)) {
-      record_file_ = inherited;
-    } else {
-      temp_.emplace();
-      ASSERT_FALSE(temp_->path().empty());
-      record_file_ = temp_->path() / "record.txt";
-      setenv(kRecordVariable, record_file_.c_str(), 1);
-    }
-    g_record = record_file_.string();
-  }
-  void TearDown() override {
-    if (temp_) unsetenv(kRecordVariable);
-  }
-  std::optional<testsupport::TempDir> temp_;
-  std::filesystem::path record_file_;
-};
+class ClosingTheStartWindow : public ProgramRun {};
 
 TEST_F(ClosingTheStartWindow, DuringASearch) {
   EXPECT_EXIT(
