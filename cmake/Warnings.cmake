@@ -1,6 +1,6 @@
 # Warnings on and kept at zero; program texts are code page 936 bytes.
 add_compile_options(-Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion)
-if(NOT FF_SANITIZE)
+if(NOT FF_SANITIZE AND NOT FF_SANITIZE_THREAD)
   add_compile_options(-Werror)
 endif()
 # GCC 12 at -O3 reports false "restrict" and "stringop-overflow" findings inside libstdc++'s
@@ -18,4 +18,8 @@ endfunction()
 if(FF_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
+endif()
+if(FF_SANITIZE_THREAD)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
 endif()

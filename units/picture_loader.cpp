@@ -1,6 +1,5 @@
 #include "units/picture_loader.h"
 
-#include <QMetaObject>
 #include <QRgb>
 #include <condition_variable>
 #include <deque>
@@ -135,10 +134,7 @@ void enqueue(std::shared_ptr<PictureLoader::State> s) {
 
 PictureLoader::PictureLoader(std::function<void(LoadedPicture)> ready)
     : ready_(std::move(ready)), state_(std::make_shared<State>()) {
-  state_->post = [this] {
-    QMetaObject::invokeMethod(
-        &receiver_, [this] { deliver(); }, Qt::QueuedConnection);
-  };
+  state_->post = [this] { windowing::post_call(receiver_, [this] { deliver(); }); };
 }
 
 PictureLoader::~PictureLoader() {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "imaging/picture.h"
+#include "platform/windowing/window_thread.h"
 
 namespace units {
 
@@ -48,7 +49,7 @@ class PictureLoader {
   std::function<void(LoadedPicture)> ready_;
   std::shared_ptr<State> state_;
   bool waiting_ = false;
-  QObject receiver_;  // the answers are posted to it; it dies with the loader
+  windowing::CallReceiver receiver_;  // the answers are posted to it; it dies with the loader
 };
 
 // Window thread, for tests: whether a loader waits for an answer or the decode thread still

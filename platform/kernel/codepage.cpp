@@ -143,11 +143,12 @@ void store_unit(uint8_t* units, size_t i, char16_t u) {
 
 // Input of unknown length (count -1) is tested a block at a time, which may read past its
 // terminator; such a read stays inside the page the block starts in, so it cannot fault. The
-// address sanitizer would still report those bytes, so these reads are kept from it.
+// sanitizers would still report those bytes (the address sanitizer as out of bounds, the thread
+// sanitizer as a use after free of the block beside), so these reads are kept from them.
 bool block_in_page(const uint8_t* p, size_t bytes) {
   return (reinterpret_cast<uintptr_t>(p) & 4095) <= 4096 - bytes;
 }
-__attribute__((no_sanitize("address"))) uint64_t load_word_unchecked(const uint8_t* p) {
+__attribute__((no_sanitize("address", "thread"))) uint64_t load_word_unchecked(const uint8_t* p) {
   return *reinterpret_cast<const LooseWord*>(p);
 }
 
@@ -168,7 +169,7 @@ typedef uint8_t ByteVector __attribute__((vector_size(16)));
 typedef uint16_t UnitVector __attribute__((vector_size(16)));
 
 template <typename Vector>
-__attribute__((no_sanitize("address"))) Vector load_vector_unchecked(const uint8_t* p) {
+__attribute__((no_sanitize("address", "thread"))) Vector load_vector_unchecked(const uint8_t* p) {
   typedef Vector __attribute__((may_alias, aligned(1))) LooseVector;
   return *reinterpret_cast<const LooseVector*>(p);
 }

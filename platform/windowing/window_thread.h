@@ -5,9 +5,23 @@
 // thread itself never waits on a worker.
 #pragma once
 
+#include <QObject>
 #include <functional>
 
 namespace windowing {
+
+// A receiver of posted calls: each call runs on the receiver's thread, in the order posted;
+// calls still pending when the receiver is destroyed are dropped with it.
+class CallReceiver : public QObject {
+ public:
+  using QObject::QObject;
+
+ protected:
+  bool event(QEvent* e) override;
+};
+
+// Queues fn for `receiver`'s thread without waiting.
+void post_call(CallReceiver& receiver, std::function<void()> fn);
 
 // Creates the Qt application object on the calling thread, which becomes the window thread.
 // Does nothing when one exists already.

@@ -30,11 +30,11 @@
 #include "unit_test_support.h"
 #include "units/list_view_commands.h"
 
-// While a FreedBlocksKept scope lives, deleted blocks are filled with 0xA5 and kept, so that a
-// read through a deleted object finds garbage rather than a block already in use again: the
-// sanitizers' quarantine, for builds without them.
+// While a FreedBlocksKept scope lives, blocks its thread deletes are filled with 0xA5 and kept,
+// so that a read through a deleted object finds garbage rather than a block already in use
+// again: the sanitizers' quarantine, for builds without them. Other threads free as usual.
 namespace {
-bool g_keep_freed = false;
+thread_local bool g_keep_freed = false;
 void* g_kept[4096];
 size_t g_kept_count = 0;
 }  // namespace
