@@ -142,9 +142,10 @@ TEST_F(Interim, ThePlayListLoadsJumpsAndListsAfreshEachTime) {
           site_.release(GatedSite::kTitle);
           step = 1;
           return false;
-        case 1:  // listed
+        case 1:  // listed: the rows are written one by one, the label cleared last; a label
+                 // never cleared leaves the step here and the window closes at its deadline
           if (cell_text(kEpisodes, 1, 0).empty()) return false;
-          EXPECT_EQ(text(kPlayListWindow, play_list::kStatusLabel), "");
+          if (!text(kPlayListWindow, play_list::kStatusLabel).empty()) return false;
           EXPECT_TRUE(cell_text(kEpisodes, 2, 0).empty());
           EXPECT_EQ(cell_text(kEpisodes, 1, 1).view(), "E2");
           EXPECT_EQ(get_int(kPlayListWindow, kOwnUnit, kPropAlwaysOnTop), 1);

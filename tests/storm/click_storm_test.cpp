@@ -62,6 +62,13 @@ class Storm {
     record("seed " + std::to_string(seed));
   }
 
+  // The storm starts now: its length and the first timer's wait count from here, not from
+  // the start window's making.
+  void begin() {
+    started_ = last_beat_ = Clock::now();
+    heartbeat_.store(started_.time_since_epoch().count());
+  }
+
   // A timer due every 10 ms: how late it comes is how long the window thread was held up.
   void beat() {
     const Clock::time_point now = Clock::now();
@@ -176,7 +183,7 @@ class Storm {
   const int seconds_;
   std::mt19937 random_;
   const RecordingOpener& opener_;
-  const Clock::time_point started_ = Clock::now();
+  Clock::time_point started_ = Clock::now();
   Clock::time_point last_beat_ = Clock::now();
   Clock::duration longest_gap_{};
   std::atomic<Clock::rep> heartbeat_{Clock::now().time_since_epoch().count()};
@@ -225,6 +232,7 @@ void watch(const Storm& storm) {
     if (started) return true;
     started = true;
     rt::register_at_exit(&stop_site);
+    storm->begin();
     auto* beat = new QTimer;
     beat->setTimerType(Qt::PreciseTimer);
     QObject::connect(beat, &QTimer::timeout, [storm] { storm->beat(); });

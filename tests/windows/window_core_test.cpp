@@ -484,7 +484,8 @@ TEST_F(WindowCore, ModalLoadDisablesOnlyWindowsWithoutAParent) {
   bool checked = false;
   QTimer poll;
   QObject::connect(&poll, &QTimer::timeout, [&] {
-    if (!rt::window_loaded(kFragile) || checked) return;  // still being created
+    // Still being created until its modal loop runs.
+    if (rt::detail::loop_state().modal_window != kFragile || checked) return;
     checked = true;
     EXPECT_FALSE(main_widget->isEnabled());
     // The dialog follows its owner; it is not disabled in its own right.
