@@ -146,31 +146,68 @@ bool plain_literal(char16_t c) {
   return std::u16string_view(u" !\"%&',-/:;<=>@_~`").find(c) != std::u16string_view::npos;
 }
 
-// The pattern with callout 1 at each start position. A pattern without alternatives that begins
-// with plain characters gets it right after them: the matcher skips ahead to where they occur,
-// each position that fails them costs a bounded comparison, and a callout at every candidate
-// start would be most of the run's time on a page.
-std::u16string with_time_checks(std::u16string_view source) {
+bool high_surrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool low_surrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// Where the pattern's leading plain characters end, so that callout 1 can go there without
+// parting the last of them from a quantifier. Zero when the pattern has alternatives: the
+// callout then goes in front of them all.
+size_t plain_prefix(std::u16string_view source) {
+  if (source.find(u'|') != std::u16string_view::npos) return 0;
   size_t prefix = 0;
-  if (source.find(u'|') == std::u16string_view::npos) {
-    while (prefix < source.size() && plain_literal(source[prefix])) ++prefix;
-    // A quantifier after the last character takes that character with it.
-    if (prefix < source.size() && prefix > 0 &&
-        std::u16string_view(u"*+?{").find(source[prefix]) != std::u16string_view::npos) {
-      --prefix;
+  while (prefix < source.size() && plain_literal(source[prefix])) ++prefix;
+  if (prefix == 0) return 0;
+  // Items that match nothing and are no atom may stand between a character and its quantifier:
+  // "\E" outside a quoted run, an empty "\Q\E" and a "(?#...)" comment.
+  std::u16string_view rest = source.substr(prefix);
+  for (;;) {
+    if (rest.starts_with(u"\\Q\\E")) {
+      rest.remove_prefix(4);
+    } else if (rest.starts_with(u"\\E")) {
+      rest.remove_prefix(2);
+    } else if (rest.starts_with(u"(?#")) {
+      const size_t close = rest.find(u')');
+      if (close == std::u16string_view::npos) break;
+      rest.remove_prefix(close + 1);
+    } else {
+      break;
     }
   }
-  std::u16string out;
-  if (prefix == 0) {
-    out = u"(?C1)(?:";
-    out.append(source);
-    out.push_back(u')');
-    return out;
+  // A quantifier takes the last character with it, a surrogate pair being one character.
+  if (!rest.empty() &&
+      std::u16string_view(u"*+?{").find(rest.front()) != std::u16string_view::npos) {
+    --prefix;
+    if (prefix > 0 && low_surrogate(source[prefix]) && high_surrogate(source[prefix - 1])) --prefix;
   }
-  out.append(source.substr(0, prefix));
-  out.append(u"(?C1)");
-  out.append(source.substr(prefix));
-  return out;
+  return prefix;
+}
+
+// The pattern compiled with callout 1 at each start position. A pattern without alternatives
+// that begins with plain characters gets it right after them: the matcher skips ahead to where
+// they occur, each position that fails them costs a bounded comparison, and a callout at every
+// candidate start would be most of the run's time on a page.
+pcre2_code_16* compile_with_time_checks(std::u16string_view source, uint32_t flags,
+                                        pcre2_compile_context_16* context) {
+  std::u16string text;
+  if (const size_t prefix = plain_prefix(source); prefix > 0) {
+    text.append(source.substr(0, prefix));
+    text.append(u"(?C1)");
+    text.append(source.substr(prefix));
+    return compile_text(text, flags, context);
+  }
+  // Otherwise the whole pattern goes into a group behind the callout. The group's closing
+  // parenthesis must not join a quoted run or a comment that the pattern ends in: "\E" ends a
+  // "\Q" run and is ignored anywhere else. Should that closing still be swallowed, the pattern
+  // ends in an extended-mode comment, which a line break ends; comments exist only in extended
+  // mode, which skips the line break itself.
+  text = u"(?C1)(?:";
+  text.append(source);
+  text.append(u"\\E)");
+  pcre2_code_16* code = compile_text(text, flags, context);
+  if (code || source.find(u'#') == std::u16string_view::npos) return code;
+  text.resize(text.size() - 3);
+  text.append(u"\n)");
+  return compile_text(text, flags, context);
 }
 
 // Appends the replacement for the current match, resolving its $ references.
@@ -253,7 +290,7 @@ std::shared_ptr<const Pattern> Pattern::compile(std::u16string_view source, Opti
   if (alone) {
     pcre2_pattern_info_16(alone, PCRE2_INFO_CAPTURECOUNT, &groups);
     pcre2_code_free_16(alone);
-    code = compile_text(with_time_checks(source), flags, context);
+    code = compile_with_time_checks(source, flags, context);
   }
   pcre2_compile_context_free_16(context);
   if (!code) return nullptr;

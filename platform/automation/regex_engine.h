@@ -6,6 +6,20 @@
 // matches only at the very end, and CR, LF and CRLF end lines. Offsets count UTF-16 code units.
 // Global runs move one character on after an empty match.
 //
+// A character beyond U+FFFF (a surrogate pair) is one character: "." matches it whole and a
+// quantifier after it repeats the whole pair, as in ECMAScript's Unicode mode. The platform's
+// object reads patterns unit by unit, so its quantifier takes only the pair's second unit: with
+// X for U+1F600, over valid text its "X+" matches one X at most, its "X{2}" never matches and
+// its "X?" can match half a character. A matcher that keeps every match on whole characters
+// cannot give those results, and they are of no use to a caller; pairs stay whole.
+//
+// Beyond that dialect, PCRE2's own syntax is taken with PCRE2's meaning: "\Q" quotes everything
+// up to "\E" or to the end of the pattern, "|" and ")" included; "(?x)" turns on extended mode,
+// where "#" starts a comment that runs to the next line break or to the end of the pattern;
+// "(?#...)" is a comment. The platform's object has none of these (it reads "\Q" and "\E" as the
+// letters and refuses "(?x)" and "(?#"), so patterns written for it do not meet them; a pattern
+// that uses them matches as PCRE2 matches it.
+//
 // Bounds: each run has a match limit per start position, a heap limit, a JIT stack of its thread
 // (at most 1 MiB) and a time limit for the whole run, checked at every start position that gets
 // past the pattern's leading plain characters; the subject's UTF-16 is validated once per run.

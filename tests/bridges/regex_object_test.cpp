@@ -267,15 +267,35 @@ TEST(RegexObjectBadInput, ExponentialBacktrackingFailsTheRun) {
   EXPECT_EQ(re.match_count(), 0);
 }
 
-TEST(RegexObjectBadInput, SlowWholePageScanFailsInsteadOfStoppingEarly) {
-  // Every "S" starts a lazy scan to the end of the page that never finds its end: quadratic
-  // work, far beyond the time allowed. The match at the start must not survive as a result.
+// Every "S" of this page starts a lazy scan for "</span>" that runs to the end of the page
+// without finding it: quadratic work, far beyond the time allowed. Only the first one matches.
+std::string lazy_scan_page() {
   std::string page = "S</span> ";
   for (int i = 0; page.size() < 400000; ++i) page += i % 50 == 0 ? "<>" : "stuvwxyz";
+  return page;
+}
+
+TEST(RegexObjectBadInput, SlowWholePageScanFailsInsteadOfStoppingEarly) {
+  // The match at the start must not survive as a result.
+  const std::string page = lazy_scan_page();
   const pages::TimeLimit limit(std::chrono::milliseconds(100));
   RegexObject re;
   EXPECT_FALSE(re.create("S([\\s\\S]*?)</span>", page.c_str()));
   EXPECT_EQ(re.match_count(), 0);
+}
+
+// The time check stays in a pattern that ends in a quoted run or in an extended-mode comment.
+TEST(RegexObjectBadInput, SlowScanFailsAlsoWhenThePatternEndsInAQuotedRunOrComment) {
+  const std::string page = lazy_scan_page();
+  const pages::TimeLimit limit(std::chrono::milliseconds(100));
+  for (const char* pattern :
+       {"(?x)S ([\\s\\S]*?) </span> # up to the end", "[S]([\\s\\S]*?)\\Q</span>"}) {
+    RegexObject re;
+    ASSERT_TRUE(re.create(pattern, "xS1</span>")) << pattern;
+    EXPECT_EQ(text(re.submatch_text(1, 1)), "1") << pattern;
+    EXPECT_FALSE(re.create(pattern, page.c_str())) << pattern;
+    EXPECT_EQ(re.match_count(), 0) << pattern;
+  }
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // The scripting regular-expression object, driven through the bridge by member name.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bridges/automation_bridge.h"
@@ -53,6 +55,35 @@ class RegExp : public testing::Test {
     v.get()->vt = automation::VT_BSTR;
     v.get()->bstrVal = SysAllocStringLen(s.data(), static_cast<uint32_t>(s.size()));
     return v;
+  }
+
+  // Each match of `pattern` over `subject`, both exactly these UTF-16 units, as
+  // "FirstIndex+Length", or {"failed"} when Execute fails.
+  std::vector<std::string> spans(std::u16string_view pattern, std::u16string_view subject) {
+    EXPECT_TRUE(write_property(engine_, "Pattern", units(pattern)));
+    EXPECT_TRUE(write_property(engine_, "Global", true));
+    const Object matches = call_object_method(engine_, "Execute", units(subject));
+    if (matches.empty()) return {"failed"};
+    std::vector<std::string> out;
+    const auto count = static_cast<int32_t>(read_number_property(matches, "Count"));
+    for (int32_t i = 0; i < count; ++i) {
+      const Object match = read_object_property(matches, "Item", i);
+      out.push_back(std::to_string(static_cast<int>(read_number_property(match, "FirstIndex"))) +
+                    "+" + std::to_string(static_cast<int>(read_number_property(match, "Length"))));
+    }
+    return out;
+  }
+
+  struct SpanCase {
+    std::u16string_view pattern;
+    std::u16string_view subject;
+    std::vector<std::string> expected;  // "FirstIndex+Length" per match
+  };
+  template <size_t N>
+  void check(const SpanCase (&cases)[N]) {
+    for (size_t i = 0; i < N; ++i) {
+      EXPECT_EQ(spans(cases[i].pattern, cases[i].subject), cases[i].expected) << "case " << i;
+    }
   }
 
   Object engine_;
@@ -113,6 +144,57 @@ TEST_F(RegExp, SurrogatePairsAreOneCharacterAndBrokenOnesFailTheRun) {
   set("a");
   EXPECT_EQ(execute(units(std::u16string(u"a\xD800") + u"a")), Matches{"failed"});
   EXPECT_EQ(automation_error(), kException);
+}
+
+// A character beyond U+FFFF is one character, so a quantifier after it repeats the whole
+// surrogate pair, also where it ends the pattern's leading plain characters.
+TEST_F(RegExp, QuantifierAfterAnAstralCharacterRepeatsTheWholeCharacter) {
+  const SpanCase cases[] = {
+      {u"\U0001F600+", u"\U0001F600\U0001F600x\U0001F600", {"0+4", "5+2"}},
+      {u"\U0001F600{2}", u"\U0001F600\U0001F600\U0001F600", {"0+4"}},
+      {u"a\U0001F600{2}", u"a\U0001F600 a\U0001F600\U0001F600", {"4+5"}},
+      {u"ab\U0001F600*", u"ab\U0001F600\U0001F600ab", {"0+6", "6+2"}},
+      {u"\U0001F600?x", u"x\U0001F600x", {"0+1", "1+3"}},
+      {u"\u4E2D\U0001F600{1,2}?", u"\u4E2D\U0001F600\U0001F600", {"0+3"}},
+  };
+  check(cases);
+}
+
+// The leading plain characters end where the time check goes in; a quantifier behind items
+// that match nothing still belongs to the last of them.
+TEST_F(RegExp, QuantifierBehindAnEmptyItemStaysWithItsCharacter) {
+  const SpanCase cases[] = {
+      {u"ab(?#note)+", u"abbb x ab", {"0+4", "7+2"}},
+      {u"ab\\E+", u"abbb x ab", {"0+4", "7+2"}},
+      {u"ab\\Q\\E{2}", u"ab abb", {"3+3"}},
+      {u"a\U0001F600(?#)\\E*", u"a a\U0001F600\U0001F600", {"0+1", "2+5"}},
+  };
+  check(cases);
+}
+
+// \Q...\E quotes everything up to \E or to the end of the pattern, "|" and ")" included.
+TEST_F(RegExp, QuotedRunReachingTheEndOfThePattern) {
+  const SpanCase cases[] = {
+      {u"x|\\Qa|b", u"a|b x ab", {"0+3", "4+1"}},
+      {u"\\Q(a)", u"(a) a", {"0+3"}},
+      {u"\\Qa|b\\E|c", u"a|b c", {"0+3", "4+1"}},
+      {u"x|\\Qa\\", u"a\\ x", {"0+2", "3+1"}},
+      {u"(?x)a|\\Q# b", u"a # b", {"0+1", "2+3"}},
+  };
+  check(cases);
+}
+
+// In extended mode "#" starts a comment up to the next line break, or up to the end of the
+// pattern; what the comment holds ("|", "\Q", ")") means nothing.
+TEST_F(RegExp, ExtendedModeCommentsHideWhatTheyHold) {
+  const SpanCase cases[] = {
+      {u"(?x)a # one|two\n|b", u"ab two", {"0+1", "1+1"}},
+      {u"(?x)a # one|two\\n|b", u"ab two", {"0+1"}},  // "\n" spelt out ends no comment
+      {u"(?x)a b # tail", u"ab a b", {"0+2"}},
+      {u"(?x)a|b # \\Q", u"ab", {"0+1", "1+1"}},
+      {u"(?x)a # )", u"a)", {"0+1"}},
+  };
+  check(cases);
 }
 
 TEST_F(RegExp, InvalidPatternsFailExecuteAndTest) {
