@@ -22,46 +22,6 @@ namespace {
 
 using namespace fuzz::reference;
 
-bool wide_space_at(std::string_view t, size_t i) {
-  return static_cast<uint8_t>(t[i]) == 0xA1 && static_cast<uint8_t>(t[i + 1]) == 0xA1;
-}
-
-std::string without_spaces(std::string_view t) {
-  std::string out;
-  for (size_t i = 0; i < t.size();) {
-    if (!is_lead(t[i])) {
-      if (t[i] != ' ') out += t[i];
-      ++i;
-    } else if (i + 1 == t.size()) {
-      out += t[i++];
-    } else {
-      if (!wide_space_at(t, i)) out.append(t.substr(i, 2));
-      i += 2;
-    }
-  }
-  return out;
-}
-
-std::string trimmed(std::string_view t) {
-  size_t i = 0;
-  while (i < t.size() && (t[i] == ' ' || (i + 1 < t.size() && wide_space_at(t, i))))
-    i += t[i] == ' ' ? 1 : 2;
-  const size_t start = i;
-  size_t end = start;
-  while (i < t.size()) {
-    if (!is_lead(t[i])) {
-      end = t[i] != ' ' ? i + 1 : end;
-      ++i;
-    } else if (i + 1 == t.size()) {
-      break;
-    } else {
-      end = wide_space_at(t, i) ? end : i + 2;
-      i += 2;
-    }
-  }
-  return std::string(t.substr(start, end - start));
-}
-
 std::vector<std::string> split(std::string_view t, std::string_view separator) {
   std::vector<std::string> parts;
   if (t.empty()) return parts;
@@ -76,7 +36,7 @@ std::vector<std::string> split(std::string_view t, std::string_view separator) {
 
 std::string name_of(std::string_view item) {
   const size_t equals = reference_find(item, "=", false, 0, item.size());
-  return trimmed(equals == kNone ? item : item.substr(0, equals));
+  return reference_trim(equals == kNone ? item : item.substr(0, equals));
 }
 
 std::string without_duplicates(std::string_view text, std::string_view separator) {
@@ -93,11 +53,11 @@ std::string without_duplicates(std::string_view text, std::string_view separator
 std::string merged(std::string_view old_text, std::string_view new_text) {
   std::vector<std::string> items;
   std::vector<std::string> names;
-  for (const std::string& item : split(without_spaces(new_text), ";")) {
+  for (const std::string& item : split(reference_remove_spaces(new_text), ";")) {
     items.push_back(item);
     names.push_back(name_of(item));
   }
-  for (const std::string& item : split(without_spaces(old_text), ";")) {
+  for (const std::string& item : split(reference_remove_spaces(old_text), ";")) {
     std::string name = name_of(item);
     if (std::find(names.begin(), names.end(), name) != names.end()) continue;
     items.push_back(item);
@@ -129,6 +89,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string expected = merged(old_text, new_text);
   FF_CHECK(result.view() == expected);
   FF_CHECK(old_cookies.view() == expected);
-  FF_CHECK(new_cookies.view() == without_spaces(new_text));
+  FF_CHECK(new_cookies.view() == reference_remove_spaces(new_text));
   return 0;
 }

@@ -54,4 +54,54 @@ inline std::string reference_replace(std::string_view t, std::string_view sought
   return out;
 }
 
+// The ideographic space of code page 936 at t[i] (t[i + 1] must exist).
+inline bool is_wide_space(std::string_view t, size_t i) {
+  return static_cast<uint8_t>(t[i]) == 0xA1 && static_cast<uint8_t>(t[i + 1]) == 0xA1;
+}
+
+// Spaces and ideographic spaces off both ends; a lone lead byte at the end goes with them.
+inline std::string reference_trim(std::string_view t) {
+  size_t i = 0;
+  while (i < t.size()) {
+    if (t[i] == ' ') {
+      ++i;
+    } else if (i + 1 < t.size() && is_wide_space(t, i)) {
+      i += 2;
+    } else {
+      break;
+    }
+  }
+  const size_t start = i;
+  size_t end = start;
+  while (i < t.size()) {
+    if (!is_lead(t[i])) {
+      if (t[i] != ' ') end = i + 1;
+      ++i;
+    } else if (i + 1 == t.size()) {
+      break;  // a lone lead byte at the end goes with the spaces
+    } else {
+      if (!is_wide_space(t, i)) end = i + 2;
+      i += 2;
+    }
+  }
+  return std::string(t.substr(start, end - start));
+}
+
+// Every space and ideographic space that starts a character taken out.
+inline std::string reference_remove_spaces(std::string_view t) {
+  std::string out;
+  for (size_t i = 0; i < t.size();) {
+    if (!is_lead(t[i])) {
+      if (t[i] != ' ') out += t[i];
+      ++i;
+    } else if (i + 1 == t.size()) {
+      out += t[i++];
+    } else {
+      if (!is_wide_space(t, i)) out.append(t.substr(i, 2));
+      i += 2;
+    }
+  }
+  return out;
+}
+
 }  // namespace fuzz::reference

@@ -92,53 +92,6 @@ std::vector<std::string> reference_split(std::string_view t, std::string_view se
   return parts;
 }
 
-bool is_wide_space(std::string_view t, size_t i) {
-  return static_cast<uint8_t>(t[i]) == 0xA1 && static_cast<uint8_t>(t[i + 1]) == 0xA1;
-}
-
-std::string reference_trim(std::string_view t) {
-  size_t i = 0;
-  while (i < t.size()) {
-    if (t[i] == ' ') {
-      ++i;
-    } else if (i + 1 < t.size() && is_wide_space(t, i)) {
-      i += 2;
-    } else {
-      break;
-    }
-  }
-  const size_t start = i;
-  size_t end = start;
-  while (i < t.size()) {
-    if (!is_lead(t[i])) {
-      if (t[i] != ' ') end = i + 1;
-      ++i;
-    } else if (i + 1 == t.size()) {
-      break;  // a lone lead byte at the end goes with the spaces
-    } else {
-      if (!is_wide_space(t, i)) end = i + 2;
-      i += 2;
-    }
-  }
-  return std::string(t.substr(start, end - start));
-}
-
-std::string reference_remove_spaces(std::string_view t) {
-  std::string out;
-  for (size_t i = 0; i < t.size();) {
-    if (!is_lead(t[i])) {
-      if (t[i] != ' ') out += t[i];
-      ++i;
-    } else if (i + 1 == t.size()) {
-      out += t[i++];
-    } else {
-      if (!is_wide_space(t, i)) out.append(t.substr(i, 2));
-      i += 2;
-    }
-  }
-  return out;
-}
-
 std::string reference_lower(std::string_view t) {
   std::string out(t);
   for (size_t i = 0; i < out.size();) {
