@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
@@ -324,6 +326,237 @@ TEST(Bmp, ThirtyTwoBitAlphaOnlyWhenAnyIsSet) {
   EXPECT_EQ(p->pixels(), (std::vector<uint32_t>{0x00123456, 0x80ABCDEF}));
 }
 
+// A bitmap file around an info header, the tables after it (masks or palette) and the pixel
+// rows, its bits offset just past the tables.
+Bytes bitmap_file(const Bytes& header, const Bytes& tables, const Bytes& rows) {
+  Bytes b(14, 0);
+  b[0] = 'B';
+  b[1] = 'M';
+  b.insert(b.end(), header.begin(), header.end());
+  b.insert(b.end(), tables.begin(), tables.end());
+  put32(b, 10, static_cast<uint32_t>(b.size()));
+  b.insert(b.end(), rows.begin(), rows.end());
+  put32(b, 2, static_cast<uint32_t>(b.size()));
+  return b;
+}
+
+// The 12-byte header of the oldest bitmaps: 16-bit width and height, no compression field.
+Bytes core_header(uint16_t width, uint16_t height, uint16_t bpp) {
+  Bytes h(12, 0);
+  put32(h, 0, 12);
+  put16(h, 4, width);
+  put16(h, 6, height);
+  put16(h, 8, 1);
+  put16(h, 10, bpp);
+  return h;
+}
+
+Bytes info_header(int32_t width, int32_t height, uint16_t bpp, uint32_t compression) {
+  Bytes h(40, 0);
+  put32(h, 0, 40);
+  put32(h, 4, static_cast<uint32_t>(width));
+  put32(h, 8, static_cast<uint32_t>(height));
+  put16(h, 12, 1);
+  put16(h, 14, bpp);
+  put32(h, 16, compression);
+  return h;
+}
+
+// A core palette: three bytes an entry (blue, green, red), 2^bpp entries, no count anywhere.
+// Unnamed entries are zero.
+Bytes core_palette(int bpp, std::initializer_list<std::pair<size_t, uint32_t>> entries) {
+  Bytes p(3 * (size_t{1} << bpp), 0);
+  for (const auto& [index, rgb] : entries) {
+    p[3 * index] = static_cast<uint8_t>(rgb);
+    p[3 * index + 1] = static_cast<uint8_t>(rgb >> 8);
+    p[3 * index + 2] = static_cast<uint8_t>(rgb >> 16);
+  }
+  return p;
+}
+
+// Core bitmaps are bottom-up: the first row in the file is the picture's last. Entries of
+// three bytes put every colour after the first at another place than four-byte entries would.
+TEST(Bmp, CoreHeaderPaletteBitmaps) {
+  // 4 bits, 3 x 2, rows padded to 4 bytes.
+  const Bytes four =
+      bitmap_file(core_header(3, 2, 4),
+                  core_palette(4, {{1, 0x102030}, {2, 0xC08040}, {5, 0x00FFEE}, {15, 0xFEDCBA}}),
+                  {0x50, 0x10, 0, 0,    // bottom row: 5 0 1
+                   0x12, 0xF0, 0, 0});  // top row: 1 2 15
+  auto p = decode_picture(four);
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->width, 3);
+  EXPECT_EQ(p->height, 2);
+  EXPECT_EQ(p->pixels(), (std::vector<uint32_t>{0xFF102030, 0xFFC08040, 0xFFFEDCBA, 0xFF00FFEE,
+                                                kBlack, 0xFF102030}));
+
+  // 1 bit, 10 x 2: a row spans two bytes.
+  const Bytes one =
+      bitmap_file(core_header(10, 2, 1), core_palette(1, {{0, 0x204060}, {1, 0xFFEEDD}}),
+                  {0x00, 0x40, 0, 0,    // bottom: x = 9 set
+                   0x81, 0x80, 0, 0});  // top: x = 0, 7, 8 set
+  p = decode_picture(one);
+  ASSERT_TRUE(p);
+  ASSERT_EQ(p->width, 10);
+  const uint32_t o = 0xFF204060, l = 0xFFFFEEDD;
+  EXPECT_EQ(p->pixels(), (std::vector<uint32_t>{l, o, o, o, o, o, o, l, l, o,  //
+                                                o, o, o, o, o, o, o, o, o, l}));
+
+  // 8 bits: all 256 entries of the palette come before the rows.
+  const Bytes eight = bitmap_file(
+      core_header(2, 2, 8), core_palette(8, {{3, 0x0A0B0C}, {200, 0x112233}, {255, 0xF0E0D0}}),
+      {255, 3, 0, 0, 200, 0, 0, 0});
+  p = decode_picture(eight);
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->pixels(), (std::vector<uint32_t>{0xFF112233, kBlack, 0xFFF0E0D0, 0xFF0A0B0C}));
+}
+
+TEST(Bmp, CoreHeaderTrueColour) {
+  // 24 bits, 2 x 2: blue, green, red bytes; rows of 6 bytes padded to 8.
+  const Bytes b = bitmap_file(core_header(2, 2, 24), {},
+                              {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0, 0,    // bottom
+                               0xFF, 0x00, 0x00, 0x10, 0x80, 0xF0, 0, 0});  // top
+  const auto p = decode_picture(b);
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->pixels(), (std::vector<uint32_t>{0xFF0000FF, 0xFFF08010, 0xFF030201, 0xFF060504}));
+}
+
+Bytes le32_bytes(std::initializer_list<uint32_t> words) {
+  Bytes b;
+  for (uint32_t w : words) {
+    b.resize(b.size() + 4);
+    put32(b, b.size() - 4, w);
+  }
+  return b;
+}
+
+// With a 40-byte header, bit-field masks are the three words after it; the pixels follow them.
+TEST(Bmp, BitFieldsAfterTheInfoHeader) {
+  // 16 bits, 5-6-5, 3 x 2 bottom-up, rows of 6 bytes padded to 8.
+  Bytes rows(16, 0);
+  const uint16_t bottom[3] = {0xFFFF, 0x0000, 0x8410}, top[3] = {0xF800, 0x07E0, 0x001F};
+  for (size_t x = 0; x < 3; ++x) {
+    put16(rows, 2 * x, bottom[x]);
+    put16(rows, 8 + 2 * x, top[x]);
+  }
+  auto p = decode_picture(
+      bitmap_file(info_header(3, 2, 16, 3), le32_bytes({0xF800, 0x07E0, 0x001F}), rows));
+  ASSERT_TRUE(p);
+  // 16 of 31 is 132 of 255, 32 of 63 is 130.
+  EXPECT_EQ(p->pixels(),
+            (std::vector<uint32_t>{kRed, kGreen, kBlue, 0xFFFFFFFF, kBlack, 0xFF848284}));
+
+  // 32 bits, channels in unusual places: red in the second byte, green in the third, blue in
+  // the fourth; the low byte belongs to no mask and says nothing about alpha.
+  p = decode_picture(bitmap_file(info_header(2, -1, 32, 3),
+                                 le32_bytes({0x0000FF00, 0x00FF0000, 0xFF000000}),
+                                 le32_bytes({0x11223344, 0xA0B0C000})));
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->pixels(), (std::vector<uint32_t>{0xFF332211, 0xFFC0B0A0}));
+
+  // 32 bits, 10-10-10 with the top two bits unused (set here), bottom-up.
+  p = decode_picture(
+      bitmap_file(info_header(2, 2, 32, 3), le32_bytes({0x3FF00000, 0x000FFC00, 0x000003FF}),
+                  le32_bytes({0xC0000000 | 1023u << 20 | 512u, 0xC0000000 | 512u << 10,  // bottom
+                              0u, 0xFFFFFFFF})));                                        // top
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->pixels(), (std::vector<uint32_t>{kBlack, 0xFFFFFFFF, 0xFFFF0080, 0xFF008000}));
+}
+
+// ---- four-component JPEG -----------------------------------------------------------------------
+
+// A JPEG of 8 x 8 blocks of flat CMYK samples (as stored: Adobe's inverted values, 255 = no
+// ink), 4:4:4 at quality 100, written as CMYK or converted to YCCK by libjpeg, with the Adobe
+// marker that says which.
+Bytes four_component_jpeg(J_COLOR_SPACE stored, int blocks_across,
+                          const std::vector<std::array<uint8_t, 4>>& blocks) {
+  const int blocks_down = static_cast<int>(blocks.size()) / blocks_across;
+  jpeg_compress_struct info{};
+  jpeg_error_mgr err{};
+  info.err = jpeg_std_error(&err);
+  jpeg_create_compress(&info);
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&info, &out, &size);
+  info.image_width = static_cast<JDIMENSION>(8 * blocks_across);
+  info.image_height = static_cast<JDIMENSION>(8 * blocks_down);
+  info.input_components = 4;
+  info.in_color_space = JCS_CMYK;
+  jpeg_set_defaults(&info);
+  jpeg_set_colorspace(&info, stored);
+  jpeg_set_quality(&info, 100, TRUE);
+  for (int i = 0; i < info.num_components; ++i) {
+    info.comp_info[i].h_samp_factor = 1;
+    info.comp_info[i].v_samp_factor = 1;
+  }
+  info.write_Adobe_marker = TRUE;
+  jpeg_start_compress(&info, TRUE);
+  std::vector<JSAMPLE> row(info.image_width * 4);
+  while (info.next_scanline < info.image_height) {
+    const size_t block_row = info.next_scanline / 8 * static_cast<size_t>(blocks_across);
+    for (size_t x = 0; x < info.image_width; ++x)
+      std::memcpy(&row[4 * x], blocks[block_row + x / 8].data(), 4);
+    JSAMPROW r = row.data();
+    jpeg_write_scanlines(&info, &r, 1);
+  }
+  jpeg_finish_compress(&info);
+  jpeg_destroy_compress(&info);
+  Bytes bytes(out, out + size);
+  std::free(out);
+  return bytes;
+}
+
+// The transform byte of the file's Adobe marker; -1 without one.
+int adobe_transform(const Bytes& jpeg) {
+  const Bytes tag = {0xFF, 0xEE, 0, 14, 'A', 'd', 'o', 'b', 'e'};
+  const auto at = std::search(jpeg.begin(), jpeg.end(), tag.begin(), tag.end());
+  if (at == jpeg.end() || jpeg.end() - at < 16)
+    return -1;
+  return at[15];
+}
+
+struct FourComponentCase {
+  const char* name;
+  J_COLOR_SPACE stored;
+  int transform;  // the Adobe marker's: 0 CMYK as it is, 2 YCCK
+};
+
+class FourComponentJpeg : public ::testing::TestWithParam<FourComponentCase> {};
+
+// Stored samples s give red, green and blue s_c * s_k / 255, s_m * s_k / 255, s_y * s_k / 255:
+// full samples are white, a zero K black whatever the rest.
+TEST_P(FourComponentJpeg, InvertedInksGiveTheirColours) {
+  const std::vector<std::array<uint8_t, 4>> blocks = {{255, 255, 255, 255}, {0, 255, 255, 255},
+                                                      {255, 0, 255, 255},   {255, 255, 0, 255},
+                                                      {200, 100, 50, 128},  {90, 160, 230, 0}};
+  const uint32_t expected[] = {0xFFFFFF, 0x00FFFF, 0xFF00FF, 0xFFFF00, 0x643219, 0x000000};
+  const Bytes jpeg = four_component_jpeg(GetParam().stored, 3, blocks);
+  ASSERT_EQ(adobe_transform(jpeg), GetParam().transform);
+  const auto p = decode_picture(jpeg);
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->kind, PictureKind::kJpeg);
+  ASSERT_EQ(p->width, 24);
+  ASSERT_EQ(p->height, 16);
+  constexpr int kTolerance = 3;
+  for (int y = 0; y < 16; ++y) {
+    for (int x = 0; x < 24; ++x) {
+      const uint32_t want = expected[y / 8 * 3 + x / 8], got = p->pixel(x, y);
+      ASSERT_EQ(got >> 24, 0xFFu) << x << "," << y;
+      for (int shift : {16, 8, 0}) {
+        const int a = static_cast<int>(got >> shift & 0xFF),
+                  b = static_cast<int>(want >> shift & 0xFF);
+        ASSERT_LE(std::abs(a - b), kTolerance) << std::hex << "at " << std::dec << x << "," << y
+                                               << ": got " << std::hex << got << ", want " << want;
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(AdobeMarker, FourComponentJpeg,
+                         ::testing::Values(FourComponentCase{"cmyk", JCS_CMYK, 0},
+                                           FourComponentCase{"ycck", JCS_YCCK, 2}),
+                         [](const auto& c) { return std::string(c.param.name); });
+
 // ---- icons -----------------------------------------------------------------------------------
 
 TEST(Icon, FirstThirtyTwoPixelEntryWithSixteenColoursOrMoreWins) {
@@ -555,6 +788,99 @@ TEST(Gif, AnimationKeepsEveryFrameOnlyWhenAsked) {
   EXPECT_EQ(all->frames[0].delay_ms, 0);
   EXPECT_EQ(all->frames[1].delay_ms, 100);
   EXPECT_EQ(all->frames[2].delay_ms, 300);
+}
+
+struct DisposedFrame {
+  uint16_t left, top, width, height;
+  int disposal;     // 0 none, 1 keep, 2 restore to background, 3 restore to previous
+  int transparent;  // the transparent index, or -1
+  std::vector<uint8_t> indices;
+};
+
+// An animation over flat_gif's four colours (black, red, green, blue), the background index
+// green, each frame after its graphic control extension.
+Bytes disposal_gif(uint16_t screen_w, uint16_t screen_h, const std::vector<DisposedFrame>& frames) {
+  Bytes b = {'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0, 0x81, 2, 0};
+  put16(b, 6, screen_w);
+  put16(b, 8, screen_h);
+  b.insert(b.end(), {0, 0, 0, 0xFF, 0, 0, 0, 0xFF, 0, 0, 0, 0xFF});
+  for (const DisposedFrame& f : frames) {
+    const uint8_t packed = static_cast<uint8_t>(f.disposal << 2 | (f.transparent >= 0 ? 1 : 0));
+    b.insert(b.end(), {0x21, 0xF9, 4, packed, 10, 0,
+                       static_cast<uint8_t>(f.transparent >= 0 ? f.transparent : 0), 0});
+    const size_t at = b.size();
+    b.resize(at + 10, 0);
+    b[at] = 0x2C;
+    put16(b, at + 1, f.left);
+    put16(b, at + 3, f.top);
+    put16(b, at + 5, f.width);
+    put16(b, at + 7, f.height);
+    const Bytes data = costly::lzw(f.indices);
+    b.push_back(costly::kGifMinCodeSize);
+    b.push_back(static_cast<uint8_t>(data.size()));
+    b.insert(b.end(), data.begin(), data.end());
+    b.push_back(0);
+  }
+  b.push_back(0x3B);
+  return b;
+}
+
+// Each kept frame is the screen after that frame is drawn; what a frame leaves for the next is
+// its disposal: kept as drawn, its rectangle cleared to transparent (as browsers do; the
+// background index is not painted), or the screen as it was before the frame.
+TEST(Gif, DisposalDecidesWhatTheNextFrameDrawsOver) {
+  constexpr uint8_t R = 1, G = 2, B = 3;
+  const Bytes b =
+      disposal_gif(4, 4,
+                   {{0, 0, 4, 4, 1, -1, std::vector<uint8_t>(16, R)},
+                    // 2 x 2 at (1, 1), its top right pixel transparent; undone afterwards.
+                    {1, 1, 2, 2, 3, B, {G, B, G, G}},
+                    // 2 x 2 at (2, 2), cleared afterwards.
+                    {2, 2, 2, 2, 2, -1, {B, B, B, B}},
+                    // One pixel at (0, 0) over what the others left.
+                    {0, 0, 1, 1, 0, -1, {G}}});
+  const auto p = decode_picture(b, imaging::Frames::kAll);
+  ASSERT_TRUE(p);
+  ASSERT_EQ(p->width, 4);
+  ASSERT_EQ(p->height, 4);
+  ASSERT_EQ(p->frames.size(), 4u);
+  const uint32_t r = kRed, g = kGreen, u = kBlue, o = kClear;
+  const std::vector<uint32_t> expected[4] = {
+      std::vector<uint32_t>(16, r),
+      {r, r, r, r,  //
+       r, g, r, r,  //
+       r, g, g, r,  //
+       r, r, r, r},
+      {r, r, r, r,  //
+       r, r, r, r,  //
+       r, r, u, u,  //
+       r, r, u, u},
+      {g, r, r, r,  //
+       r, r, r, r,  //
+       r, r, o, o,  //
+       r, r, o, o},
+  };
+  for (size_t i = 0; i < 4; ++i) EXPECT_EQ(p->frames[i].pixels, expected[i]) << "frame " << i;
+}
+
+// Restoring to the previous screen goes back past a cleared rectangle too, and a frame that
+// restores the screen before it twice in a row keeps going back to the same one.
+TEST(Gif, RestoreToPreviousAfterAClearedRectangle) {
+  constexpr uint8_t R = 1, G = 2, B = 3;
+  const Bytes b = disposal_gif(3, 1,
+                               {{0, 0, 3, 1, 1, -1, {R, R, R}},
+                                {0, 0, 1, 1, 2, -1, {B}},  // cleared: (0, 0) transparent from here
+                                {1, 0, 1, 1, 3, -1, {G}},
+                                {2, 0, 1, 1, 3, -1, {B}},
+                                {1, 0, 2, 1, 1, -1, {B, B}}});
+  const auto p = decode_picture(b, imaging::Frames::kAll);
+  ASSERT_TRUE(p);
+  ASSERT_EQ(p->frames.size(), 5u);
+  const uint32_t r = kRed, g = kGreen, u = kBlue, o = kClear;
+  EXPECT_EQ(p->frames[1].pixels, (std::vector<uint32_t>{u, r, r}));
+  EXPECT_EQ(p->frames[2].pixels, (std::vector<uint32_t>{o, g, r}));
+  EXPECT_EQ(p->frames[3].pixels, (std::vector<uint32_t>{o, r, u}));
+  EXPECT_EQ(p->frames[4].pixels, (std::vector<uint32_t>{o, u, u}));
 }
 
 // ---- GIF's LZW ---------------------------------------------------------------------------------
