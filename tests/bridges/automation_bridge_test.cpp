@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <functional>
+#include <latch>
 #include <string>
 #include <thread>
 
@@ -13,8 +14,12 @@ namespace {
 
 using namespace bridges;
 using automation::VARIANT;
+using probe::Probe;
 
 std::string text(const rt::Text& t) { return std::string(t.view()); }
+
+// The cell of an object variable passed by reference.
+rt::Cell ref_cell(ObjectHolder*& variable) { return rt::Cell::by_ref(&variable, kObjectValue); }
 
 class Bridge : public testing::Test {
  protected:
@@ -70,6 +75,42 @@ TEST_F(Bridge, ErrorCodesOfFailedCalls) {
   }
 }
 
+TEST_F(Bridge, FailuresOfInvokeKeepTheirOwnCodes) {
+  const struct {
+    const char* what;
+    std::function<void()> call;
+    int32_t code;
+  } cases[] = {
+      {"parameter of a type with no conversion", [&] { call_method(probe_, "Price", 5); },
+       kBadVarType},
+      {"member the object does not implement",
+       [&] { EXPECT_TRUE(call_text_method(probe_, "Gone").empty()); }, kMemberNotFound},
+      {"named arguments refused",
+       [&] { EXPECT_EQ(read_number_property(probe_, "Raise", automation::DISP_E_NONAMEDARGS), 0.0); },
+       kNoNamedArgs},
+      {"parameter not found",
+       [&] {
+         EXPECT_TRUE(call_object_method(probe_, "Raise", automation::DISP_E_PARAMNOTFOUND).empty());
+       },
+       kParamNotFound},
+      {"bad index, a dispatch code of no code of its own",
+       [&] {
+         const Variant v = read_variant_property(probe_, "Raise", automation::DISP_E_BADINDEX);
+         ASSERT_NE(v.get(), nullptr);
+         EXPECT_EQ(v.get()->vt, automation::VT_EMPTY);
+       },
+       kOtherInvokeFailure},
+      {"unknown name, likewise", [&] { call_method(probe_, "Raise", automation::DISP_E_UNKNOWNNAME); },
+       kOtherInvokeFailure},
+  };
+  for (const auto& c : cases) {
+    call_text_method(probe_, "Join", "x");
+    ASSERT_EQ(automation_error(), kAutomationOk);
+    c.call();
+    EXPECT_EQ(automation_error(), c.code) << c.what;
+  }
+}
+
 TEST_F(Bridge, EmptyResultsAreFreshEmptyValues) {
   Object empty;
   Object object = read_object_property(empty, "Child");
@@ -115,6 +156,108 @@ TEST_F(Bridge, ByReferenceParametersWriteBack) {
   call_method(probe_, "Rename", rt::Ref<char*>{&constant});
   EXPECT_STREQ(constant, "!");
   rt::free_block(constant);
+}
+
+TEST_F(Bridge, ObjectsByReferenceAreReplacedAndTheOldOneReleased) {
+  Object child;
+  ASSERT_TRUE(create_object(child, "FilmFinder.Probe"));
+  ASSERT_TRUE(write_property(probe_, "Child", child));
+  Probe* given = Probe::of(child.get());
+
+  Object old;
+  ASSERT_TRUE(create_object(old, "FilmFinder.Probe"));
+  Probe* replaced = Probe::of(old.get());
+  replaced->AddRef();  // ours, to watch it after the caller lets go
+  const int given_before = given->references();
+
+  ObjectHolder* variable = old.holder();
+  call_method(probe_, "Swap", ref_cell(variable));
+  EXPECT_EQ(automation_error(), kAutomationOk);
+  EXPECT_EQ(variable, old.holder()) << "the caller's holder is kept";
+  EXPECT_EQ(old.get(), child.get());
+  EXPECT_EQ(given->references(), given_before + 1) << "one more, for the caller's variable";
+  EXPECT_EQ(replaced->references(), 1) << "only ours is left";
+  const int alive = probe::g_probes_alive;
+  replaced->Release();
+  EXPECT_EQ(probe::g_probes_alive.load(), alive - 1);
+
+  // Passed by value, the object is not written back and no reference stays behind.
+  Object kept;
+  ASSERT_TRUE(create_object(kept, "FilmFinder.Probe"));
+  Probe* kept_probe = Probe::of(kept.get());
+  call_method(probe_, "Swap", kept);
+  EXPECT_EQ(automation_error(), kAutomationOk);
+  EXPECT_EQ(kept.get(), static_cast<automation::IUnknown*>(kept_probe));
+  EXPECT_EQ(kept_probe->references(), 1);
+  EXPECT_EQ(given->references(), given_before + 1);
+
+  // An empty variable, and one without a holder, receive the object.
+  Object empty;
+  ObjectHolder* empty_variable = empty.holder();
+  call_method(probe_, "Swap", ref_cell(empty_variable));
+  EXPECT_EQ(empty.get(), child.get());
+  ObjectHolder* no_holder = nullptr;
+  call_method(probe_, "Swap", ref_cell(no_holder));
+  ASSERT_NE(no_holder, nullptr);
+  const Object filled = Object::adopt(no_holder);
+  EXPECT_EQ(filled.get(), child.get());
+  EXPECT_EQ(given->references(), given_before + 3);
+
+  // Nothing given back empties the variable and releases what it held.
+  ASSERT_TRUE(write_property(probe_, "Child", Object()));
+  EXPECT_EQ(given->references(), given_before + 2);
+  variable = old.holder();
+  call_method(probe_, "Swap", ref_cell(variable));
+  EXPECT_EQ(automation_error(), kAutomationOk);
+  EXPECT_TRUE(object_is_empty(old));
+  EXPECT_EQ(given->references(), given_before + 1);
+}
+
+TEST_F(Bridge, VariantsByReferenceAreReplacedAndWhatTheyHeldReleased) {
+  Object child;
+  ASSERT_TRUE(create_object(child, "FilmFinder.Probe"));
+  ASSERT_TRUE(write_property(probe_, "Child", child));
+  Probe* given = Probe::of(child.get());
+  const int given_before = given->references();
+
+  Object held;
+  ASSERT_TRUE(create_object(held, "FilmFinder.Probe"));
+  Probe* replaced = Probe::of(held.get());
+  Variant variant;
+  ASSERT_TRUE(set_variant(variant, held));
+  ASSERT_EQ(replaced->references(), 2);
+
+  call_method(probe_, "Trade", variant.ref_cell());
+  EXPECT_EQ(automation_error(), kAutomationOk);
+  ASSERT_EQ(variant.get()->vt, automation::VT_DISPATCH);
+  EXPECT_EQ(static_cast<automation::IUnknown*>(variant.get()->pdispVal), child.get());
+  EXPECT_EQ(replaced->references(), 1) << "the variant's reference is given back";
+  EXPECT_EQ(given->references(), given_before + 1);
+
+  // A text is replaced too (its string is freed: the sanitized build checks that).
+  Variant named;
+  ASSERT_TRUE(set_variant(named, "旧"));
+  call_method(probe_, "Trade", named.ref_cell());
+  EXPECT_EQ(named.get()->vt, automation::VT_DISPATCH);
+  EXPECT_EQ(given->references(), given_before + 2);
+
+  // Passed by value, the variant is not written back.
+  ASSERT_TRUE(set_variant(named, "旧"));
+  call_method(probe_, "Trade", named);
+  EXPECT_EQ(automation_error(), kAutomationOk);
+  EXPECT_EQ(text(variant_to_text(named)), "旧");
+  EXPECT_EQ(given->references(), given_before + 1);
+
+  // A variable without a block receives a fresh one.
+  VARIANT* no_block = nullptr;
+  call_method(probe_, "Trade", rt::Cell::by_ref(&no_block, kVariantValue));
+  ASSERT_NE(no_block, nullptr);
+  Variant filled = Variant::adopt(no_block);
+  EXPECT_EQ(filled.get()->vt, automation::VT_DISPATCH);
+  EXPECT_EQ(given->references(), given_before + 2);
+  clear_variant(filled);
+  clear_variant(variant);
+  EXPECT_EQ(given->references(), given_before);
 }
 
 TEST_F(Bridge, VariablesBindForReadAndWrite) {
@@ -184,6 +327,42 @@ TEST_F(Bridge, CreateObjectKeepsTheOldObjectOnFailure) {
   EXPECT_TRUE(create_object(probe_, "vbscript.regexp", "ignored.tlb"));
 }
 
+TEST_F(Bridge, CreateObjectRetriesAnInvalidArgumentOnce) {
+  const int alive = probe::g_probes_alive;
+  probe::g_refusal = automation::E_INVALIDARG;
+  probe::g_refusals_left = 1;
+  probe::g_fussy_made = 0;
+  Object object;
+  EXPECT_TRUE(create_object(object, "FilmFinder.Fussy"));
+  EXPECT_EQ(probe::g_fussy_made, 2) << "refused, then made";
+  EXPECT_EQ(probe::g_refusers_alive, 0);
+  EXPECT_EQ(text(call_text_method(object, "Join", "a")), "a|-|-");
+  ASSERT_EQ(probe::g_probes_alive.load(), alive + 1);
+  Probe* made = Probe::of(object.get());
+  const int references = made->references();
+
+  // Refused again on the second try: no third one, and the holder keeps its object.
+  probe::g_refusals_left = 2;
+  probe::g_fussy_made = 0;
+  EXPECT_FALSE(create_object(object, "FilmFinder.Fussy"));
+  EXPECT_EQ(probe::g_fussy_made, 2);
+  EXPECT_EQ(probe::g_refusers_alive, 0);
+  EXPECT_EQ(object.get(), static_cast<automation::IUnknown*>(made));
+  EXPECT_EQ(made->references(), references);
+  EXPECT_EQ(probe::g_probes_alive.load(), alive + 1);
+
+  // Any other refusal is not retried.
+  probe::g_refusal = automation::E_NOINTERFACE;
+  probe::g_refusals_left = 1;
+  probe::g_fussy_made = 0;
+  EXPECT_FALSE(create_object(object, "FilmFinder.Fussy"));
+  EXPECT_EQ(probe::g_fussy_made, 1);
+  EXPECT_EQ(probe::g_refusers_alive, 0);
+  EXPECT_EQ(object.get(), static_cast<automation::IUnknown*>(made));
+  probe::g_refusals_left = 0;
+  probe::g_refusal = automation::E_INVALIDARG;
+}
+
 TEST_F(Bridge, CreateObjectNeedsAnInitialisedThread) {
   bool created = true;
   std::thread([&] {
@@ -191,6 +370,49 @@ TEST_F(Bridge, CreateObjectNeedsAnInitialisedThread) {
     created = create_object(object, "VBScript.RegExp");
   }).join();
   EXPECT_FALSE(created);
+}
+
+TEST_F(Bridge, TheErrorCodeIsKeptPerThread) {
+  call_method(probe_, "Gone");
+  ASSERT_EQ(automation_error(), kMemberNotFound);
+
+  // One thread succeeds, the other then fails, then the first succeeds again.
+  std::latch succeeded(1), failed(1), succeeded_again(1);
+  int32_t after_failure_elsewhere = 1, after_success_elsewhere = 1;
+  std::thread good([&] {
+    CoInitialize(nullptr);
+    {
+      Object object;
+      EXPECT_TRUE(create_object(object, "FilmFinder.Probe"));
+      EXPECT_EQ(text(call_text_method(object, "Join", "x")), "x|-|-");
+      succeeded.count_down();
+      failed.wait();
+      after_failure_elsewhere = automation_error();
+      call_text_method(object, "Join", "y");
+      succeeded_again.count_down();
+    }
+    CoUninitialize();
+  });
+  std::thread bad([&] {
+    CoInitialize(nullptr);
+    {
+      Object object;
+      EXPECT_TRUE(create_object(object, "FilmFinder.Probe"));
+      succeeded.wait();
+      call_method(object, "Raise", automation::DISP_E_PARAMNOTFOUND);
+      failed.count_down();
+      succeeded_again.wait();
+      after_success_elsewhere = automation_error();
+    }
+    CoUninitialize();
+  });
+  good.join();
+  bad.join();
+  EXPECT_EQ(after_failure_elsewhere, kAutomationOk);
+  EXPECT_EQ(after_success_elsewhere, kParamNotFound);
+  EXPECT_EQ(automation_error(), kMemberNotFound) << "this thread's own code";
+  call_text_method(probe_, "Join", "z");  // later tests on this thread start from success
+  EXPECT_EQ(automation_error(), kAutomationOk);
 }
 
 TEST_F(Bridge, CopyAndClearObjects) {
