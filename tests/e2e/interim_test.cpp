@@ -168,6 +168,8 @@ TEST_F(Interim, ThePlayListLoadsJumpsAndListsAfreshEachTime) {
     });
     EXPECT_EQ(step, 3);
   }
+  // The opener is a process of its own and writes when it runs.
+  pump_until([this] { return opener_.opened().size() >= 2; }, 5000);
   EXPECT_EQ(opener_.opened(), (std::vector<std::string>(2, "http://streams.example/1/2.m3u8")));
 }
 
