@@ -54,7 +54,11 @@ bool HeaderBlocks::take_line(std::string_view line) {
     const std::string_view value = line.substr(9);
     location_seen_ = value.find_first_not_of(" \t") != std::string_view::npos;
   }
+  // A bare CR inside a line is read as a space, as HTTP asks of a recipient: whoever splits the
+  // block at its line ends sees every line whole.
+  const size_t start = block_.size();
   block_.append(line);
+  std::replace(block_.begin() + static_cast<std::ptrdiff_t>(start), block_.end(), '\r', ' ');
   block_.append("\r\n");
   return true;
 }
