@@ -90,7 +90,9 @@ std::string resolve_link(std::string_view page_address, std::string_view link) {
   if (link.empty() || has_control_byte(link) || has_control_byte(page_address)) return {};
   const Url url(curl_url());
   if (!url) return {};
-  const std::string page(page_address);
+  // The page's address is read as a link is, so that what a link would have had encoded comes
+  // out encoded whichever of the two it came from.
+  const std::string page = wire_form(page_address);
   if (curl_url_set(url.get(), CURLUPART_URL, page.c_str(), 0) != CURLUE_OK ||
       !has_web_scheme(url.get())) {
     return {};

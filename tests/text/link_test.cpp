@@ -76,6 +76,16 @@ TEST(ResolveLink, HostsComeOutInAscii) {
   std::setlocale(LC_CTYPE, saved.c_str());
 }
 
+// The page's own address is read the way a link is, so characters a link would have had
+// encoded come out encoded from either, and a result resolves to itself when followed again
+// (found by fuzzing).
+TEST(ResolveLink, ThePageAddressIsEncodedLikeALink) {
+  const std::string from_page = web::resolve_link("http://h.lan/a/b<q\\c", "?p=2");
+  EXPECT_EQ(from_page, "http://h.lan/a/b%3Cq/c?p=2");
+  EXPECT_EQ(web::resolve_link("http://other.lan/x", from_page), from_page);
+  EXPECT_EQ(web::resolve_link("http://h.lan/a/", "b<q"), "http://h.lan/a/b%3Cq");
+}
+
 TEST(ResolveLink, WebAddressesAreToldFromPaths) {
   EXPECT_TRUE(web::is_web_address("http://a/"));
   EXPECT_TRUE(web::is_web_address("HTTPS://a/"));
