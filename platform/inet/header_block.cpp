@@ -1,7 +1,6 @@
 #include "platform/inet/header_block.h"
 
 #include <algorithm>
-#include <charconv>
 
 namespace inet {
 namespace {
@@ -25,12 +24,14 @@ int status_code(std::string_view status_line) {
   const size_t space = status_line.find(' ');
   if (space == std::string_view::npos)
     return 0;
+  // Exactly three digits: "HTTP/1.1 30" or "HTTP/1.1 2000" names no status.
   const std::string_view rest = status_line.substr(space + 1);
-  int code = 0;
-  const auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), code);
-  if (error != std::errc() || end != rest.data() + std::min<size_t>(3, rest.size()))
+  const auto digit = [&rest](size_t i) {
+    return i < rest.size() && rest[i] >= '0' && rest[i] <= '9';
+  };
+  if (!digit(0) || !digit(1) || !digit(2) || digit(3))
     return 0;
-  return code;
+  return (rest[0] - '0') * 100 + (rest[1] - '0') * 10 + (rest[2] - '0');
 }
 
 bool HeaderBlocks::take_line(std::string_view line) {
