@@ -34,8 +34,13 @@ int status_code(std::string_view status_line) {
   return (rest[0] - '0') * 100 + (rest[1] - '0') * 10 + (rest[2] - '0');
 }
 
-bool HeaderBlocks::take_line(std::string_view line) {
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+bool HeaderBlocks::take_line(std::string_view raw) {
+  while (!raw.empty() && (raw.back() == '\n' || raw.back() == '\r')) raw.remove_suffix(1);
+  // A bare CR inside a line is read as a space, as HTTP asks of a recipient: the line is read,
+  // and kept, as whoever splits the block at its line ends will see it.
+  std::string read(raw);
+  std::replace(read.begin(), read.end(), '\r', ' ');
+  const std::string_view line = read;
 
   if (line.starts_with("HTTP/")) {
     block_.clear();
@@ -55,11 +60,7 @@ bool HeaderBlocks::take_line(std::string_view line) {
     const std::string_view value = line.substr(9);
     location_seen_ = value.find_first_not_of(" \t") != std::string_view::npos;
   }
-  // A bare CR inside a line is read as a space, as HTTP asks of a recipient: whoever splits the
-  // block at its line ends sees every line whole.
-  const size_t start = block_.size();
   block_.append(line);
-  std::replace(block_.begin() + static_cast<std::ptrdiff_t>(start), block_.end(), '\r', ' ');
   block_.append("\r\n");
   return true;
 }
