@@ -37,12 +37,12 @@ ByteRange byte_range_for(std::string_view header, uint64_t size) {
   const size_t equals = header.find('=');
   if (equals == std::string_view::npos) return answer(RangeAnswer::malformed);
   if (!same_folded(header.substr(0, equals), kUnit)) return answer(RangeAnswer::other_unit);
-  const std::string_view spec = header.substr(equals + 1);
-  if (spec.find(',') != std::string_view::npos) return answer(RangeAnswer::several_ranges);
-  const size_t dash = spec.find('-');
+  const std::string_view ranges = header.substr(equals + 1);
+  if (ranges.find(',') != std::string_view::npos) return answer(RangeAnswer::several_ranges);
+  const size_t dash = ranges.find('-');
   if (dash == std::string_view::npos) return answer(RangeAnswer::malformed);
-  const std::string_view first_text = spec.substr(0, dash);
-  const std::string_view last_text = spec.substr(dash + 1);
+  const std::string_view first_text = ranges.substr(0, dash);
+  const std::string_view last_text = ranges.substr(dash + 1);
 
   if (first_text.empty()) {
     // The last n bytes: all of a shorter file, none of them "-0".
