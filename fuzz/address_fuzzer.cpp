@@ -41,10 +41,7 @@ bool has_upper_at_starts(std::string_view t) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::start_runtime();
-  return 0;
-}
+FF_FUZZ_WITH_RUNTIME()
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Input in(data, size);

@@ -115,10 +115,7 @@ std::string_view as_text(std::span<const uint8_t> bytes) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::start_runtime();
-  return 0;
-}
+FF_FUZZ_WITH_RUNTIME()
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Input in(data, size);

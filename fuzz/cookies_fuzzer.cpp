@@ -74,10 +74,7 @@ std::string merged(std::string_view old_text, std::string_view new_text) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::start_runtime();
-  return 0;
-}
+FF_FUZZ_WITH_RUNTIME()
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Input in(data, size);

@@ -61,3 +61,10 @@ inline void start_runtime() {
 }
 
 }  // namespace fuzz
+
+// A harness whose code calls commands through argument cells starts the runtime first.
+#define FF_FUZZ_WITH_RUNTIME()                           \
+  extern "C" int LLVMFuzzerInitialize(int*, char***) { \
+    ::fuzz::start_runtime();                             \
+    return 0;                                            \
+  }

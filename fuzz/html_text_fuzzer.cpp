@@ -95,10 +95,7 @@ std::string decoded(std::string_view t) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::start_runtime();
-  return 0;
-}
+FF_FUZZ_WITH_RUNTIME()
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string markup(reinterpret_cast<const char*>(data), size);

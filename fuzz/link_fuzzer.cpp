@@ -40,10 +40,7 @@ bool is_ascii(std::string_view text) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::start_runtime();
-  return 0;
-}
+FF_FUZZ_WITH_RUNTIME()
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Input in(data, size);

@@ -80,10 +80,7 @@ void check_units(rt::UnitTable& units) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::start_runtime();
-  return 0;
-}
+FF_FUZZ_WITH_RUNTIME()
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::optional<std::vector<rt::WindowTemplate>> windows = rt::decode_templates({data, size});
