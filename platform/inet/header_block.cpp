@@ -2,23 +2,9 @@
 
 #include <algorithm>
 
+#include "platform/ascii_case.h"
+
 namespace inet {
-namespace {
-
-bool starts_with_folded(std::string_view text, std::string_view lower_prefix) {
-  if (text.size() < lower_prefix.size())
-    return false;
-  for (size_t i = 0; i < lower_prefix.size(); ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z')
-      c = static_cast<char>(c + ('a' - 'A'));
-    if (c != lower_prefix[i])
-      return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 int status_code(std::string_view status_line) {
   const size_t space = status_line.find(' ');
@@ -56,7 +42,7 @@ bool HeaderBlocks::take_line(std::string_view raw) {
   }
   if (block_.size() + line.size() + 2 > kMaxHeaderBlock)
     return false;
-  if (starts_with_folded(line, "location:")) {
+  if (ascii::starts_with_folded(line, "location:")) {
     const std::string_view value = line.substr(9);
     location_seen_ = value.find_first_not_of(" \t") != std::string_view::npos;
   }

@@ -2,24 +2,13 @@
 
 #include <charconv>
 
+#include "platform/ascii_case.h"
+
 namespace inet {
 namespace {
 
-bool equals_lower(std::string_view text, std::string_view lower) {
-  if (text.size() != lower.size())
-    return false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z')
-      c = static_cast<char>(c + ('a' - 'A'));
-    if (c != lower[i])
-      return false;
-  }
-  return true;
-}
-
 std::optional<ProxyServer> parse_server(std::string_view text) {
-  if (text.size() > 7 && equals_lower(text.substr(0, 7), "http://"))
+  if (text.size() > 7 && ascii::equals_folded(text.substr(0, 7), "http://"))
     text.remove_prefix(7);
   while (!text.empty() && text.back() == '/') text.remove_suffix(1);
   ProxyServer server;
@@ -98,9 +87,9 @@ std::optional<ProxyList> parse_proxy_list(std::string_view text) {
     const size_t equals = entry.find('=');
     if (equals != std::string_view::npos) {
       const std::string_view scheme = entry.substr(0, equals);
-      if (equals_lower(scheme, "http")) {
+      if (ascii::equals_folded(scheme, "http")) {
         slot = &list.http;
-      } else if (equals_lower(scheme, "https")) {
+      } else if (ascii::equals_folded(scheme, "https")) {
         slot = &list.https;
       } else {
         continue;

@@ -4,6 +4,8 @@
 #include <array>
 #include <cstddef>
 
+#include "platform/ascii_case.h"
+
 namespace shell {
 namespace {
 
@@ -36,16 +38,6 @@ constexpr Extension kExtensions[] = {
     {"aac", {"audio/aac", nullptr}},
 };
 
-bool equals_ignoring_case(std::string_view given, std::string_view lower) {
-  if (given.size() != lower.size()) return false;
-  for (size_t i = 0; i < given.size(); ++i) {
-    const char c = (given[i] >= 'A' && given[i] <= 'Z') ? static_cast<char>(given[i] + 32)
-                                                        : given[i];
-    if (c != lower[i]) return false;
-  }
-  return true;
-}
-
 // The last segment of the address's path; empty when it has no path.
 std::string_view last_segment(std::string_view address) {
   const size_t scheme_end = address.find("://");
@@ -65,7 +57,7 @@ std::span<const char* const> media_types_for(std::string_view address) {
   if (dot == std::string_view::npos) return {};
   const std::string_view extension = segment.substr(dot + 1);
   for (const Extension& known : kExtensions) {
-    if (!equals_ignoring_case(extension, known.name)) continue;
+    if (!ascii::equals_folded(extension, known.name)) continue;
     return {known.types.data(), known.types[1] ? 2u : 1u};
   }
   return {};

@@ -14,6 +14,7 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/ascii_case.h"
 #include "platform/shell/default_application.h"
 #include "platform/shell/web_address.h"
 
@@ -23,16 +24,7 @@ namespace shell {
 namespace {
 
 bool is_open_verb(const char* verb) {
-  if (!verb) return true;
-  constexpr std::string_view kOpen = "open";
-  const std::string_view given = verb;
-  if (given.size() != kOpen.size()) return false;
-  for (size_t i = 0; i < given.size(); ++i) {
-    const char c = (given[i] >= 'A' && given[i] <= 'Z') ? static_cast<char>(given[i] + 32)
-                                                        : given[i];
-    if (c != kOpen[i]) return false;
-  }
-  return true;
+  return !verb || ascii::equals_folded(verb, "open");
 }
 
 class SpawnSetup {
