@@ -2,103 +2,15 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 #include <utility>
 
+#include "base/byte_reader.h"
+#include "base/byte_writer.h"
+
 namespace rt {
-namespace {
-
-// Bounds-checked little-endian reader; every read fails once anything was short.
-class Reader {
- public:
-  explicit Reader(std::span<const uint8_t> data) : data_(data) {}
-
-  bool ok() const { return ok_; }
-  size_t position() const { return pos_; }
-  bool at_end() const { return pos_ == data_.size(); }
-  size_t remaining() const { return data_.size() - pos_; }
-
-  int32_t i32() {
-    int32_t v = 0;
-    if (!take(4)) return 0;
-    std::memcpy(&v, data_.data() + pos_ - 4, 4);
-    return v;
-  }
-  uint32_t u32() { return static_cast<uint32_t>(i32()); }
-  std::span<const uint8_t> bytes(size_t n) {
-    if (!take(n)) return {};
-    return data_.subspan(pos_ - n, n);
-  }
-  // A count that must be non-negative and whose items (each at least item_size bytes) fit.
-  uint32_t count(size_t item_size) {
-    const int32_t n = i32();
-    if (n < 0 || (item_size != 0 && static_cast<size_t>(n) > remaining() / item_size)) {
-      ok_ = false;
-      return 0;
-    }
-    return static_cast<uint32_t>(n);
-  }
-  std::span<const uint8_t> prefixed() {
-    const int32_t n = i32();
-    if (n <= 0) return {};  // 0 or less reads as empty
-    return bytes(static_cast<size_t>(n));
-  }
-  std::string c_string() {
-    if (!ok_) return {};
-    const auto* start = data_.data() + pos_;
-    const void* zero = std::memchr(start, 0, remaining());
-    if (!zero) {
-      ok_ = false;
-      return {};
-    }
-    const auto n = static_cast<size_t>(static_cast<const uint8_t*>(zero) - start);
-    pos_ += n + 1;
-    return std::string(reinterpret_cast<const char*>(start), n);
-  }
-  void fail() { ok_ = false; }
-
- private:
-  bool take(size_t n) {
-    if (!ok_ || n > remaining()) {
-      ok_ = false;
-      return false;
-    }
-    pos_ += n;
-    return true;
-  }
-
-  std::span<const uint8_t> data_;
-  size_t pos_ = 0;
-  bool ok_ = true;
-};
-
-class Writer {
- public:
-  void i32(int32_t v) {
-    const auto* p = reinterpret_cast<const uint8_t*>(&v);
-    out.insert(out.end(), p, p + 4);
-  }
-  void u32(uint32_t v) { i32(static_cast<int32_t>(v)); }
-  void bytes(std::span<const uint8_t> b) { out.insert(out.end(), b.begin(), b.end()); }
-  void c_string(const std::string& s) {
-    bytes({reinterpret_cast<const uint8_t*>(s.data()), s.size()});
-    out.push_back(0);
-  }
-  void prefixed(std::span<const uint8_t> b) {
-    i32(static_cast<int32_t>(b.size()));
-    bytes(b);
-  }
-  std::vector<uint8_t> out;
-};
-
-std::span<const uint8_t> as_bytes(const std::string& s) {
-  return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
-}
-
-}  // namespace
 
 std::optional<UnitRecord> decode_unit_record(std::span<const uint8_t> bytes, bool menu_item) {
-  Reader r(bytes);
+  base::ByteReader r(bytes);
   UnitRecord u;
   u.is_menu_item = menu_item;
   u.kind = r.u32();
@@ -145,7 +57,8 @@ std::optional<UnitRecord> decode_unit_record(std::span<const uint8_t> bytes, boo
 }
 
 std::vector<uint8_t> encode_unit_record(const UnitRecord& u) {
-  Writer w;
+  std::vector<uint8_t> out;
+  base::ByteWriter w(out);
   w.u32(u.kind);
   w.u32(u.link);
   for (int i = 0; i < 4; ++i) w.i32(0);
@@ -157,7 +70,7 @@ std::vector<uint8_t> encode_unit_record(const UnitRecord& u) {
     w.i32(u.menu_state);
     w.c_string(u.menu_caption);
     w.i32(u.menu_handler);
-    return w.out;
+    return out;
   }
   w.i32(u.live_object);
   w.i32(u.left);
@@ -180,11 +93,11 @@ std::vector<uint8_t> encode_unit_record(const UnitRecord& u) {
   }
   for (int i = 0; i < 5; ++i) w.i32(0);
   w.bytes(u.property_data);
-  return w.out;
+  return out;
 }
 
 std::optional<RecordFieldOffsets> record_field_offsets(std::span<const uint8_t> bytes) {
-  Reader r(bytes);
+  base::ByteReader r(bytes);
   for (int i = 0; i < 6; ++i) r.i32();
   r.c_string();
   r.c_string();
@@ -219,11 +132,9 @@ bool UnitTable::assign(std::span<const uint8_t> table, uint32_t unit_count) {
   std::vector<std::pair<size_t, size_t>> spans;  // where each record starts and ends
   spans.reserve(unit_count);
   for (uint32_t i = 0; i < unit_count; ++i) {
-    uint32_t offset;
-    std::memcpy(&offset, table.data() + size_t{unit_count} * 4 + size_t{i} * 4, 4);
+    const uint32_t offset = base::load_le32(table.data() + size_t{unit_count} * 4 + size_t{i} * 4);
     if (offset > table.size() - head || table.size() - head - offset < 4) return false;
-    int32_t length;
-    std::memcpy(&length, table.data() + head + offset, 4);
+    const auto length = static_cast<int32_t>(base::load_le32(table.data() + head + offset));
     if (length < 0 || static_cast<size_t>(length) > table.size() - head - offset - 4) return false;
     spans.emplace_back(offset, size_t{offset} + 4 + static_cast<size_t>(length));
   }
@@ -280,8 +191,7 @@ int32_t UnitTable::find(uint32_t unit_id) const {
 std::span<const uint8_t> UnitTable::record(uint32_t index) const {
   if (index >= count_) return {};
   const size_t start = size_t{count_} * 8 + offset_at(index);
-  int32_t length;
-  std::memcpy(&length, bytes_.data() + start, 4);
+  const auto length = static_cast<int32_t>(base::load_le32(bytes_.data() + start));
   return {bytes_.data() + start + 4, static_cast<size_t>(length)};
 }
 
@@ -313,9 +223,7 @@ void UnitTable::replace_record(uint32_t index, std::span<const uint8_t> bytes) {
 int32_t UnitTable::read_field(uint32_t index, size_t offset) const {
   const auto r = record(index);
   if (offset + 4 > r.size()) return 0;
-  int32_t v;
-  std::memcpy(&v, r.data() + offset, 4);
-  return v;
+  return static_cast<int32_t>(base::load_le32(r.data() + offset));
 }
 
 void UnitTable::write_field(uint32_t index, size_t offset, int32_t value) {
@@ -325,12 +233,12 @@ void UnitTable::write_field(uint32_t index, size_t offset, int32_t value) {
 }
 
 std::optional<std::vector<WindowTemplate>> decode_templates(std::span<const uint8_t> data) {
-  Reader r(data);
+  base::ByteReader r(data);
   const auto list = r.prefixed();
   if (!r.ok() || list.size() % 8 != 0) return std::nullopt;
   const size_t n = list.size() / 8;
   std::vector<WindowTemplate> windows(n);
-  for (size_t i = 0; i < n; ++i) std::memcpy(&windows[i].id, list.data() + i * 4, 4);
+  for (size_t i = 0; i < n; ++i) windows[i].id = base::load_le32(list.data() + i * 4);
   for (WindowTemplate& w : windows) {
     w.a = r.i32();
     w.b = r.i32();
@@ -353,19 +261,20 @@ std::optional<std::vector<WindowTemplate>> decode_templates(std::span<const uint
 }
 
 std::vector<uint8_t> encode_templates(const std::vector<WindowTemplate>& windows) {
-  Writer w;
+  std::vector<uint8_t> out;
+  base::ByteWriter w(out);
   w.i32(static_cast<int32_t>(windows.size() * 8));
   for (const WindowTemplate& t : windows) w.u32(t.id);
   for (size_t i = 0; i < windows.size(); ++i) w.i32(0);
   for (const WindowTemplate& t : windows) {
     w.i32(t.a);
     w.i32(t.b);
-    w.prefixed(as_bytes(t.text1));
-    w.prefixed(as_bytes(t.text2));
+    w.prefixed(t.text1);
+    w.prefixed(t.text2);
     w.i32(static_cast<int32_t>(t.units.count()));
     w.prefixed(t.units.bytes());
   }
-  return w.out;
+  return out;
 }
 
 }  // namespace rt

@@ -239,14 +239,11 @@ void set_defaults(PropertyValues& v) {
   }
 }
 
-bool read_font(io::Reader& in, rt::LogicalFont& font) {
+bool read_font(base::ByteReader& in, rt::LogicalFont& font) {
   int32_t words[5];
-  for (int32_t& w : words) {
-    if (!in.i32(w))
-      return false;
-  }
-  std::span<const uint8_t> tail;
-  if (!in.raw(8 + sizeof font.face_name, tail))
+  for (int32_t& w : words) w = in.i32();
+  const std::span<const uint8_t> tail = in.bytes(8 + sizeof font.face_name);
+  if (!in.ok())
     return false;
   font.height = words[0];
   font.width = words[1];
@@ -265,7 +262,7 @@ bool read_font(io::Reader& in, rt::LogicalFont& font) {
   return std::memchr(font.face_name, 0, sizeof font.face_name) != nullptr;
 }
 
-void write_font(io::Writer& out, const rt::LogicalFont& font) {
+void write_font(base::ByteWriter& out, const rt::LogicalFont& font) {
   out.i32(font.height);
   out.i32(font.width);
   out.i32(font.escapement);
@@ -274,8 +271,8 @@ void write_font(io::Writer& out, const rt::LogicalFont& font) {
   const uint8_t bytes[8] = {font.italic,  font.underline,       font.strike_out,
                             font.charset, font.out_precision,   font.clip_precision,
                             font.quality, font.pitch_and_family};
-  out.raw(bytes);
-  out.raw(std::span(reinterpret_cast<const uint8_t*>(font.face_name), sizeof font.face_name));
+  out.bytes(bytes);
+  out.bytes(std::span(reinterpret_cast<const uint8_t*>(font.face_name), sizeof font.face_name));
 }
 
 // Length of the longest prefix of `s`, at most `limit` bytes, that ends on a character boundary.
@@ -393,25 +390,30 @@ std::optional<PropertyValues> PropertyValues::decode(rt::TypeCode kind,
   PropertyValues v = defaults(kind);
   if (v.values_.empty())
     return std::nullopt;
-  io::Reader in(data);
+  base::ByteReader in(data);
   for (PropertyValue& value : v.values_) {
     std::span<const uint8_t> bytes;
     switch (value_form(value.type)) {
       case ValueForm::kWord:
-        if (!in.i32(value.word))
+        value.word = in.i32();
+        if (!in.ok())
           return std::nullopt;
         break;
       case ValueForm::kTwoWords:
-        if (!in.i32(value.word) || !in.i32(value.high))
+        value.word = in.i32();
+        value.high = in.i32();
+        if (!in.ok())
           return std::nullopt;
         break;
       case ValueForm::kText:
-        if (!in.sized(bytes, kMaxTextLength) || io::has_nul(bytes))
+        bytes = in.sized(kMaxTextLength);
+        if (!in.ok() || io::has_nul(bytes))
           return std::nullopt;
         value.bytes.assign(io::as_text(bytes));
         break;
       case ValueForm::kBytes:
-        if (!in.sized(bytes, kMaxByteSetLength))
+        bytes = in.sized(kMaxByteSetLength);
+        if (!in.ok())
           return std::nullopt;
         value.bytes.assign(io::as_text(bytes));
         break;
@@ -428,7 +430,7 @@ std::optional<PropertyValues> PropertyValues::decode(rt::TypeCode kind,
 
 std::vector<uint8_t> PropertyValues::encode() const {
   std::vector<uint8_t> data;
-  io::Writer out(data);
+  base::ByteWriter out(data);
   for (const PropertyValue& value : values_) {
     switch (value_form(value.type)) {
       case ValueForm::kWord:
@@ -440,7 +442,7 @@ std::vector<uint8_t> PropertyValues::encode() const {
         break;
       case ValueForm::kText:
       case ValueForm::kBytes:
-        out.sized(std::string_view(value.bytes));
+        out.prefixed(std::string_view(value.bytes));
         break;
       case ValueForm::kFont:
         write_font(out, value.font);
@@ -567,10 +569,10 @@ std::vector<uint8_t> encode_columns(std::span<const ListColumn> columns) {
   std::vector<uint8_t> data;
   if (columns.empty())
     return data;
-  io::Writer out(data);
+  base::ByteWriter out(data);
   out.i32(static_cast<int32_t>(columns.size()));
   for (const ListColumn& c : columns) {
-    out.sized(std::string_view(c.title));
+    out.prefixed(std::string_view(c.title));
     out.i32(c.width);
     out.i32(c.alignment);
   }
@@ -581,16 +583,18 @@ std::optional<std::vector<ListColumn>> decode_columns(std::span<const uint8_t> d
   std::vector<ListColumn> columns;
   if (data.empty())
     return columns;
-  io::Reader in(data);
-  int32_t count = 0;
-  if (!in.count(count, kMaxColumns, 12))
+  base::ByteReader in(data);
+  const uint32_t count = in.count(12, kMaxColumns);
+  if (!in.ok())
     return std::nullopt;
-  columns.resize(static_cast<size_t>(count));
+  columns.resize(count);
   for (ListColumn& c : columns) {
-    std::span<const uint8_t> title;
-    if (!in.sized(title, kMaxTextLength) || io::has_nul(title))
+    const std::span<const uint8_t> title = in.sized(kMaxTextLength);
+    if (!in.ok() || io::has_nul(title))
       return std::nullopt;
-    if (!in.i32(c.width) || !in.i32(c.alignment))
+    c.width = in.i32();
+    c.alignment = in.i32();
+    if (!in.ok())
       return std::nullopt;
     if (c.width < 0 || c.width > kMaxColumnWidth)
       return std::nullopt;
@@ -607,7 +611,7 @@ std::vector<uint8_t> encode_rows(std::span<const ListRow> rows) {
   std::vector<uint8_t> data;
   if (rows.empty())
     return data;
-  io::Writer out(data);
+  base::ByteWriter out(data);
   out.i32(static_cast<int32_t>(rows.size()));
   for (const ListRow& r : rows) {
     out.i32(r.image);
@@ -615,7 +619,7 @@ std::vector<uint8_t> encode_rows(std::span<const ListRow> rows) {
     out.i32(r.indent);
     out.i32(r.data);
     out.i32(static_cast<int32_t>(r.cells.size()));
-    for (const std::string& cell : r.cells) out.sized(std::string_view(cell));
+    for (const std::string& cell : r.cells) out.prefixed(std::string_view(cell));
   }
   return data;
 }
@@ -624,23 +628,27 @@ std::optional<std::vector<ListRow>> decode_rows(std::span<const uint8_t> data) {
   std::vector<ListRow> rows;
   if (data.empty())
     return rows;
-  io::Reader in(data);
-  int32_t count = 0;
-  if (!in.count(count, kMaxRows, 20))
+  base::ByteReader in(data);
+  const uint32_t count = in.count(20, kMaxRows);
+  if (!in.ok())
     return std::nullopt;
-  rows.resize(static_cast<size_t>(count));
+  rows.resize(count);
   for (ListRow& r : rows) {
-    int32_t cells = 0;
-    if (!in.i32(r.image) || !in.i32(r.state_image) || !in.i32(r.indent) || !in.i32(r.data))
+    r.image = in.i32();
+    r.state_image = in.i32();
+    r.indent = in.i32();
+    r.data = in.i32();
+    if (!in.ok())
       return std::nullopt;
     if (r.image < -1 || r.state_image < 0 || r.indent < 0)
       return std::nullopt;
-    if (!in.count(cells, kMaxColumns, 4))
+    const uint32_t cells = in.count(4, kMaxColumns);
+    if (!in.ok())
       return std::nullopt;
-    r.cells.resize(static_cast<size_t>(cells));
+    r.cells.resize(cells);
     for (std::string& cell : r.cells) {
-      std::span<const uint8_t> text;
-      if (!in.sized(text, kMaxTextLength) || io::has_nul(text))
+      const std::span<const uint8_t> text = in.sized(kMaxTextLength);
+      if (!in.ok() || io::has_nul(text))
         return std::nullopt;
       cell.assign(io::as_text(text));
     }

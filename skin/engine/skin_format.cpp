@@ -2,14 +2,10 @@
 
 #include <cstring>
 
+#include "base/byte_reader.h"
+
 namespace skin_format {
 namespace {
-
-uint16_t u16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t u32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 bool name_char(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
@@ -31,40 +27,40 @@ size_t name_length_at(const char* text, size_t length, size_t at) {
   return n;
 }
 
-Status read_colours(const uint8_t* p, uint32_t length, Skin* skin) {
-  if (length < 2) return Status::kBadColours;
-  const uint16_t count = u16(p);
-  if (count == 0 || count > kMaxColours) return Status::kBadColours;
-  uint32_t at = 2;
+Status read_colours(base::Bytes payload, Skin* skin) {
+  base::ByteReader r(payload);
+  const uint16_t count = r.u16();
+  if (!r.ok() || count == 0 || count > kMaxColours) return Status::kBadColours;
   for (uint16_t i = 0; i < count; ++i) {
-    if (at >= length) return Status::kBadColours;
-    const uint8_t name_length = p[at++];
-    if (name_length == 0 || name_length > kMaxNameLength || length - at < name_length + 3u)
+    const uint8_t name_length = r.u8();
+    if (!r.ok() || name_length == 0 || name_length > kMaxNameLength ||
+        r.remaining() < name_length + 3u)
       return Status::kBadColours;
     NamedColour& c = skin->colours[i];
-    std::memcpy(c.name, p + at, name_length);
+    std::memcpy(c.name, r.bytes(name_length).data(), name_length);
     c.name[name_length] = '\0';
     c.name_length = name_length;
     for (uint8_t k = 0; k < name_length; ++k) {
       if (!name_char(c.name[k])) return Status::kBadColours;
     }
     if (find_colour(*skin, c.name, name_length) != -1) return Status::kBadColours;  // unique
-    at += name_length;
-    c.colour = {p[at], p[at + 1], p[at + 2]};
-    at += 3;
+    const base::Bytes rgb = r.bytes(3);
+    c.colour = {rgb[0], rgb[1], rgb[2]};
     skin->colour_count = static_cast<uint16_t>(i + 1);
   }
-  return at == length ? Status::kOk : Status::kBadColours;
+  return r.at_end() ? Status::kOk : Status::kBadColours;
 }
 
-Status read_palette(const uint8_t* p, uint32_t length, Skin* skin) {
-  if (length < 2) return Status::kBadPalette;
-  const uint16_t count = u16(p);
-  if (count > kMaxPaletteEntries || length != 2u + 4u * count) return Status::kBadPalette;
+Status read_palette(base::Bytes payload, Skin* skin) {
+  base::ByteReader r(payload);
+  const uint16_t count = r.u16();
+  if (!r.ok() || count > kMaxPaletteEntries || r.remaining() != 4u * count)
+    return Status::kBadPalette;
   for (uint16_t i = 0; i < count; ++i) {
-    const uint8_t* e = p + 2 + 4 * i;
     PaletteEntry& entry = skin->palette[i];
-    entry = {e[0], e[1], u16(e + 2)};
+    entry.group = r.u8();
+    entry.role = r.u8();
+    entry.colour = r.u16();
     if (entry.group > kGroupAll || entry.role >= kRoleCount || entry.colour >= skin->colour_count)
       return Status::kBadPalette;
   }
@@ -72,9 +68,10 @@ Status read_palette(const uint8_t* p, uint32_t length, Skin* skin) {
   return Status::kOk;
 }
 
-Status read_rules(const uint8_t* p, uint32_t length, Skin* skin) {
+Status read_rules(base::Bytes payload, Skin* skin) {
+  const size_t length = payload.size();
   if (length > kMaxRulesLength) return Status::kBadRules;
-  const char* text = reinterpret_cast<const char*>(p);
+  const char* text = reinterpret_cast<const char*>(payload.data());
   if (std::memchr(text, 0, length) != nullptr) return Status::kBadRules;
   for (size_t i = 0; i < length; ++i) {
     if (text[i] != '@') continue;
@@ -87,7 +84,7 @@ Status read_rules(const uint8_t* p, uint32_t length, Skin* skin) {
     i += n;
   }
   skin->rules = text;
-  skin->rules_length = length;
+  skin->rules_length = static_cast<uint32_t>(length);
   return Status::kOk;
 }
 
@@ -104,42 +101,46 @@ uint32_t crc32(const uint8_t* data, size_t length) {
 
 Status read_skin(const uint8_t* data, size_t length, Skin* skin) {
   if (data == nullptr || length < kHeaderLength) return Status::kTooShort;
-  if (std::memcmp(data, kMagic, sizeof kMagic) != 0) return Status::kBadMagic;
-  if (u16(data + 4) != kVersion) return Status::kBadVersion;
-  const uint32_t header = u16(data + 6);
-  const uint32_t body = u32(data + 8);
+  const base::Bytes bytes(data, length);
+  base::ByteReader head(bytes);
+  if (std::memcmp(head.bytes(sizeof kMagic).data(), kMagic, sizeof kMagic) != 0)
+    return Status::kBadMagic;
+  if (head.u16() != kVersion) return Status::kBadVersion;
+  const uint32_t header = head.u16();
+  const uint32_t body = head.u32();
+  const uint32_t checksum = head.u32();
+  const uint32_t records = head.u32();
   if (header < kHeaderLength || header > length || length - header != body)
     return Status::kBadLength;
-  const uint8_t* p = data + header;
-  if (crc32(p, body) != u32(data + 12)) return Status::kBadChecksum;
+  const base::Bytes content = bytes.subspan(header);
+  if (crc32(content.data(), body) != checksum) return Status::kBadChecksum;
 
   skin->colour_count = 0;
   skin->palette_count = 0;
   skin->rules = nullptr;
   skin->rules_length = 0;
   bool palette = false, rules = false;
-  const uint32_t records = u32(data + 16);
-  uint32_t at = 0;
-  for (uint32_t r = 0; r < records; ++r) {
-    if (body - at < kRecordHeader) return Status::kBadRecord;
-    const uint16_t tag = u16(p + at);
-    const uint32_t size = u32(p + at + 4);
-    if (u16(p + at + 2) != 0 || body - at - kRecordHeader < size) return Status::kBadRecord;
-    const uint8_t* payload = p + at + kRecordHeader;
+  base::ByteReader r(content);
+  for (uint32_t i = 0; i < records; ++i) {
+    if (r.remaining() < kRecordHeader) return Status::kBadRecord;
+    const uint16_t tag = r.u16();
+    const uint16_t reserved = r.u16();
+    const uint32_t size = r.u32();
+    if (reserved != 0 || r.remaining() < size) return Status::kBadRecord;
+    const base::Bytes payload = r.bytes(size);
     Status s = Status::kBadRecord;
-    if (tag == kTagColours && r == 0) {
-      s = read_colours(payload, size, skin);
-    } else if (tag == kTagPalette && r != 0 && !palette) {
+    if (tag == kTagColours && i == 0) {
+      s = read_colours(payload, skin);
+    } else if (tag == kTagPalette && i != 0 && !palette) {
       palette = true;
-      s = read_palette(payload, size, skin);
-    } else if (tag == kTagRules && r != 0 && !rules) {
+      s = read_palette(payload, skin);
+    } else if (tag == kTagRules && i != 0 && !rules) {
       rules = true;
-      s = read_rules(payload, size, skin);
+      s = read_rules(payload, skin);
     }
     if (s != Status::kOk) return s;
-    at += kRecordHeader + size;
   }
-  if (at != body || skin->colour_count == 0) return Status::kBadRecord;
+  if (!r.at_end() || skin->colour_count == 0) return Status::kBadRecord;
   return Status::kOk;
 }
 
