@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "base/byte_reader.h"
 #include "runtime/heap.h"
 
 namespace rt {
@@ -11,7 +12,9 @@ namespace rt {
 ByteBuffer::ByteBuffer(ByteBuffer&& o) noexcept
     : data_(std::exchange(o.data_, nullptr)),
       size_(std::exchange(o.size_, 0)),
-      capacity_(std::exchange(o.capacity_, 0)) {}
+      capacity_(std::exchange(o.capacity_, 0)),
+      growth_(o.growth_),
+      max_size_(o.max_size_) {}
 
 ByteBuffer& ByteBuffer::operator=(ByteBuffer&& o) noexcept {
   if (this != &o) {
@@ -19,39 +22,73 @@ ByteBuffer& ByteBuffer::operator=(ByteBuffer&& o) noexcept {
     data_ = std::exchange(o.data_, nullptr);
     size_ = std::exchange(o.size_, 0);
     capacity_ = std::exchange(o.capacity_, 0);
+    growth_ = o.growth_;
+    max_size_ = o.max_size_;
   }
   return *this;
 }
 
 ByteBuffer::~ByteBuffer() { free_block(data_); }
 
-void ByteBuffer::resize(size_t new_size) {
-  const bool fits = data_ && new_size <= capacity_;
-  if (!fits || capacity_ - new_size > kMaxUnused) {
-    data_ = static_cast<uint8_t*>(reallocate(data_, new_size + kSlack));
-    capacity_ = new_size + kSlack;
+void ByteBuffer::reserve(size_t wanted) {
+  switch (growth_) {
+    case Growth::kSlack: {
+      const bool fits = data_ && wanted <= capacity_;
+      if (fits && capacity_ - wanted <= kMaxUnused) return;
+      data_ = static_cast<uint8_t*>(reallocate(data_, wanted + kSlack));
+      capacity_ = wanted + kSlack;
+      return;
+    }
+    case Growth::kGeometric: {
+      if (wanted <= capacity_) return;
+      // wanted never passes max_size_: the edits check before they grow.
+      const size_t grown = std::max({wanted, capacity_ * 2, kFirstGeometricBlock});
+      capacity_ = std::min(grown, max_size_);
+      data_ = static_cast<uint8_t*>(reallocate(data_, capacity_));
+      return;
+    }
   }
+}
+
+void ByteBuffer::resize(size_t new_size) {
+  reserve(new_size);
   size_ = new_size;
 }
 
-void ByteBuffer::append(const void* bytes, size_t n) { insert(size_, bytes, n); }
+bool ByteBuffer::append(const void* bytes, size_t n) { return insert(size_, bytes, n); }
 
-void ByteBuffer::insert(size_t offset, const void* bytes, size_t n) {
-  replace(offset, 0, bytes, n);
+bool ByteBuffer::insert(size_t offset, const void* bytes, size_t n) {
+  return replace(offset, 0, bytes, n);
 }
 
-void ByteBuffer::replace(size_t offset, size_t length, const void* bytes, size_t n) {
+bool ByteBuffer::replace(size_t offset, size_t length, const void* bytes, size_t n) {
   offset = std::min(offset, size_);
   length = std::min(length, size_ - offset);
+  if (n > length && n - length > max_size_ - size_) return false;
   const size_t tail = size_ - offset - length;
   const size_t old_size = size_;
   if (n > length) resize(old_size + (n - length));
   if (tail > 0) std::memmove(data_ + offset + n, data_ + offset + length, tail);
   if (n > 0 && bytes) std::memcpy(data_ + offset, bytes, n);
   if (n < length) resize(old_size - (length - n));
+  return true;
 }
 
 void ByteBuffer::remove(size_t offset, size_t length) { replace(offset, length, nullptr, 0); }
+
+uint8_t* ByteBuffer::room_for(size_t n) {
+  if (n > max_size_ - size_) return nullptr;
+  reserve(size_ + n);
+  return data_ + size_;
+}
+
+void ByteBuffer::commit(size_t n) { size_ += std::min(n, capacity_ - size_); }
+
+ByteBuffer::Block ByteBuffer::release() {
+  const Block block{std::exchange(data_, nullptr), std::exchange(size_, 0)};
+  capacity_ = 0;
+  return block;
+}
 
 int64_t ByteBuffer::find_word(uint32_t word) const {
   for (size_t i = 0; i + 4 <= size_; i += 4) {
@@ -73,9 +110,9 @@ void ByteBuffer::serialise_into(ByteBuffer& out) const {
 
 size_t ByteBuffer::deserialise(std::span<const uint8_t> in) {
   clear();
-  if (in.size() < 4) return 0;
-  int32_t length;
-  std::memcpy(&length, in.data(), 4);
+  const std::optional<uint32_t> word = base::le32_at(in, 0);
+  if (!word) return 0;
+  const auto length = static_cast<int32_t>(*word);
   if (length <= 0) return 4;
   if (static_cast<size_t>(length) > in.size() - 4) return 0;
   append(in.data() + 4, static_cast<size_t>(length));

@@ -1,0 +1,103 @@
+// The runtime's growable buffer beyond its registry rule (values_test.cpp): a maximum size that
+// refuses growth cleanly, geometric growth for input of unknown length, and handing the block
+// over.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "runtime/byte_buffer.h"
+#include "runtime/heap.h"
+
+namespace {
+
+using rt::ByteBuffer;
+using Growth = rt::ByteBuffer::Growth;
+
+std::vector<uint8_t> contents(const ByteBuffer& b) { return {b.bytes().begin(), b.bytes().end()}; }
+
+TEST(ByteBufferCap, GrowthPastTheMaximumFailsAndChangesNothing) {
+  for (const Growth growth : {Growth::kSlack, Growth::kGeometric}) {
+    ByteBuffer buf(growth, 8);
+    EXPECT_TRUE(buf.append("abcdef", 6));
+    EXPECT_FALSE(buf.append("xyz", 3)) << "9 bytes";
+    EXPECT_FALSE(buf.insert(0, "xyz", 3));
+    EXPECT_FALSE(buf.replace(1, 1, "xyzw", 4)) << "one byte for four: 9 bytes";
+    EXPECT_EQ(contents(buf), (std::vector<uint8_t>{'a', 'b', 'c', 'd', 'e', 'f'}));
+    EXPECT_EQ(buf.room_for(3), nullptr);
+    EXPECT_TRUE(buf.replace(0, 3, "12345", 5)) << "three bytes for five: exactly 8";
+    EXPECT_EQ(buf.size(), 8u);
+    EXPECT_FALSE(buf.append_u8(0));
+    EXPECT_TRUE(buf.replace(0, 8, "ab", 2)) << "shrinking is always possible";
+    EXPECT_EQ(buf.size(), 2u);
+  }
+}
+
+TEST(ByteBufferCap, TheDefaultBufferKeepsTheRegistryRuleAndNoPracticalLimit) {
+  ByteBuffer buf;
+  EXPECT_EQ(buf.growth(), Growth::kSlack);
+  EXPECT_GE(buf.max_size(), size_t{1} << 40);
+  ByteBuffer asked(Growth::kSlack, SIZE_MAX);
+  EXPECT_EQ(asked.max_size(), ByteBuffer::kUnlimited) << "size + slack must not overflow";
+  EXPECT_EQ(asked.room_for(SIZE_MAX - 4), nullptr);
+}
+
+TEST(ByteBufferGrowth, GeometricBlocksDoubleFromSixteenKiBUpToTheMaximum) {
+  ByteBuffer buf(Growth::kGeometric, 40000);
+  buf.clear();
+  EXPECT_EQ(buf.capacity(), 0u) << "nothing is reserved before the first byte";
+  std::vector<uint8_t> chunk(1000, 7);
+  ASSERT_TRUE(buf.append(chunk.data(), chunk.size()));
+  EXPECT_EQ(buf.capacity(), 16384u);
+  while (buf.size() + chunk.size() <= 16384) ASSERT_TRUE(buf.append(chunk.data(), chunk.size()));
+  ASSERT_TRUE(buf.append(chunk.data(), chunk.size()));
+  EXPECT_EQ(buf.capacity(), 32768u);
+  while (buf.size() + chunk.size() <= 32768) ASSERT_TRUE(buf.append(chunk.data(), chunk.size()));
+  ASSERT_TRUE(buf.append(chunk.data(), chunk.size()));
+  EXPECT_EQ(buf.capacity(), 40000u) << "doubling stops at the maximum";
+  buf.remove(0, buf.size());
+  EXPECT_EQ(buf.capacity(), 40000u) << "geometric blocks never shrink";
+}
+
+TEST(ByteBufferGrowth, RoomIsFilledInPlaceAndCommitted) {
+  ByteBuffer buf(Growth::kGeometric, 100);
+  uint8_t* room = buf.room_for(10);
+  ASSERT_NE(room, nullptr);
+  std::memcpy(room, "0123456789", 10);
+  buf.commit(4);  // a read that filled only part of the room
+  EXPECT_EQ(contents(buf), (std::vector<uint8_t>{'0', '1', '2', '3'}));
+  room = buf.room_for(96);
+  ASSERT_NE(room, nullptr);
+  EXPECT_EQ(room, buf.data() + 4);
+  EXPECT_EQ(buf.room_for(97), nullptr);
+}
+
+TEST(ByteBufferRelease, HandsTheBlockOverAndStartsEmpty) {
+  ByteBuffer buf(Growth::kGeometric, 64);
+  ASSERT_TRUE(buf.append("hello", 5));
+  const uint8_t* before = buf.data();
+  ByteBuffer::Block block = buf.release();
+  EXPECT_EQ(block.data, before);
+  ASSERT_EQ(block.size, 5u);
+  EXPECT_EQ(std::memcmp(block.data, "hello", 5), 0);
+  EXPECT_EQ(buf.data(), nullptr);
+  EXPECT_EQ(buf.size(), 0u);
+  EXPECT_EQ(buf.capacity(), 0u);
+  EXPECT_EQ(buf.max_size(), 64u) << "policy and maximum stay";
+  ASSERT_TRUE(buf.append("again", 5));
+  EXPECT_NE(buf.data(), block.data);
+  rt::free_block(block.data);  // the caller's now
+
+  ByteBuffer never;
+  EXPECT_EQ(never.release().data, nullptr);
+}
+
+TEST(ByteBufferRelease, AMovedBufferKeepsItsPolicy) {
+  ByteBuffer from(Growth::kGeometric, 10);
+  ByteBuffer to = std::move(from);
+  EXPECT_EQ(to.growth(), Growth::kGeometric);
+  EXPECT_EQ(to.max_size(), 10u);
+  EXPECT_FALSE(to.append("01234567890", 11));
+}
+
+}  // namespace
