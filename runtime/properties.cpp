@@ -70,7 +70,7 @@ LogicalFont read_font(const KindDescriptor* kind, UnitObject* unit, int32_t kind
 // The whole-font record: angle, bold, italic, underline, strike-out, size in points, then the
 // face name (GBK, NUL-terminated, at most 31 bytes).
 struct FontRecord {
-  int32_t words[6];
+  int32_t words[kFontAttributeCount];
   char face[32];
 };
 
@@ -78,16 +78,17 @@ struct FontRecord {
 // kinds convert them.
 uint64_t font_attribute(const LogicalFont& f, int32_t element, NativeWindow unit) {
   switch (element) {
-    case 0: return static_cast<uint32_t>(((f.escapement % 3600) + 3600) % 3600);
-    case 1: return f.weight >= 700 ? 1 : 0;
-    case 2: return f.italic ? 1 : 0;
-    case 3: return f.underline ? 1 : 0;
-    case 4: return f.strike_out ? 1 : 0;
-    case 5: return static_cast<uint32_t>(windowing::font_points(f.height, unit));
-    case 6: return pointer_payload(copy_text(f.face_name));
+    case kFontAngle: return static_cast<uint32_t>(((f.escapement % 3600) + 3600) % 3600);
+    case kFontBold: return f.weight >= 700 ? 1 : 0;
+    case kFontItalic: return f.italic ? 1 : 0;
+    case kFontUnderline: return f.underline ? 1 : 0;
+    case kFontStrikeOut: return f.strike_out ? 1 : 0;
+    case kFontSize: return static_cast<uint32_t>(windowing::font_points(f.height, unit));
+    case kFontFace: return pointer_payload(copy_text(f.face_name));
     default: {
       FontRecord r{};
-      for (int i = 0; i < 6; ++i) r.words[i] = static_cast<int32_t>(font_attribute(f, i, unit));
+      for (int i = 0; i < kFontAttributeCount; ++i)
+        r.words[i] = static_cast<int32_t>(font_attribute(f, i, unit));
       std::memcpy(r.face, f.face_name, sizeof r.face);
       r.face[31] = 0;
       return pointer_payload(make_bytes(&r, sizeof r));
@@ -104,13 +105,13 @@ void set_face(LogicalFont& f, std::string_view face, size_t longest) {
 void apply_font_attribute(LogicalFont& f, int32_t element, uint64_t value, NativeWindow unit) {
   const auto v = static_cast<int32_t>(value);
   switch (element) {
-    case 0: f.escapement = f.orientation = ((v % 3600) + 3600) % 3600; return;
-    case 1: f.weight = v ? 700 : 0; return;
-    case 2: f.italic = v ? 1 : 0; return;
-    case 3: f.underline = v ? 1 : 0; return;
-    case 4: f.strike_out = v ? 1 : 0; return;
-    case 5: f.height = -windowing::font_pixels(v, unit); return;
-    case 6:
+    case kFontAngle: f.escapement = f.orientation = ((v % 3600) + 3600) % 3600; return;
+    case kFontBold: f.weight = v ? 700 : 0; return;
+    case kFontItalic: f.italic = v ? 1 : 0; return;
+    case kFontUnderline: f.underline = v ? 1 : 0; return;
+    case kFontStrikeOut: f.strike_out = v ? 1 : 0; return;
+    case kFontSize: f.height = -windowing::font_pixels(v, unit); return;
+    case kFontFace:
       set_face(f, text_view(reinterpret_cast<const char*>(static_cast<uintptr_t>(value))), 31);
       return;
     default: {
@@ -119,7 +120,7 @@ void apply_font_attribute(LogicalFont& f, int32_t element, uint64_t value, Nativ
       FontRecord r;
       std::memcpy(&r, bytes.data(), sizeof r);
       r.face[31] = 0;
-      for (int i = 0; i < 6; ++i) {
+      for (int i = 0; i < kFontAttributeCount; ++i) {
         apply_font_attribute(f, i, static_cast<uint32_t>(r.words[i]), unit);
       }
       set_face(f, r.face, 30);
@@ -205,44 +206,49 @@ uint64_t get_on_window_thread(uint32_t window_id, uint32_t unit_id, int32_t inde
   if (!record) return 0;
   if (record->is_menu_item) {
     switch (index) {
-      case 0: return pointer_payload(copy_text(record->menu_caption.c_str()));
-      case 1: return (record->menu_state & 4) ? 1 : 0;
-      case 2: return (record->menu_state & 2) ? 1 : 0;
-      case 3: return (record->menu_state & 1) ? 0 : 1;
+      case kMenuItemCaption: return pointer_payload(copy_text(record->menu_caption.c_str()));
+      case kMenuItemChecked: return (record->menu_state & kMenuStateChecked) ? 1 : 0;
+      case kMenuItemDisabled: return (record->menu_state & kMenuStateDisabled) ? 1 : 0;
+      case kMenuItemVisible: return (record->menu_state & kMenuStateHidden) ? 0 : 1;
       default: return 0;
     }
   }
   UnitObject* unit = live_unit(w, i);
   NativeWindow h = unit ? unit->native() : nullptr;
-  if (index >= 8) {
+  if (index >= kFirstKindProperty) {
     if (!unit) fatal_error("指定窗口尚未载入", 0);
     const KindDescriptor* kind = find_kind(record->kind);
+    const int32_t own = index - kFirstKindProperty;
     auto get = kind_interface<GetUnitPropertyFn>(kind, kInterfaceGetProperty);
     if (!get) return 0;
-    const std::optional<uint16_t> type = property_type(kind, index - 8);
+    const std::optional<uint16_t> type = property_type(kind, own);
     if (!type) return 0;
     if (*type == kPropFont) {
-      const LogicalFont font = read_font(kind, unit, index - 8);
+      const LogicalFont font = read_font(kind, unit, own);
       return convert_answer(*type, {}, &font, element, h);
     }
-    return convert_answer(*type, get(unit, index - 8), nullptr, element, h);
+    return convert_answer(*type, get(unit, own), nullptr, element, h);
   }
   const windowing::Rect r = unit ? windowing::geometry_in_parent(h) : windowing::Rect{};
   switch (index) {
-    case 0: return static_cast<uint32_t>(unit ? r.left : record->left);
-    case 1: return static_cast<uint32_t>(unit ? r.top : record->top);
-    case 2: return static_cast<uint32_t>(unit ? r.width : record->width);
-    case 3: return static_cast<uint32_t>(unit ? r.height : record->height);
-    case 4: return pointer_payload(copy_text(record->tag.c_str()));
-    case 5: return (unit ? windowing::is_visible(h) : (record->flags & kUnitVisible) != 0) ? 1 : 0;
-    case 6:
+    case kPropertyLeft: return static_cast<uint32_t>(unit ? r.left : record->left);
+    case kPropertyTop: return static_cast<uint32_t>(unit ? r.top : record->top);
+    case kPropertyWidth: return static_cast<uint32_t>(unit ? r.width : record->width);
+    case kPropertyHeight: return static_cast<uint32_t>(unit ? r.height : record->height);
+    case kPropertyTag: return pointer_payload(copy_text(record->tag.c_str()));
+    case kPropertyVisible:
+      return (unit ? windowing::is_visible(h) : (record->flags & kUnitVisible) != 0) ? 1 : 0;
+    case kPropertyDisabled:
       return (unit ? !windowing::is_enabled(h) : (record->flags & kUnitDisabled) != 0) ? 1 : 0;
-    case 7: return pointer_payload(make_bytes(record->cursor_data.data(), record->cursor_data.size()));
+    case kPropertyCursor:
+      return pointer_payload(make_bytes(record->cursor_data.data(), record->cursor_data.size()));
     default: return 0;
   }
 }
 
 int32_t clamp(int32_t v, int32_t lo, int32_t hi) { return std::max(lo, std::min(hi, v)); }
+
+int32_t set_bits(int32_t word, int32_t bits, bool on) { return on ? word | bits : word & ~bits; }
 
 // A unit listed on a page other than the selected page of a paged container stays hidden.
 bool hidden_by_page(const WindowEntry& w, uint32_t unit_id) {
@@ -265,15 +271,21 @@ void set_on_window_thread(uint32_t window_id, uint32_t unit_id, int32_t index, i
 
   if (record->is_menu_item) {
     switch (index) {
-      case 0: {
+      case kMenuItemCaption: {
         const std::string caption(text_view(reinterpret_cast<const char*>(payload)));
         if (caption == record->menu_caption) return;
         record->menu_caption = caption;
         break;
       }
-      case 1: record->menu_state = value ? record->menu_state | 4 : record->menu_state & ~4; break;
-      case 2: record->menu_state = value ? record->menu_state | 2 : record->menu_state & ~2; break;
-      case 3: record->menu_state = value ? record->menu_state & ~1 : record->menu_state | 1; break;
+      case kMenuItemChecked:
+        record->menu_state = set_bits(record->menu_state, kMenuStateChecked, value != 0);
+        break;
+      case kMenuItemDisabled:
+        record->menu_state = set_bits(record->menu_state, kMenuStateDisabled, value != 0);
+        break;
+      case kMenuItemVisible:
+        record->menu_state = set_bits(record->menu_state, kMenuStateHidden, value == 0);
+        break;
       default: return;
     }
     w.working.replace_record(i, encode_unit_record(*record));
@@ -283,20 +295,21 @@ void set_on_window_thread(uint32_t window_id, uint32_t unit_id, int32_t index, i
   UnitObject* unit = live_unit(w, i);
   NativeWindow h = unit ? unit->native() : nullptr;
   const RecordFieldOffsets o = offsets_of(w, i);
-  if (index >= 8) {
+  if (index >= kFirstKindProperty) {
     if (!unit) fatal_error("指定窗口尚未载入", 0);
     const KindDescriptor* kind = find_kind(record->kind);
+    const int32_t own = index - kFirstKindProperty;
     auto set = kind_interface<SetUnitPropertyFn>(kind, kInterfaceSetProperty);
     if (!set) return;
-    const std::optional<uint16_t> type = property_type(kind, index - 8);
+    const std::optional<uint16_t> type = property_type(kind, own);
     if (!type) return;
     int32_t answer = 0;
     if (*type == kPropFont) {
-      LogicalFont font = read_font(kind, unit, index - 8);
+      LogicalFont font = read_font(kind, unit, own);
       apply_font_attribute(font, element, payload, h);
-      answer = set(unit, index - 8, PropertyPair::data(&font, sizeof font));
+      answer = set(unit, own, PropertyPair::data(&font, sizeof font));
     } else {
-      answer = set(unit, index - 8, convert_value(*type, low, high));
+      answer = set(unit, own, convert_value(*type, low, high));
     }
     if (answer == 1 && window_is_loaded(w)) {
       windowing::process_pending_messages();
@@ -308,30 +321,32 @@ void set_on_window_thread(uint32_t window_id, uint32_t unit_id, int32_t index, i
     return;
   }
   switch (index) {
-    case 2:
-    case 3: {
+    case kPropertyWidth:
+    case kPropertyHeight: {
       const int32_t v = clamp(value, 0, kCoordinateLimit);
-      w.working.write_field(i, index == 2 ? o.width : o.height, v);
+      const bool width = index == kPropertyWidth;
+      w.working.write_field(i, width ? o.width : o.height, v);
       if (!unit) return;
       const windowing::Rect r = windowing::geometry_in_parent(h);
-      windowing::resize(h, index == 2 ? v : r.width, index == 3 ? v : r.height);
+      windowing::resize(h, width ? v : r.width, width ? r.height : v);
       return;
     }
-    case 0:
-    case 1: {
+    case kPropertyLeft:
+    case kPropertyTop: {
       const int32_t v = clamp(value, -kCoordinateLimit, kCoordinateLimit);
-      w.working.write_field(i, index == 0 ? o.left : o.top, v);
+      const bool left = index == kPropertyLeft;
+      w.working.write_field(i, left ? o.left : o.top, v);
       if (!unit) return;
       const windowing::Rect r = windowing::geometry_in_parent(h);
-      windowing::move(h, index == 0 ? v : r.left, index == 1 ? v : r.top);
+      windowing::move(h, left ? v : r.left, left ? r.top : v);
       windowing::repaint(h);
       return;
     }
-    case 4:
+    case kPropertyTag:
       record->tag = std::string(text_view(reinterpret_cast<const char*>(payload)));
       w.working.replace_record(i, encode_unit_record(*record));
       return;
-    case 5: {
+    case kPropertyVisible: {
       const int32_t flags = w.working.read_field(i, o.flags);
       w.working.write_field(i, o.flags, value ? flags | kUnitVisible : flags & ~kUnitVisible);
       if (!unit) return;
@@ -354,13 +369,13 @@ void set_on_window_thread(uint32_t window_id, uint32_t unit_id, int32_t index, i
       if (!hidden_by_page(w, id)) windowing::show_no_activate(h);
       return;
     }
-    case 6: {
+    case kPropertyDisabled: {
       const int32_t flags = w.working.read_field(i, o.flags);
       w.working.write_field(i, o.flags, value ? flags | kUnitDisabled : flags & ~kUnitDisabled);
       if (unit) windowing::set_enabled(h, !value);
       return;
     }
-    case 7: {
+    case kPropertyCursor: {
       const auto bytes = reinterpret_cast<intptr_t>(reinterpret_cast<const void*>(payload)) == -8
                              ? std::span<const uint8_t>()
                              : bytes_view(reinterpret_cast<const void*>(payload));

@@ -140,20 +140,20 @@ void set_window_routines(RoutineHandler handler) { g_window_routines = handler; 
 void runtime_routine(int32_t number, Cell* result, int32_t count, const Cell* args) {
   const Args a(count, args);
   switch (number) {
-    case 0: {
+    case kRoutineFindFile: {
       // The handle lives in the caller's variable, passed by reference.
       auto* handle = a.at(3).pointer<int32_t>();
       set_text(result, find_file(a.text(0), a.int_or(1, 0), a.flag(2), handle));
       return;
     }
-    case 1: close_find_handle(a.int_or(0, 0)); return;
-    case 2:
+    case kRoutineCloseFind: close_find_handle(a.int_or(0, 0)); return;
+    case kRoutineMakeWritable:
       make_writable(a.at(0).pointer<void*>(), static_cast<size_t>(a.int_or(1, 0)));
       return;
-    case 3:
+    case kRoutineRegisterAtExit:
       register_at_exit(reinterpret_cast<AtExitRoutine>(a.at(0).pointer<void>()));
       return;
-    case 6: startup(program_info()); return;
+    case kRoutineStartup: startup(program_info()); return;
     default:
       if (g_window_routines) g_window_routines(number, result, count, args);
       return;

@@ -17,8 +17,8 @@ ServiceHandler g_window_services = nullptr;
 void fill_path_buffer(int32_t which, char* buffer) {
   if (!buffer) return;
   std::string value;
-  if (which == 1 || which == 2001) value = program_directory();
-  if (which == 2002) value = program_file_name();
+  if (which == kPathDirectory || which == kPathDirectoryAlt) value = program_directory();
+  if (which == kPathFileName) value = program_file_name();
   const size_t n = std::min(value.size(), kPathBufferSize - 1);
   std::memcpy(buffer, value.data(), n);
   buffer[n] = 0;
@@ -51,39 +51,40 @@ void set_window_services(ServiceHandler handler) { g_window_services = handler; 
 
 intptr_t runtime_service(int32_t code, intptr_t value1, intptr_t value2) {
   switch (code) {
-    case 1002: return reinterpret_cast<intptr_t>(find_kind(static_cast<TypeCode>(value1)));
-    case 1004: return 1;
-    case 1005: return 0x30005;
-    case 1006:
+    case kServiceFindKind:
+      return reinterpret_cast<intptr_t>(find_kind(static_cast<TypeCode>(value1)));
+    case kServiceRuntimeLevel: return 1;
+    case kServiceRuntimeVersion: return 0x30005;
+    case kServiceProgramPath:
       fill_path_buffer(static_cast<int32_t>(value1), reinterpret_cast<char*>(value2));
       return 0;
-    case 2001: return numeric_to_int(reinterpret_cast<const Cell*>(value1));
-    case 2002: return 0;
-    case 2003: return reinterpret_cast<intptr_t>(program_directory().c_str());
-    case 2004: return reinterpret_cast<intptr_t>(program_file_name().c_str());
-    case 2023:
+    case kServiceNumberToInt: return numeric_to_int(reinterpret_cast<const Cell*>(value1));
+    case kServiceAnswersZero: return 0;
+    case kServiceProgramDirectory: return reinterpret_cast<intptr_t>(program_directory().c_str());
+    case kServiceProgramFileName: return reinterpret_cast<intptr_t>(program_file_name().c_str());
+    case kServiceReleaseArray:
       release_array(reinterpret_cast<void*>(value1), static_cast<TypeCode>(value2));
       return 0;
-    case 2024: {
+    case kServiceAllocate: {
       const auto n = static_cast<size_t>(value1);
       return reinterpret_cast<intptr_t>(value2 != 0 ? allocate_or_null(n) : allocate(n));
     }
-    case 2025:
+    case kServiceFree:
       free_block(reinterpret_cast<void*>(value1));
       return 0;
-    case 2026:
+    case kServiceReallocate:
       return reinterpret_cast<intptr_t>(
           reallocate(reinterpret_cast<void*>(value1), static_cast<size_t>(value2)));
-    case 2027: fatal_error(reinterpret_cast<const char*>(value1), 0);
-    case 2028: end_program(static_cast<int32_t>(value1));
-    case 2029: {
+    case kServiceFatalError: fatal_error(reinterpret_cast<const char*>(value1), 0);
+    case kServiceEndProgram: end_program(static_cast<int32_t>(value1));
+    case kServiceKindRaisesEvents: {
       const KindDescriptor* kind = find_kind(static_cast<TypeCode>(value1));
       if (!kind) return 0;
       if (kind->flags & kKindRaisesEventsAlt) return 2;
       if (kind->flags & kKindRaisesEvents) return 1;
       return 0;
     }
-    case 2030: return run_mode();
+    case kServiceRunMode: return run_mode();
     default: break;
   }
   // The window layer answers the codes of windows, units and events.

@@ -20,6 +20,32 @@ using NativeWindow = void*;
 inline constexpr uint32_t kStyleDisabled = 0x08000000;
 inline constexpr uint32_t kStyleTabStop = 0x00010000;
 
+// Property indices of get_property and set_property. Every unit has the common properties; a
+// kind's own properties follow from kFirstKindProperty (its property 0).
+enum CommonProperty : int32_t {
+  kPropertyLeft = 0,
+  kPropertyTop = 1,
+  kPropertyWidth = 2,
+  kPropertyHeight = 3,
+  kPropertyTag = 4,
+  kPropertyVisible = 5,
+  kPropertyDisabled = 6,
+  kPropertyCursor = 7,
+  kFirstKindProperty = 8,
+};
+
+// A menu item has only these.
+enum MenuItemProperty : int32_t {
+  kMenuItemCaption = 0,
+  kMenuItemChecked = 1,
+  kMenuItemDisabled = 2,
+  kMenuItemVisible = 3,
+};
+// Bits of a menu item's state word.
+inline constexpr int32_t kMenuStateHidden = 1;
+inline constexpr int32_t kMenuStateDisabled = 2;
+inline constexpr int32_t kMenuStateChecked = 4;
+
 // A property value crossing a kind interface: a data pointer or 32-bit value, and a length or
 // second word.
 struct PropertyPair {
@@ -129,5 +155,18 @@ struct LogicalFont {
   char face_name[32] = {};
 };
 static_assert(sizeof(LogicalFont) == 60);
+
+// The element of a font property that get_property and set_property address; any other element
+// is the whole font as a byte set (the six attributes as int32 words, then a 32-byte face).
+enum FontElement : int32_t {
+  kFontAngle = 0,      // tenths of a degree, 0-3599
+  kFontBold = 1,
+  kFontItalic = 2,
+  kFontUnderline = 3,
+  kFontStrikeOut = 4,
+  kFontSize = 5,       // points
+  kFontFace = 6,       // text
+};
+inline constexpr int32_t kFontAttributeCount = 6;  // angle to size: the whole font's words
 
 }  // namespace rt

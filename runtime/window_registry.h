@@ -103,7 +103,16 @@ struct EventSource {
 };
 EventSource& event_source();
 
-bool load_entry(WindowEntry& w, bool reshow, bool modal, NativeWindow parent);
+// How load_entry builds a window.
+struct LoadEntryOptions {
+  // Build it again even when it is loaded, its own unit shown whatever its template says;
+  // otherwise a loaded window is only brought to the front.
+  bool reshow = false;
+  // Served by the modal loop; a modal window never belongs to a parent.
+  bool modal = false;
+  NativeWindow parent = nullptr;
+};
+bool load_entry(WindowEntry& w, const LoadEntryOptions& options);
 void complete_first_show(WindowEntry& w, bool through_property);
 void teardown_registry();
 

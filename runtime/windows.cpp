@@ -190,12 +190,14 @@ UnitObject* create_unit(WindowEntry& w, uint32_t index, NativeWindow parent, int
 
 }  // namespace
 
-bool load_entry(WindowEntry& w, bool reshow, bool modal, NativeWindow parent) {
+bool load_entry(WindowEntry& w, const LoadEntryOptions& options) {
+  const bool reshow = options.reshow;
+  const bool modal = options.modal;
   if (!reshow && window_is_loaded(w)) {
     windowing::restore_or_activate(native_of(w, 0));
     return true;
   }
-  if (modal) parent = nullptr;
+  NativeWindow parent = modal ? nullptr : options.parent;
   if (parent && !windowing::is_window(parent)) return false;
 
   begin_creation();
@@ -439,7 +441,7 @@ bool load_with_parent(uint32_t window_id, bool modal, const FindParent& find_par
     if (!w) return;
     NativeWindow parent_window = nullptr;
     if (!find_parent(parent_window)) return;
-    if (!load_entry(*w, false, modal, parent_window)) return;
+    if (!load_entry(*w, {.modal = modal, .parent = parent_window})) return;
     loaded = true;
     // A hidden modal window waits for its visible property: showing it runs the loop then.
     WindowEntry* entry = registry().find(window_id);
@@ -476,7 +478,7 @@ bool load_window(uint32_t window_id, const UnitRef& parent, bool modal) {
 
 void load_start_window(uint32_t window_id) {
   WindowEntry* w = registry().find(window_id);
-  if (!w || !load_entry(*w, false, false, nullptr)) fatal_error("载入启动窗口失败", 0);
+  if (!w || !load_entry(*w, {})) fatal_error("载入启动窗口失败", 0);
 }
 
 UnitObject* find_unit_object(uint32_t window_id, uint32_t unit_id) {

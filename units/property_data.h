@@ -41,7 +41,7 @@
 
 namespace units {
 
-inline constexpr int32_t kFirstKindProperty = 8;
+inline constexpr int32_t kFirstKindProperty = rt::kFirstKindProperty;
 
 inline constexpr rt::TypeCode kKindWindow = 0x10001;
 inline constexpr rt::TypeCode kKindEditBox = 0x10005;
