@@ -178,42 +178,56 @@ class Loader {
   Loader(const ImageView& image, const Dynamic& d, uint64_t symbols, ImportResolver resolver)
       : image_(image), d_(d), symbols_(symbols), resolver_(resolver) {}
 
-  bool relocate() {
-    return relocate_table(d_.rela, d_.relasz) && relocate_table(d_.jmprel, d_.pltrelsz) &&
-           apply_relr();
+  // kNone when every relocation was applied.
+  LoadFailure relocate() {
+    if (!relocate_table(d_.rela, d_.relasz) || !relocate_table(d_.jmprel, d_.pltrelsz) ||
+        !apply_relr())
+      return failure_;
+    return LoadFailure::kNone;
   }
 
  private:
-  bool symbol_value(uint64_t index, uint64_t* value) const {
+  bool refuse(LoadFailure failure) {
+    failure_ = failure;
+    return false;
+  }
+
+  bool symbol_value(uint64_t index, uint64_t* value) {
     *value = 0;
     if (index == 0) return true;
-    if (index >= symbols_) return false;
+    if (index >= symbols_) return refuse(LoadFailure::kBadRelocation);
     Elf64_Sym sym;
-    if (!image_.read(d_.symtab + index * sizeof sym, &sym)) return false;
+    if (!image_.read(d_.symtab + index * sizeof sym, &sym))
+      return refuse(LoadFailure::kBadRelocation);
     const unsigned type = ELF64_ST_TYPE(sym.st_info);
-    if (type == STT_TLS || type == STT_GNU_IFUNC) return false;
+    if (type == STT_TLS) return refuse(LoadFailure::kThreadLocalStorage);
+    if (type == STT_GNU_IFUNC) return refuse(LoadFailure::kUnsupportedRelocation);
     if (sym.st_shndx == SHN_ABS) {
       *value = sym.st_value;
       return true;
     }
     if (sym.st_shndx != SHN_UNDEF) {
-      if (!image_.contains(sym.st_value, 0)) return false;
+      if (!image_.contains(sym.st_value, 0)) return refuse(LoadFailure::kBadRelocation);
       *value = image_.base() + sym.st_value;
       return true;
     }
     const char* name = image_.name(d_.strtab, d_.strsz, sym.st_name);
-    if (name == nullptr || *name == '\0') return false;
+    if (name == nullptr || *name == '\0') return refuse(LoadFailure::kBadRelocation);
     void* address = resolver_.find != nullptr ? resolver_.find(name, resolver_.context) : nullptr;
     if (address == nullptr) address = dlsym(RTLD_DEFAULT, name);
-    if (address == nullptr) return ELF64_ST_BIND(sym.st_info) == STB_WEAK;  // absent weak: 0
+    if (address == nullptr) {
+      if (ELF64_ST_BIND(sym.st_info) == STB_WEAK) return true;  // absent weak: 0
+      return refuse(LoadFailure::kMissingSymbol);
+    }
     *value = reinterpret_cast<uintptr_t>(address);
     return true;
   }
 
   bool relocate_table(uint64_t table, uint64_t size) {
     if (size == 0) return true;
-    if (d_.relaent != sizeof(Elf64_Rela) || d_.pltrel != DT_RELA) return false;
-    if (!image_.contains(table, size)) return false;
+    if (d_.relaent != sizeof(Elf64_Rela) || d_.pltrel != DT_RELA)
+      return refuse(LoadFailure::kUnsupportedRelocation);
+    if (!image_.contains(table, size)) return refuse(LoadFailure::kBadRelocation);
     for (uint64_t i = 0; i < size / sizeof(Elf64_Rela); ++i) {
       Elf64_Rela r;
       std::memcpy(&r, image_.at(table) + i * sizeof r, sizeof r);
@@ -225,7 +239,7 @@ class Loader {
   bool apply(const Elf64_Rela& r) {
     const uint64_t type = ELF64_R_TYPE(r.r_info);
     if (type == R_X86_64_NONE) return true;
-    if (!image_.contains(r.r_offset, sizeof(uint64_t))) return false;
+    if (!image_.contains(r.r_offset, sizeof(uint64_t))) return refuse(LoadFailure::kBadRelocation);
     const uint64_t addend = static_cast<uint64_t>(r.r_addend);
     uint64_t value = 0;
     switch (type) {
@@ -241,7 +255,7 @@ class Loader {
       default:
         // TLS, copy, indirect-function and 32-bit kinds: none of them belongs in the images this
         // loader maps, so the load fails rather than leave a slot unset.
-        return false;
+        return refuse(LoadFailure::kUnsupportedRelocation);
     }
     std::memcpy(image_.at(r.r_offset), &value, sizeof value);
     return true;
@@ -250,7 +264,8 @@ class Loader {
   // Packed relative relocations: an address entry, then bitmaps of the 63 words after it.
   bool apply_relr() {
     if (d_.relrsz == 0) return true;
-    if (d_.relrent != sizeof(uint64_t) || !image_.contains(d_.relr, d_.relrsz)) return false;
+    if (d_.relrent != sizeof(uint64_t)) return refuse(LoadFailure::kUnsupportedRelocation);
+    if (!image_.contains(d_.relr, d_.relrsz)) return refuse(LoadFailure::kBadRelocation);
     uint64_t where = 0;
     for (uint64_t i = 0; i < d_.relrsz / 8; ++i) {
       uint64_t entry = 0;
@@ -270,7 +285,7 @@ class Loader {
 
   bool add_base(uint64_t vaddr) {
     uint64_t v = 0;
-    if (!image_.read(vaddr, &v)) return false;
+    if (!image_.read(vaddr, &v)) return refuse(LoadFailure::kBadRelocation);
     v += image_.base();
     std::memcpy(image_.at(vaddr), &v, sizeof v);
     return true;
@@ -280,6 +295,7 @@ class Loader {
   const Dynamic& d_;
   uint64_t symbols_;
   ImportResolver resolver_;
+  LoadFailure failure_ = LoadFailure::kNone;
 };
 
 int protection(uint32_t flags) {
@@ -292,20 +308,21 @@ int protection(uint32_t flags) {
 
 // Final protections page by page: the union of the segments on a page, read-only where the
 // image asks for relocation read-only data, nothing where no segment lies.
-bool protect(const ImageView& image, const Elf64_Phdr* ph, size_t count) {
+LoadFailure protect(const ImageView& image, const Elf64_Phdr* ph, size_t count) {
   const uint64_t pages = image.span / page_size();
   std::vector<int> prot(pages, PROT_NONE);
   for (size_t i = 0; i < count; ++i) {
     if (ph[i].p_type != PT_LOAD || ph[i].p_memsz == 0) continue;
     uint64_t end = 0;
-    if (!page_up(ph[i].p_vaddr + ph[i].p_memsz, &end)) return false;  // checked at load
+    if (!page_up(ph[i].p_vaddr + ph[i].p_memsz, &end))
+      return LoadFailure::kBadSegment;  // checked at load
     for (uint64_t a = page_down(ph[i].p_vaddr); a < end; a += page_size()) {
       prot[(a - image.low) / page_size()] |= protection(ph[i].p_flags);
     }
   }
   for (size_t i = 0; i < count; ++i) {
     if (ph[i].p_type != PT_GNU_RELRO) continue;
-    if (!image.contains(ph[i].p_vaddr, ph[i].p_memsz)) return false;
+    if (!image.contains(ph[i].p_vaddr, ph[i].p_memsz)) return LoadFailure::kBadSegment;
     const uint64_t end = page_down(ph[i].p_vaddr + ph[i].p_memsz);
     for (uint64_t a = page_down(ph[i].p_vaddr); a < end; a += page_size()) {
       prot[(a - image.low) / page_size()] &= ~PROT_WRITE;
@@ -315,10 +332,10 @@ bool protect(const ImageView& image, const Elf64_Phdr* ph, size_t count) {
   for (uint64_t p = 1; p <= pages; ++p) {
     if (p < pages && prot[p] == prot[run]) continue;
     if (mprotect(image.region + run * page_size(), (p - run) * page_size(), prot[run]) != 0)
-      return false;
+      return LoadFailure::kProtectFailed;
     run = p;
   }
-  return true;
+  return LoadFailure::kNone;
 }
 
 // Checks that an initialiser or finaliser table lies in the image and every entry points into
@@ -384,20 +401,54 @@ void run_table(uintptr_t table_address, uint64_t entries, bool reverse) {
 
 }  // namespace
 
+const char* to_string(LoadFailure failure) {
+  switch (failure) {
+    case LoadFailure::kNone: return "None";
+    case LoadFailure::kTruncated: return "Truncated";
+    case LoadFailure::kNotElf: return "NotElf";
+    case LoadFailure::kWrongClass: return "WrongClass";
+    case LoadFailure::kNotSharedObject: return "NotSharedObject";
+    case LoadFailure::kWrongMachine: return "WrongMachine";
+    case LoadFailure::kBadProgramHeaders: return "BadProgramHeaders";
+    case LoadFailure::kThreadLocalStorage: return "ThreadLocalStorage";
+    case LoadFailure::kBadSegment: return "BadSegment";
+    case LoadFailure::kTooLarge: return "TooLarge";
+    case LoadFailure::kMapFailed: return "MapFailed";
+    case LoadFailure::kBadDynamic: return "BadDynamic";
+    case LoadFailure::kBadSymbols: return "BadSymbols";
+    case LoadFailure::kBadRelocation: return "BadRelocation";
+    case LoadFailure::kUnsupportedRelocation: return "UnsupportedRelocation";
+    case LoadFailure::kMissingSymbol: return "MissingSymbol";
+    case LoadFailure::kBadInitialisers: return "BadInitialisers";
+    case LoadFailure::kProtectFailed: return "ProtectFailed";
+  }
+  return "?";
+}
+
+bool EmbeddedLibrary::refuse(LoadFailure failure) {
+  release();
+  failure_ = failure;
+  return false;
+}
+
 bool EmbeddedLibrary::load(std::span<const uint8_t> bytes, ImportResolver resolver,
                            Attach attach) {
   unload();
+  failure_ = LoadFailure::kNone;
   const uint64_t n = bytes.size();
   Elf64_Ehdr eh;
-  if (n < sizeof eh) return false;
+  if (n < sizeof eh) return refuse(LoadFailure::kTruncated);
   std::memcpy(&eh, bytes.data(), sizeof eh);
-  if (std::memcmp(eh.e_ident, ELFMAG, SELFMAG) != 0 || eh.e_ident[EI_CLASS] != ELFCLASS64 ||
-      eh.e_ident[EI_DATA] != ELFDATA2LSB || eh.e_ident[EI_VERSION] != EV_CURRENT ||
-      eh.e_type != ET_DYN || eh.e_machine != EM_X86_64 || eh.e_version != EV_CURRENT)
-    return false;
+  if (std::memcmp(eh.e_ident, ELFMAG, SELFMAG) != 0) return refuse(LoadFailure::kNotElf);
+  if (eh.e_ident[EI_CLASS] != ELFCLASS64 || eh.e_ident[EI_DATA] != ELFDATA2LSB ||
+      eh.e_ident[EI_VERSION] != EV_CURRENT || eh.e_version != EV_CURRENT)
+    return refuse(LoadFailure::kWrongClass);
+  if (eh.e_type != ET_DYN) return refuse(LoadFailure::kNotSharedObject);
+  if (eh.e_machine != EM_X86_64) return refuse(LoadFailure::kWrongMachine);
   if (eh.e_phentsize != sizeof(Elf64_Phdr) || eh.e_phnum == 0 || eh.e_phnum > kMaxProgramHeaders)
-    return false;
-  if (!within(eh.e_phoff, uint64_t{eh.e_phnum} * sizeof(Elf64_Phdr), n)) return false;
+    return refuse(LoadFailure::kBadProgramHeaders);
+  if (!within(eh.e_phoff, uint64_t{eh.e_phnum} * sizeof(Elf64_Phdr), n))
+    return refuse(LoadFailure::kBadProgramHeaders);
 
   Elf64_Phdr ph[kMaxProgramHeaders];
   const size_t count = eh.e_phnum;
@@ -408,26 +459,29 @@ bool EmbeddedLibrary::load(std::span<const uint8_t> bytes, ImportResolver resolv
   const Elf64_Phdr* dynamic = nullptr;
   for (size_t i = 0; i < count; ++i) {
     const Elf64_Phdr& p = ph[i];
-    if (p.p_type == PT_TLS) return false;  // no thread-local storage for hand-mapped images
+    // No thread-local storage for hand-mapped images.
+    if (p.p_type == PT_TLS) return refuse(LoadFailure::kThreadLocalStorage);
     if (p.p_type == PT_DYNAMIC) {
-      if (dynamic != nullptr) return false;
+      if (dynamic != nullptr) return refuse(LoadFailure::kBadDynamic);
       dynamic = &p;
     }
     if (p.p_type != PT_LOAD) continue;
-    if (p.p_filesz > p.p_memsz) return false;
+    if (p.p_filesz > p.p_memsz) return refuse(LoadFailure::kBadSegment);
     if (p.p_memsz == 0) continue;
     uint64_t end = 0;
     if (!within(p.p_offset, p.p_filesz, n) ||
         __builtin_add_overflow(p.p_vaddr, p.p_memsz, &end) || !page_up(end, &end))
-      return false;
+      return refuse(LoadFailure::kBadSegment);
     low = std::min(low, page_down(p.p_vaddr));
     high = std::max(high, end);
   }
-  if (dynamic == nullptr || low >= high || high - low > kMaxImageSpan) return false;
+  if (dynamic == nullptr) return refuse(LoadFailure::kBadDynamic);
+  if (low >= high) return refuse(LoadFailure::kBadSegment);
+  if (high - low > kMaxImageSpan) return refuse(LoadFailure::kTooLarge);
 
   void* region = mmap(nullptr, high - low, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
                       -1, 0);
-  if (region == MAP_FAILED) return false;
+  if (region == MAP_FAILED) return refuse(LoadFailure::kMapFailed);
   region_ = static_cast<uint8_t*>(region);
   size_ = high - low;
   const ImageView image{region_, low, high - low};
@@ -437,32 +491,33 @@ bool EmbeddedLibrary::load(std::span<const uint8_t> bytes, ImportResolver resolv
   }
 
   Dynamic d;
+  if (!read_dynamic(image, *dynamic, &d) || d.syment != sizeof(Elf64_Sym))
+    return refuse(LoadFailure::kBadDynamic);
+  if (d.has_rel) return refuse(LoadFailure::kUnsupportedRelocation);
+  if (d.static_tls) return refuse(LoadFailure::kThreadLocalStorage);
   uint64_t symbols = 0;
   uint64_t symtab_bytes = 0;
-  if (!read_dynamic(image, *dynamic, &d) || d.has_rel || d.static_tls ||
-      d.syment != sizeof(Elf64_Sym) || !symbol_count(image, d, &symbols) ||
+  if (!symbol_count(image, d, &symbols) ||
       !table_size(symbols, sizeof(Elf64_Sym), &symtab_bytes) ||
       (symbols != 0 && !image.contains(d.symtab, symtab_bytes)) ||
-      (symbols != 0 && !image.contains(d.strtab, d.strsz))) {
-    release();
-    return false;
-  }
+      (symbols != 0 && !image.contains(d.strtab, d.strsz)))
+    return refuse(LoadFailure::kBadSymbols);
   Loader loader(image, d, symbols, resolver);
+  if (const LoadFailure f = loader.relocate(); f != LoadFailure::kNone) return refuse(f);
   uint64_t inits = 0, finis = 0;
-  if (!loader.relocate() ||
-      !function_table(image, ph, count, d.init_array, d.init_arraysz, &inits) ||
+  if (!function_table(image, ph, count, d.init_array, d.init_arraysz, &inits) ||
       !function_table(image, ph, count, d.fini_array, d.fini_arraysz, &finis) ||
       (d.init != 0 && !code_address(image, ph, count, d.init)) ||
-      (d.fini != 0 && !code_address(image, ph, count, d.fini)) ||
-      // Export lookup and unload read these tables after the final protections.
-      (symbols != 0 && (!in_segment(ph, count, d.symtab, symtab_bytes, PF_R) ||
-                        !in_segment(ph, count, d.strtab, d.strsz, PF_R))) ||
-      (finis != 0 && !in_segment(ph, count, d.fini_array, d.fini_arraysz, PF_R)) ||
-      (inits != 0 && !in_segment(ph, count, d.init_array, d.init_arraysz, PF_R)) ||
-      !protect(image, ph, count)) {
-    release();
-    return false;
-  }
+      (d.fini != 0 && !code_address(image, ph, count, d.fini)))
+    return refuse(LoadFailure::kBadInitialisers);
+  // Export lookup and unload read these tables after the final protections.
+  if (symbols != 0 && (!in_segment(ph, count, d.symtab, symtab_bytes, PF_R) ||
+                       !in_segment(ph, count, d.strtab, d.strsz, PF_R)))
+    return refuse(LoadFailure::kBadSymbols);
+  if ((finis != 0 && !in_segment(ph, count, d.fini_array, d.fini_arraysz, PF_R)) ||
+      (inits != 0 && !in_segment(ph, count, d.init_array, d.init_arraysz, PF_R)))
+    return refuse(LoadFailure::kBadInitialisers);
+  if (const LoadFailure f = protect(image, ph, count); f != LoadFailure::kNone) return refuse(f);
 
   base_ = image.base();
   mapped_.entry = eh.e_entry;

@@ -11,7 +11,8 @@
 // Every offset, size and address read from the image is checked against the bytes (or against
 // the mapped region) with overflow-safe arithmetic before use. A load that fails for any reason
 // (short or malformed image, a relocation kind this loader does not handle, an import nothing
-// provides, thread-local storage) leaves nothing mapped and the image base 0.
+// provides, thread-local storage) leaves nothing mapped and the image base 0; failure() then
+// says which check refused it, for tests and fuzz triage; callers need only the false.
 //
 // Destroying an instance does not unload: code of the image may still be in use by the toolkit
 // it was given to, and the image goes with the process. Call unload() to release it.
@@ -36,6 +37,30 @@ struct ImportResolver {
 // mapped; their code must never run.
 enum class Attach { kRunInitialisers, kMapOnly };
 
+// Why the last load() failed. Each check of the image belongs to exactly one reason.
+enum class LoadFailure {
+  kNone,                   // the last load mapped its image, or there was none
+  kTruncated,              // shorter than the file header
+  kNotElf,                 // no ELF magic
+  kWrongClass,             // not 64-bit little-endian ELF of the current version
+  kNotSharedObject,        // an executable, relocatable or core file
+  kWrongMachine,           // code for another processor
+  kBadProgramHeaders,      // odd entry size, none or too many, or a table outside the bytes
+  kThreadLocalStorage,     // a TLS segment, static TLS or a TLS symbol
+  kBadSegment,             // a segment's bytes or addresses out of range, or nothing to load
+  kTooLarge,               // the segments span more than the loader reserves
+  kMapFailed,              // the system refused the region
+  kBadDynamic,             // no dynamic segment, two, one without an end, or odd entry sizes
+  kBadSymbols,             // symbol or string tables outside readable memory, or uncountable
+  kBadRelocation,          // a relocation table or target outside the image, or a bad symbol
+  kUnsupportedRelocation,  // a relocation or symbol kind this loader does not apply
+  kMissingSymbol,          // an import neither the resolver nor the process provides
+  kBadInitialisers,        // initialiser or finaliser entries outside the image's code
+  kProtectFailed,          // the system refused the final protections
+};
+// The enumerator's name without its "k", for messages.
+const char* to_string(LoadFailure failure);
+
 class EmbeddedLibrary {
  public:
   EmbeddedLibrary() = default;
@@ -47,6 +72,8 @@ class EmbeddedLibrary {
   // unloads it first, whether or not the new load succeeds. True when the image is mapped.
   bool load(std::span<const uint8_t> image, ImportResolver resolver = {},
             Attach attach = Attach::kRunInitialisers);
+  // Why the last load() answered false; kNone after one that answered true.
+  LoadFailure failure() const { return failure_; }
   // Runs the finalisers (when the initialisers ran) and releases the image. True when nothing is
   // loaded afterwards, which is always the case.
   bool unload();
@@ -77,11 +104,13 @@ class EmbeddedLibrary {
   };
 
   void release();
+  bool refuse(LoadFailure failure);
 
   uint8_t* region_ = nullptr;
   size_t size_ = 0;
   uintptr_t base_ = 0;
   Mapped mapped_{};
+  LoadFailure failure_ = LoadFailure::kNone;
 };
 
 }  // namespace bridges

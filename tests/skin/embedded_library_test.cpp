@@ -634,4 +634,168 @@ INSTANTIATE_TEST_SUITE_P(
                           }}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
+// --- Why a load failed ---
+
+using bridges::LoadFailure;
+
+struct Refusal {
+  const char* name;
+  const uint8_t* block;
+  std::function<void(std::vector<uint8_t>&)> change;
+  LoadFailure reason;
+};
+
+class Refusals : public Loader, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(Refusals, NameTheCheckThatRefusedTheImage) {
+  std::vector<uint8_t> image = image_of(GetParam().block);
+  GetParam().change(image);
+  if (HasFatalFailure()) return;
+  EXPECT_FALSE(library.load(image, probe.resolver()));
+  EXPECT_EQ(library.failure(), GetParam().reason) << to_string(library.failure());
+  expect_nothing_mapped();
+}
+
+// The first general relocation, changed.
+void change_first_relocation(std::vector<uint8_t>& image,
+                             const std::function<void(Elf64_Rela&)>& change) {
+  const size_t at = file_offset(image, dynamic_value(image, DT_RELA));
+  ASSERT_NE(at, SIZE_MAX);
+  Elf64_Rela r;
+  std::memcpy(&r, image.data() + at, sizeof r);
+  change(r);
+  std::memcpy(image.data() + at, &r, sizeof r);
+}
+
+// A second program header of `type`, in the place of the stack's.
+void duplicate_segment(std::vector<uint8_t>& image, uint32_t type) {
+  const size_t from = find_segment(image, type);
+  const size_t to = find_segment(image, PT_GNU_STACK);
+  ASSERT_NE(from, SIZE_MAX);
+  ASSERT_NE(to, SIZE_MAX);
+  put_program_header(image, to, program_header(image, from));
+}
+
+const uint8_t* const kProbe = skin_test::kProbeBlock;
+
+INSTANTIATE_TEST_SUITE_P(
+    Loader, Refusals,
+    ::testing::Values(
+        Refusal{"Empty", kProbe, [](auto& b) { b.clear(); }, LoadFailure::kTruncated},
+        Refusal{"ShorterThanTheHeader", kProbe, [](auto& b) { b.resize(63); },
+                LoadFailure::kTruncated},
+        Refusal{"BadMagic", kProbe, [](auto& b) { b[1] = 'X'; }, LoadFailure::kNotElf},
+        Refusal{"ThirtyTwoBitClass", kProbe, [](auto& b) { b[EI_CLASS] = ELFCLASS32; },
+                LoadFailure::kWrongClass},
+        Refusal{"BigEndian", kProbe, [](auto& b) { b[EI_DATA] = ELFDATA2MSB; },
+                LoadFailure::kWrongClass},
+        Refusal{"AnExecutable", kProbe,
+                [](auto& b) { poke<uint16_t>(b, offsetof(Elf64_Ehdr, e_type), ET_EXEC); },
+                LoadFailure::kNotSharedObject},
+        Refusal{"OtherMachine", kProbe,
+                [](auto& b) { poke<uint16_t>(b, offsetof(Elf64_Ehdr, e_machine), EM_AARCH64); },
+                LoadFailure::kWrongMachine},
+        Refusal{"OddProgramHeaderSize", kProbe,
+                [](auto& b) { poke<uint16_t>(b, offsetof(Elf64_Ehdr, e_phentsize), 40); },
+                LoadFailure::kBadProgramHeaders},
+        Refusal{"NoProgramHeaders", kProbe,
+                [](auto& b) { poke<uint16_t>(b, offsetof(Elf64_Ehdr, e_phnum), 0); },
+                LoadFailure::kBadProgramHeaders},
+        Refusal{"ProgramHeadersPastTheEnd", kProbe,
+                [](auto& b) { poke<uint64_t>(b, offsetof(Elf64_Ehdr, e_phoff), b.size() - 8); },
+                LoadFailure::kBadProgramHeaders},
+        Refusal{"ThreadLocalStorage", kProbe,
+                [](auto& b) {
+                  set_phdr(b, PT_GNU_STACK, [](Elf64_Phdr& p) { p.p_type = PT_TLS; });
+                },
+                LoadFailure::kThreadLocalStorage},
+        Refusal{"MoreFileBytesThanMemory", kProbe,
+                [](auto& b) {
+                  set_phdr(b, PT_LOAD, [](Elf64_Phdr& p) { p.p_memsz = p.p_filesz - 1; });
+                },
+                LoadFailure::kBadSegment},
+        Refusal{"CutInsideTheLastSegment", kProbe, [](auto& b) { b.resize(loadable_end(b) - 1); },
+                LoadFailure::kBadSegment},
+        Refusal{"HugeSegment", kProbe,
+                [](auto& b) {
+                  set_phdr(b, PT_LOAD, [](Elf64_Phdr& p) { p.p_memsz = uint64_t{1} << 40; });
+                },
+                LoadFailure::kTooLarge},
+        Refusal{"NoDynamicSection", kProbe,
+                [](auto& b) {
+                  set_phdr(b, PT_DYNAMIC, [](Elf64_Phdr& p) { p.p_type = PT_NULL; });
+                },
+                LoadFailure::kBadDynamic},
+        Refusal{"TwoDynamicSections", kProbe, [](auto& b) { duplicate_segment(b, PT_DYNAMIC); },
+                LoadFailure::kBadDynamic},
+        Refusal{"DynamicSectionOutsideTheImage", kProbe,
+                [](auto& b) {
+                  set_phdr(b, PT_DYNAMIC, [](Elf64_Phdr& p) { p.p_vaddr = uint64_t{1} << 33; });
+                },
+                LoadFailure::kBadDynamic},
+        Refusal{"OddSymbolSize", kProbe, [](auto& b) { set_dynamic_value(b, DT_SYMENT, 32); },
+                LoadFailure::kBadDynamic},
+        Refusal{"SymbolTableInAnUnreadableSegment", kProbe,
+                [](auto& b) { set_phdr(b, PT_LOAD, [](Elf64_Phdr& p) { p.p_flags = 0; }); },
+                LoadFailure::kBadSymbols},
+        Refusal{"HashTableOutsideTheImage", skin_test::kProbeSysvBlock,
+                [](auto& b) { set_dynamic_value(b, DT_HASH, uint64_t{1} << 40); },
+                LoadFailure::kBadSymbols},
+        Refusal{"RelocationTargetOutsideTheImage", kProbe,
+                [](auto& b) {
+                  change_first_relocation(b, [](Elf64_Rela& r) { r.r_offset = uint64_t{1} << 40; });
+                },
+                LoadFailure::kBadRelocation},
+        Refusal{"RelocationOfAMissingSymbolIndex", kProbe,
+                [](auto& b) {
+                  change_first_relocation(b, [](Elf64_Rela& r) {
+                    r.r_info = ELF64_R_INFO(0xFFFFFF, R_X86_64_64);
+                  });
+                },
+                LoadFailure::kBadRelocation},
+        Refusal{"PackedAddressOutsideTheImage", skin_test::kProbeRelrBlock,
+                [](auto& b) { set_second_packed_address(b, uint64_t{1} << 40); },
+                LoadFailure::kBadRelocation},
+        Refusal{"UnhandledRelocationKind", kProbe,
+                [](auto& b) { set_first_relocation_kind(b, R_X86_64_PC32); },
+                LoadFailure::kUnsupportedRelocation},
+        Refusal{"OddRelocationEntrySize", kProbe,
+                [](auto& b) { set_dynamic_value(b, DT_RELAENT, 32); },
+                LoadFailure::kUnsupportedRelocation},
+        Refusal{"PackedEntriesOfSixteenBytes", skin_test::kProbeRelrBlock,
+                [](auto& b) { set_dynamic_value(b, DT_RELRENT, 16); },
+                LoadFailure::kUnsupportedRelocation},
+        Refusal{"InitialiserTableOfOddSize", kProbe,
+                [](auto& b) { set_dynamic_value(b, DT_INIT_ARRAYSZ, 7); },
+                LoadFailure::kBadInitialisers}),
+    [](const auto& param_info) { return std::string(param_info.param.name); });
+
+TEST_F(Loader, AnImportNothingProvidesIsNamedMissing) {
+  EXPECT_FALSE(library.load(probe_image()));  // the counters come only from the resolver
+  EXPECT_EQ(library.failure(), LoadFailure::kMissingSymbol) << to_string(library.failure());
+}
+
+TEST_F(Loader, ALoadThatMapsClearsTheReason) {
+  EXPECT_EQ(library.failure(), LoadFailure::kNone);
+  EXPECT_FALSE(library.load(std::vector<uint8_t>(10, 0)));
+  EXPECT_EQ(library.failure(), LoadFailure::kTruncated);
+  ASSERT_TRUE(library.load(probe_image(), probe.resolver()));
+  EXPECT_EQ(library.failure(), LoadFailure::kNone);
+}
+
+// Every prefix fails for want of bytes: the header, the program headers or a segment's.
+TEST_F(Loader, EveryShortPrefixIsRefusedForItsLength) {
+  const std::vector<uint8_t> image = probe_image();
+  const Elf64_Ehdr header = header_of(image);
+  const size_t headers_end = header.e_phoff + header.e_phnum * sizeof(Elf64_Phdr);
+  const size_t needed = loadable_end(image);
+  for (size_t n = 0; n < needed; ++n) {
+    ASSERT_FALSE(library.load(std::span(image.data(), n), probe.resolver(), Attach::kMapOnly));
+    const LoadFailure expected = n < sizeof header   ? LoadFailure::kTruncated
+                                 : n < headers_end ? LoadFailure::kBadProgramHeaders
+                                                   : LoadFailure::kBadSegment;
+    ASSERT_EQ(library.failure(), expected) << n << " bytes: " << to_string(library.failure());
+  }
+}
+
 }  // namespace
