@@ -4,26 +4,48 @@
 #include <QFrame>
 #include <QWidget>
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
-#include "platform/kernel/codepage.h"
 #include "platform/windowing/font_size.h"
+#include "runtime/imports.h"
 #include "units/property_data.h"
 
 namespace units {
+namespace {
 
+// The kernel's code-page functions, reached through the program's dynamic-library command table
+// like every other caller of a platform library.
+using MultiByteToWideCharFn = int(uint32_t, uint32_t, const char*, int, char16_t*, int);
+using WideCharToMultiByteFn = int(uint32_t, uint32_t, const char16_t*, int, char*, int, const char*,
+                                  int*);
+
+constexpr uint32_t kLocalCodePage = 936;
+
+}  // namespace
+
+// Flags 0: input that does not decode becomes U+FFFD, a unit without a local form "?". Every
+// byte gives at most one unit and every unit at most two bytes, so one call always has room.
 QString to_qt(std::string_view local) {
-  if (local.empty())
+  if (local.empty() || local.size() > INT_MAX)
     return {};
-  const std::u16string units = kernel::local_to_utf16(local);
-  return QString::fromUtf16(units.data(), static_cast<qsizetype>(units.size()));
+  const int length = static_cast<int>(local.size());
+  std::u16string units(local.size(), u'\0');
+  const int written = rt::dll_function<MultiByteToWideCharFn>(rt::kImportMultiByteToWideChar)(
+      kLocalCodePage, 0, local.data(), length, units.data(), length);
+  return QString::fromUtf16(units.data(), written);
 }
 
 std::string to_local(const QString& text) {
-  if (text.isEmpty())
+  if (text.isEmpty() || text.size() > INT_MAX / 2)
     return {};
-  return kernel::utf16_to_local(std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()),
-                                                    static_cast<size_t>(text.size())));
+  const int length = static_cast<int>(text.size());
+  std::string bytes(text.size() * 2, '\0');
+  const int written = rt::dll_function<WideCharToMultiByteFn>(rt::kImportWideCharToMultiByte)(
+      kLocalCodePage, 0, reinterpret_cast<const char16_t*>(text.utf16()), length, bytes.data(),
+      2 * length, nullptr, nullptr);
+  bytes.resize(static_cast<size_t>(written));
+  return bytes;
 }
 
 QString to_qt_lines(std::string_view local) {
