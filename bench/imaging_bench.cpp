@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "imaging/drawing.h"
-#include "imaging/picture.h"
+#include "decoders/picture.h"
 #include "imaging/window_shadow.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <memory>
 #include <optional>
 
-#include "imaging/picture.h"
+#include "decoders/picture.h"
 #include "platform/automation/object_model.h"
 #include "runtime/dll_commands.h"
 #include "runtime/heap.h"

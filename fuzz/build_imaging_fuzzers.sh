@@ -9,7 +9,7 @@ out=${FF_FUZZ_OUT:-$root/build-fuzz/imaging}
 mkdir -p "$out"
 flags=(-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
        -I"$root" -I/usr/include/libpng16)
-sources=("$root"/imaging/{picture,bmp_decoder,icon_decoder,pcx_decoder,jpeg_decoder,png_decoder,gif_decoder}.cpp)
+sources=("$root"/decoders/{picture,bmp_decoder,icon_decoder,pcx_decoder,jpeg_decoder,png_decoder,gif_decoder}.cpp)
 libs=(-lpng -ljpeg -lgif -lz)
 declare -A kinds=([picture]=0 [bmp]=1 [icon]=2 [pcx]=3 [jpeg]=4 [gif]=5)
 for name in "${!kinds[@]}"; do

@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <span>
 
-#include "imaging/decoders.h"
-#include "imaging/picture.h"
+#include "decoders/decoders.h"
+#include "decoders/picture.h"
 
 #ifndef FF_FUZZ_KIND
 #define FF_FUZZ_KIND 0

@@ -12,7 +12,7 @@
 #include <QTimer>
 #include <vector>
 
-#include "imaging/picture.h"
+#include "decoders/picture.h"
 
 #include "units/kinds.h"
 #include "units/picture_loader.h"

@@ -1,5 +1,5 @@
 // Decoding for picture units, off the window thread. A poster comes from outside and may cost up
-// to the decoders' bounds (imaging/picture.h), which the window thread must not spend.
+// to the decoders' bounds (decoders/picture.h), which the window thread must not spend.
 //
 // One decode thread serves every loader, in the order they asked. A loader has at most one
 // request waiting: a new one replaces it unread, and the answer to one already being decoded is
@@ -15,7 +15,7 @@
 #include <span>
 #include <vector>
 
-#include "imaging/picture.h"
+#include "decoders/picture.h"
 #include "platform/windowing/window_thread.h"
 
 namespace units {

@@ -13,7 +13,7 @@
 #include <new>
 #include <vector>
 
-#include "imaging/picture.h"
+#include "decoders/picture.h"
 #include "platform/raster/blur.h"
 #include "platform/raster/gdiplus.h"
 

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "costly_pictures.h"
-#include "imaging/picture.h"
+#include "decoders/picture.h"
 
 namespace {
 

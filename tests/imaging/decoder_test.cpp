@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "costly_pictures.h"
-#include "imaging/picture.h"
+#include "decoders/picture.h"
 #include "picture_files.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <QImage>
 
 #include "imaging/drawing.h"
-#include "imaging/picture.h"
+#include "decoders/picture.h"
 #include "imaging/window_shadow.h"
 #include "runtime/runtime.h"
 

@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "costly_pictures.h"
-#include "imaging/picture.h"
+#include "decoders/picture.h"
 #include "picture_files.h"
 #include "units/picture_loader.h"
 #include "units/unit_test_support.h"

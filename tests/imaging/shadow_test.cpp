@@ -8,7 +8,7 @@
 #include <QPainter>
 #include <QWidget>
 
-#include "imaging/picture.h"
+#include "decoders/picture.h"
 #include "imaging/window_shadow.h"
 #include "platform/windowing/window_thread.h"
 #include "runtime/runtime.h"

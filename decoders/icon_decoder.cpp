@@ -2,7 +2,7 @@
 // 32 pixels wide with more than 15 colours, otherwise the last entry. The image itself is a
 // bitmap without file header (height doubled for the AND mask) or a whole PNG file; its own
 // header gives the dimensions, whatever the directory entry claims.
-#include "imaging/decoders.h"
+#include "decoders/decoders.h"
 
 namespace imaging::detail {
 namespace {
@@ -18,12 +18,12 @@ bool is_png(Bytes b) {
 }  // namespace
 
 std::optional<Picture> decode_icon(Bytes b, PictureKind kind) {
-  if (!fits(b, 0, kHeaderSize) || le16(&b[0]) != 0)
+  if (!fits(b, 0, kHeaderSize) || load_le16(&b[0]) != 0)
     return std::nullopt;
-  const uint16_t type = le16(&b[2]);
+  const uint16_t type = load_le16(&b[2]);
   if ((kind == PictureKind::kIcon && type != 1) || (kind == PictureKind::kCursor && type != 2))
     return std::nullopt;
-  const size_t count = le16(&b[4]);
+  const size_t count = load_le16(&b[4]);
   if (count == 0 || !fits(b, kHeaderSize, count * kEntrySize))
     return std::nullopt;
   size_t chosen = count - 1;
@@ -35,8 +35,8 @@ std::optional<Picture> decode_icon(Bytes b, PictureKind kind) {
     }
   }
   const uint8_t* e = &b[kHeaderSize + chosen * kEntrySize];
-  const uint32_t size = le32(&e[8]);
-  const uint32_t offset = le32(&e[12]);
+  const uint32_t size = load_le32(&e[8]);
+  const uint32_t offset = load_le32(&e[12]);
   if (!fits(b, offset, size))
     return std::nullopt;
   const Bytes image = b.subspan(offset, size);

@@ -13,7 +13,7 @@
 #include <memory>
 #include <vector>
 
-#include "imaging/decoders.h"
+#include "decoders/decoders.h"
 
 namespace imaging::detail {
 namespace {

@@ -1,6 +1,6 @@
-#include "imaging/picture.h"
+#include "decoders/picture.h"
 
-#include "imaging/decoders.h"
+#include "decoders/decoders.h"
 
 namespace imaging {
 namespace detail {

@@ -6,7 +6,7 @@
 #include <bit>
 #include <climits>
 
-#include "imaging/decoders.h"
+#include "decoders/decoders.h"
 
 namespace imaging::detail {
 namespace {
@@ -63,7 +63,7 @@ struct Dib {
 std::optional<Dib> read_header(Bytes b, size_t at, Source source) {
   if (!fits(b, at, 4))
     return std::nullopt;
-  const uint32_t header_size = le32(&b[at]);
+  const uint32_t header_size = load_le32(&b[at]);
   Dib d;
   size_t entry_size = 4;
   uint32_t colours_used = 0;
@@ -71,22 +71,22 @@ std::optional<Dib> read_header(Bytes b, size_t at, Source source) {
   if (header_size == kCoreHeaderSize) {
     if (!fits(b, at, kCoreHeaderSize))
       return std::nullopt;
-    d.width = le16(&b[at + 4]);
-    raw_height = le16(&b[at + 6]);
-    d.bpp = le16(&b[at + 10]);
+    d.width = load_le16(&b[at + 4]);
+    raw_height = load_le16(&b[at + 6]);
+    d.bpp = load_le16(&b[at + 10]);
     entry_size = 3;
   } else {
     if (header_size < kInfoHeaderSize || header_size > kLargestHeaderSize ||
         !fits(b, at, header_size))
       return std::nullopt;
-    d.width = static_cast<int32_t>(le32(&b[at + 4]));
-    const int32_t h = static_cast<int32_t>(le32(&b[at + 8]));
+    d.width = static_cast<int32_t>(load_le32(&b[at + 4]));
+    const int32_t h = static_cast<int32_t>(load_le32(&b[at + 8]));
     if (h == INT_MIN)
       return std::nullopt;
     raw_height = h;
-    d.bpp = le16(&b[at + 14]);
-    d.compression = le32(&b[at + 16]);
-    colours_used = le32(&b[at + 32]);
+    d.bpp = load_le16(&b[at + 14]);
+    d.compression = load_le32(&b[at + 16]);
+    colours_used = load_le32(&b[at + 32]);
   }
   d.top_down = raw_height < 0;
   d.height = raw_height < 0 ? -raw_height : raw_height;
@@ -126,11 +126,11 @@ std::optional<Dib> read_header(Bytes b, size_t at, Source source) {
     if (header_size >= 52) {
       // Version 2 and later headers carry the masks themselves (alpha from version 3 on).
       const size_t carried = header_size >= 56 ? 4 : 3;
-      for (size_t i = 0; i < carried; ++i) d.masks[i] = le32(&b[at + 40 + 4 * i]);
+      for (size_t i = 0; i < carried; ++i) d.masks[i] = load_le32(&b[at + 40 + 4 * i]);
     } else {
       if (!fits(b, pos, 4 * count))
         return std::nullopt;
-      for (size_t i = 0; i < count; ++i) d.masks[i] = le32(&b[pos + 4 * i]);
+      for (size_t i = 0; i < count; ++i) d.masks[i] = load_le32(&b[pos + 4 * i]);
       pos += 4 * count;
     }
     if (d.masks[0] == 0 && d.masks[1] == 0 && d.masks[2] == 0)
@@ -204,7 +204,7 @@ bool read_rows(Bytes b, size_t at, const Dib& d, Picture& p) {
           break;
         case 16:
         case 32: {
-          const uint32_t px = d.bpp == 16 ? le16(&row[2 * x]) : le32(&row[4 * x]);
+          const uint32_t px = d.bpp == 16 ? load_le16(&row[2 * x]) : load_le32(&row[4 * x]);
           if (plain32) {
             c = px;
             any_alpha = any_alpha || (px >> 24) != 0;
@@ -337,7 +337,7 @@ std::optional<Picture> decode(Bytes b, size_t header_at, std::optional<size_t> b
 std::optional<Picture> decode_bmp(Bytes b) {
   if (!fits(b, 0, kFileHeaderSize) || b[0] != 'B' || b[1] != 'M')
     return std::nullopt;
-  const uint32_t bits = le32(&b[10]);
+  const uint32_t bits = load_le32(&b[10]);
   std::optional<size_t> bits_at;
   if (bits != 0) {
     if (bits < kFileHeaderSize + kCoreHeaderSize || bits > b.size())

@@ -5,7 +5,7 @@
 #include <array>
 #include <vector>
 
-#include "imaging/decoders.h"
+#include "decoders/decoders.h"
 
 namespace imaging::detail {
 namespace {
@@ -21,9 +21,9 @@ std::optional<Picture> decode_pcx(Bytes b, PictureKind kind) {
     return std::nullopt;
   const uint32_t bits = b[3];
   const size_t planes = b[65];
-  const size_t bytes_per_line = le16(&b[66]);
-  const int64_t x_min = le16(&b[4]), y_min = le16(&b[6]);
-  const int64_t x_max = le16(&b[8]), y_max = le16(&b[10]);
+  const size_t bytes_per_line = load_le16(&b[66]);
+  const int64_t x_min = load_le16(&b[4]), y_min = load_le16(&b[6]);
+  const int64_t x_max = load_le16(&b[8]), y_max = load_le16(&b[10]);
   const int64_t width = x_max - x_min + 1, height = y_max - y_min + 1;
   if (!dimensions_allowed(width, height))
     return std::nullopt;

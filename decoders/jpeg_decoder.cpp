@@ -18,7 +18,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "imaging/decoders.h"
+#include "decoders/decoders.h"
 
 namespace imaging::detail {
 namespace {

@@ -8,21 +8,16 @@
 #include <optional>
 #include <span>
 
-#include "imaging/picture.h"
+#include "base/byte_reader.h"
+#include "decoders/picture.h"
 
 namespace imaging::detail {
 
-using Bytes = std::span<const uint8_t>;
+using base::Bytes;
+using base::fits;
+using base::load_le16;
+using base::load_le32;
 
-// Whether n bytes start at offset inside bytes, without overflow.
-inline bool fits(Bytes bytes, size_t offset, size_t n) {
-  return offset <= bytes.size() && n <= bytes.size() - offset;
-}
-inline uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-inline uint32_t le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 inline uint32_t argb(uint32_t a, uint32_t r, uint32_t g, uint32_t b) {
   return a << 24 | r << 16 | g << 8 | b;
 }

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <iterator>
 
-#include "imaging/decoders.h"
+#include "decoders/decoders.h"
 
 namespace imaging::detail {
 
