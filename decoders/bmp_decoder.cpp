@@ -58,11 +58,18 @@ struct Dib {
   size_t after_tables = 0;  // offset just past the header, masks and palette
 };
 
-// Reads the info header at `at`, the masks and the palette; nullopt on anything unsupported or
-// outside the bytes.
-std::optional<Dib> read_header(Bytes b, size_t at, Source source) {
+// Reads the info header at `at`, the masks and the palette; a refusal on anything unsupported
+// or outside the bytes.
+struct Header {
+  std::optional<Dib> dib;
+  DecodeFailure failure = DecodeFailure::kNone;
+};
+
+Header refuse_header(DecodeFailure why) { return {std::nullopt, why}; }
+
+Header read_header(Bytes b, size_t at, Source source) {
   if (!fits(b, at, 4))
-    return std::nullopt;
+    return refuse_header(DecodeFailure::kTruncated);
   const uint32_t header_size = load_le32(&b[at]);
   Dib d;
   size_t entry_size = 4;
@@ -70,19 +77,20 @@ std::optional<Dib> read_header(Bytes b, size_t at, Source source) {
   int64_t raw_height = 0;
   if (header_size == kCoreHeaderSize) {
     if (!fits(b, at, kCoreHeaderSize))
-      return std::nullopt;
+      return refuse_header(DecodeFailure::kTruncated);
     d.width = load_le16(&b[at + 4]);
     raw_height = load_le16(&b[at + 6]);
     d.bpp = load_le16(&b[at + 10]);
     entry_size = 3;
   } else {
-    if (header_size < kInfoHeaderSize || header_size > kLargestHeaderSize ||
-        !fits(b, at, header_size))
-      return std::nullopt;
+    if (header_size < kInfoHeaderSize || header_size > kLargestHeaderSize)
+      return refuse_header(DecodeFailure::kBadHeader);
+    if (!fits(b, at, header_size))
+      return refuse_header(DecodeFailure::kTruncated);
     d.width = static_cast<int32_t>(load_le32(&b[at + 4]));
     const int32_t h = static_cast<int32_t>(load_le32(&b[at + 8]));
     if (h == INT_MIN)
-      return std::nullopt;
+      return refuse_header(DecodeFailure::kBadHeader);
     raw_height = h;
     d.bpp = load_le16(&b[at + 14]);
     d.compression = load_le32(&b[at + 16]);
@@ -92,8 +100,8 @@ std::optional<Dib> read_header(Bytes b, size_t at, Source source) {
   d.height = raw_height < 0 ? -raw_height : raw_height;
   if (source == Source::kIcon)
     d.height /= 2;
-  if (!dimensions_allowed(d.width, d.height))
-    return std::nullopt;
+  if (const DecodeFailure why = check_dimensions(d.width, d.height); why != DecodeFailure::kNone)
+    return refuse_header(why);
 
   switch (d.bpp) {
     case 1:
@@ -104,17 +112,17 @@ std::optional<Dib> read_header(Bytes b, size_t at, Source source) {
     case 32:
       break;
     default:
-      return std::nullopt;
+      return refuse_header(DecodeFailure::kUnsupported);
   }
   const bool fields = d.compression == kBitFields || d.compression == kAlphaBitFields;
   const bool allowed = d.compression == kRgb || (d.compression == kRle8 && d.bpp == 8) ||
                        (d.compression == kRle4 && d.bpp == 4) ||
                        (fields && (d.bpp == 16 || d.bpp == 32));
   if (!allowed)
-    return std::nullopt;
+    return refuse_header(DecodeFailure::kUnsupported);
   // Runs of an RLE bitmap go bottom-up by definition.
   if ((d.compression == kRle8 || d.compression == kRle4) && d.top_down)
-    return std::nullopt;
+    return refuse_header(DecodeFailure::kBadHeader);
 
   size_t pos = at + header_size;
   if (d.bpp == 16)
@@ -129,19 +137,19 @@ std::optional<Dib> read_header(Bytes b, size_t at, Source source) {
       for (size_t i = 0; i < carried; ++i) d.masks[i] = load_le32(&b[at + 40 + 4 * i]);
     } else {
       if (!fits(b, pos, 4 * count))
-        return std::nullopt;
+        return refuse_header(DecodeFailure::kTruncated);
       for (size_t i = 0; i < count; ++i) d.masks[i] = load_le32(&b[pos + 4 * i]);
       pos += 4 * count;
     }
     if (d.masks[0] == 0 && d.masks[1] == 0 && d.masks[2] == 0)
-      return std::nullopt;
+      return refuse_header(DecodeFailure::kBadHeader);
   }
 
   if (d.bpp <= 8) {
     const size_t full = size_t{1} << d.bpp;
     size_t count = colours_used == 0 ? full : std::min<size_t>(colours_used, 256);
     if (!fits(b, pos, count * entry_size))
-      return std::nullopt;
+      return refuse_header(DecodeFailure::kTruncated);
     for (size_t i = 0; i < count; ++i) {
       const uint8_t* e = &b[pos + i * entry_size];
       d.palette[i] = argb(0xFF, e[2], e[1], e[0]);
@@ -150,7 +158,7 @@ std::optional<Dib> read_header(Bytes b, size_t at, Source source) {
     pos += count * entry_size;
   }
   d.after_tables = pos;
-  return d;
+  return {d};
 }
 
 uint32_t palette_colour(const Dib& d, uint32_t index) {
@@ -286,21 +294,23 @@ bool read_rle(Bytes b, size_t at, const Dib& d, Picture& p) {
   }
 }
 
-std::optional<Picture> decode(Bytes b, size_t header_at, std::optional<size_t> bits_at,
-                              Source source, PictureKind kind) {
-  const std::optional<Dib> d = read_header(b, header_at, source);
-  if (!d)
-    return std::nullopt;
+DecodeResult decode(Bytes b, size_t header_at, std::optional<size_t> bits_at, Source source,
+                    PictureKind kind) {
+  const Header header = read_header(b, header_at, source);
+  if (!header.dib)
+    return no_picture(header.failure);
+  const Dib* d = &*header.dib;
   const size_t at = bits_at.value_or(d->after_tables);
   if (!data_can_hold(b, at, *d))
-    return std::nullopt;
-  std::optional<Picture> p = blank_picture(kind, d->width, d->height);
-  if (!p)
-    return std::nullopt;
-  const bool ok = d->compression == kRle8 || d->compression == kRle4 ? read_rle(b, at, *d, *p)
-                                                                     : read_rows(b, at, *d, *p);
-  if (!ok)
-    return std::nullopt;
+    return no_picture(DecodeFailure::kTruncated);
+  DecodeResult result = blank_picture(kind, d->width, d->height);
+  if (!result.picture)
+    return result;
+  Picture* p = &*result.picture;
+  const bool rle = d->compression == kRle8 || d->compression == kRle4;
+  const bool ok = rle ? read_rle(b, at, *d, *p) : read_rows(b, at, *d, *p);
+  if (!ok)  // runs that end before the end-of-bitmap mark; rows always fit by now
+    return no_picture(rle ? DecodeFailure::kTruncated : DecodeFailure::kUnsupported);
   if (source == Source::kIcon) {
     // The AND mask: one bit per pixel, set where the icon is transparent. A 32-bit icon's own
     // alpha wins unless it is all zero.
@@ -313,9 +323,9 @@ std::optional<Picture> decode(Bytes b, size_t header_at, std::optional<size_t> b
       for (uint32_t c : p->frames[0].pixels) has_alpha = has_alpha || (c >> 24) != 0xFF;
     }
     if (has_alpha)
-      return p;
+      return result;
     if (!rows_fit(b, mask_at, mask_stride, rows))
-      return std::nullopt;
+      return no_picture(DecodeFailure::kTruncated);
     const size_t w = static_cast<size_t>(d->width);
     for (size_t r = 0; r < rows; ++r) {
       const uint8_t* row = &b[mask_at + r * mask_stride];
@@ -329,25 +339,29 @@ std::optional<Picture> decode(Bytes b, size_t header_at, std::optional<size_t> b
       }
     }
   }
-  return p;
+  return result;
 }
 
 }  // namespace
 
-std::optional<Picture> decode_bmp(Bytes b) {
-  if (!fits(b, 0, kFileHeaderSize) || b[0] != 'B' || b[1] != 'M')
-    return std::nullopt;
+DecodeResult decode_bmp(Bytes b) {
+  if (!fits(b, 0, kFileHeaderSize))
+    return no_picture(DecodeFailure::kTruncated);
+  if (b[0] != 'B' || b[1] != 'M')
+    return no_picture(DecodeFailure::kUnknownFormat);
   const uint32_t bits = load_le32(&b[10]);
   std::optional<size_t> bits_at;
   if (bits != 0) {
-    if (bits < kFileHeaderSize + kCoreHeaderSize || bits > b.size())
-      return std::nullopt;
+    if (bits < kFileHeaderSize + kCoreHeaderSize)
+      return no_picture(DecodeFailure::kBadHeader);
+    if (bits > b.size())
+      return no_picture(DecodeFailure::kTruncated);
     bits_at = bits;
   }
   return decode(b, kFileHeaderSize, bits_at, Source::kFile, PictureKind::kBmp);
 }
 
-std::optional<Picture> decode_icon_dib(Bytes dib, PictureKind kind) {
+DecodeResult decode_icon_dib(Bytes dib, PictureKind kind) {
   return decode(dib, 0, std::nullopt, Source::kIcon, kind);
 }
 

@@ -1,5 +1,5 @@
-// The decoders behind decode_picture, one per format, and what they share. Each answers
-// nullopt for anything it cannot decode whole.
+// The decoders behind decode_picture, one per format, and what they share. Each answers no
+// picture, with the reason, for anything it cannot decode whole.
 #pragma once
 
 #include <cstddef>
@@ -23,20 +23,27 @@ inline uint32_t argb(uint32_t a, uint32_t r, uint32_t g, uint32_t b) {
 }
 inline constexpr uint32_t kOpaqueBlack = 0xFF000000u;
 
-// A one-frame picture of checked dimensions, every pixel transparent black; nullopt when the
-// dimensions are zero, negative or past the caps.
-std::optional<Picture> blank_picture(PictureKind kind, int64_t width, int64_t height);
-bool dimensions_allowed(int64_t width, int64_t height);
+// No picture, and why.
+inline DecodeResult no_picture(DecodeFailure why) { return {std::nullopt, why}; }
 
-std::optional<Picture> decode_jpeg(Bytes bytes);
-std::optional<Picture> decode_png(Bytes bytes, PictureKind kind);
-std::optional<Picture> decode_gif(Bytes bytes, Frames frames);
-std::optional<Picture> decode_bmp(Bytes bytes);
-std::optional<Picture> decode_icon(Bytes bytes, PictureKind kind);
-std::optional<Picture> decode_pcx(Bytes bytes, PictureKind kind);
+// kNone for dimensions a picture may have; kBadHeader for zero or negative, kTooLarge past the
+// caps.
+DecodeFailure check_dimensions(int64_t width, int64_t height);
+inline bool dimensions_allowed(int64_t width, int64_t height) {
+  return check_dimensions(width, height) == DecodeFailure::kNone;
+}
+// A one-frame picture of checked dimensions, every pixel transparent black.
+DecodeResult blank_picture(PictureKind kind, int64_t width, int64_t height);
+
+DecodeResult decode_jpeg(Bytes bytes);
+DecodeResult decode_png(Bytes bytes, PictureKind kind);
+DecodeResult decode_gif(Bytes bytes, Frames frames);
+DecodeResult decode_bmp(Bytes bytes);
+DecodeResult decode_icon(Bytes bytes, PictureKind kind);
+DecodeResult decode_pcx(Bytes bytes, PictureKind kind);
 
 // A device-independent bitmap as icons hold it: the info header first, then palette and pixels,
 // the height doubled for the AND mask that follows the pixels.
-std::optional<Picture> decode_icon_dib(Bytes dib, PictureKind kind);
+DecodeResult decode_icon_dib(Bytes dib, PictureKind kind);
 
 }  // namespace imaging::detail

@@ -129,6 +129,9 @@ class Lzw {
     return true;
   }
 
+  // Whether a data block could not be read (the file ends inside the frame).
+  bool cut_short() const { return failed_; }
+
   // Reads the rest of the frame's data blocks: codes past the last pixel are not looked at.
   bool finish() {
     while (!ended_) {
@@ -230,14 +233,30 @@ struct Composer {
   }
 };
 
+// Why giflib stopped: a read past the end is data cut short, anything else bad data. A frame's
+// code size that is not there to read fails without a code.
+DecodeResult giflib_refused(int error) {
+  if (error == D_GIF_ERR_READ_FAILED || error == 0)
+    return no_picture(DecodeFailure::kTruncated);
+  return no_picture(DecodeFailure::kCorruptData);
+}
+DecodeResult giflib_refused(const GifFileType* gif) { return giflib_refused(gif->Error); }
+
 }  // namespace
 
-std::optional<Picture> decode_gif(Bytes bytes, Frames mode) {
+DecodeResult decode_gif(Bytes bytes, Frames mode) {
   Source source{bytes};
   int error = 0;
   std::unique_ptr<GifFileType, GifCloser> gif(DGifOpen(&source, read_bytes, &error));
-  if (!gif)
-    return std::nullopt;
+  if (!gif) {
+    if (error == D_GIF_ERR_NOT_GIF_FILE)
+      return no_picture(DecodeFailure::kUnknownFormat);
+    // giflib reports a screen descriptor or global colour map it could not read whole as "no
+    // screen descriptor".
+    if (error == D_GIF_ERR_READ_FAILED || error == D_GIF_ERR_NO_SCRN_DSCR)
+      return no_picture(DecodeFailure::kTruncated);
+    return no_picture(DecodeFailure::kBadHeader);
+  }
 
   std::optional<Composer> c;
   GraphicsControlBlock gcb{DISPOSAL_UNSPECIFIED, false, 0, NO_TRANSPARENT_COLOR};
@@ -246,26 +265,28 @@ std::optional<Picture> decode_gif(Bytes bytes, Frames mode) {
   for (;;) {
     GifRecordType type = UNDEFINED_RECORD_TYPE;
     if (DGifGetRecordType(gif.get(), &type) == GIF_ERROR)
-      return std::nullopt;
+      return giflib_refused(gif.get());
     if (type == TERMINATE_RECORD_TYPE)
       break;
     if (type == EXTENSION_RECORD_TYPE) {
       int code = 0;
       GifByteType* ext = nullptr;
       if (DGifGetExtension(gif.get(), &code, &ext) == GIF_ERROR)
-        return std::nullopt;
+        return giflib_refused(gif.get());
       if (code == GRAPHICS_EXT_FUNC_CODE && ext != nullptr && ext[0] == 4)
         DGifExtensionToGCB(4, ext + 1, &gcb);
       while (ext != nullptr) {
         if (DGifGetExtensionNext(gif.get(), &ext) == GIF_ERROR)
-          return std::nullopt;
+          return giflib_refused(gif.get());
       }
       continue;
     }
-    if (type != IMAGE_DESC_RECORD_TYPE || ++images > kMaxImages)
-      return std::nullopt;
+    if (type != IMAGE_DESC_RECORD_TYPE)
+      return no_picture(DecodeFailure::kCorruptData);
+    if (++images > kMaxImages)
+      return no_picture(DecodeFailure::kTooManyFrames);
     if (DGifGetImageDesc(gif.get()) == GIF_ERROR)
-      return std::nullopt;
+      return giflib_refused(gif.get());
     forget_saved_images(gif.get());
     const GifImageDesc& d = gif->Image;
     const int64_t left = d.Left, top = d.Top, fw = d.Width, fh = d.Height;
@@ -276,19 +297,22 @@ std::optional<Picture> decode_gif(Bytes bytes, Frames mode) {
         screen_w = left + fw;
         screen_h = top + fh;
       }
-      if (!dimensions_allowed(screen_w, screen_h))
-        return std::nullopt;
+      if (const DecodeFailure why = check_dimensions(screen_w, screen_h);
+          why != DecodeFailure::kNone)
+        return no_picture(why);
       c.emplace();
       c->width = screen_w;
       c->height = screen_h;
       c->canvas.assign(static_cast<size_t>(screen_w * screen_h), 0u);
     }
     const bool empty = fw == 0 || fh == 0;
-    if (!empty && !dimensions_allowed(fw, fh))
-      return std::nullopt;
+    if (!empty) {
+      if (const DecodeFailure why = check_dimensions(fw, fh); why != DecodeFailure::kNone)
+        return no_picture(why);
+    }
     if (empty || !c->wants(mode, fw * fh)) {
       if (!skip_image_data(gif.get()))
-        return std::nullopt;
+        return giflib_refused(gif.get());
       gcb = {DISPOSAL_UNSPECIFIED, false, 0, NO_TRANSPARENT_COLOR};
       continue;
     }
@@ -317,9 +341,16 @@ std::optional<Picture> decode_gif(Bytes bytes, Frames mode) {
     };
     int code_size = 0;
     GifByteType* first_block = nullptr;
-    if (DGifGetCode(gif.get(), &code_size, &first_block) == GIF_ERROR || !Lzw::allowed(code_size))
-      return std::nullopt;
+    if (DGifGetCode(gif.get(), &code_size, &first_block) == GIF_ERROR)
+      return giflib_refused(gif.get());
+    if (!Lzw::allowed(code_size))
+      return no_picture(DecodeFailure::kCorruptData);
     Lzw lzw(gif.get(), code_size, first_block);
+    // Blocks giflib could not read are data cut short; codes that make no sense are bad data.
+    auto lzw_refused = [&] {
+      return lzw.cut_short() ? no_picture(DecodeFailure::kTruncated)
+                             : no_picture(DecodeFailure::kCorruptData);
+    };
     auto read_row = [&](int64_t row) {
       if (!lzw.read(line.data(), static_cast<size_t>(fw)))
         return false;
@@ -331,17 +362,17 @@ std::optional<Picture> decode_gif(Bytes bytes, Frames mode) {
       for (int pass = 0; pass < 4; ++pass) {
         for (int64_t row = kStart[pass]; row < fh; row += kStep[pass]) {
           if (!read_row(row))
-            return std::nullopt;
+            return lzw_refused();
         }
       }
     } else {
       for (int64_t row = 0; row < fh; ++row) {
         if (!read_row(row))
-          return std::nullopt;
+          return lzw_refused();
       }
     }
     if (!lzw.finish())
-      return std::nullopt;
+      return lzw_refused();
     c->keep(mode, gcb.DelayTime * 10);
     // What this frame leaves for the next.
     if (!c->done && gcb.DisposalMode == DISPOSE_BACKGROUND) {
@@ -355,13 +386,13 @@ std::optional<Picture> decode_gif(Bytes bytes, Frames mode) {
     gcb = {DISPOSAL_UNSPECIFIED, false, 0, NO_TRANSPARENT_COLOR};
   }
   if (!c || c->frames.empty())
-    return std::nullopt;
+    return no_picture(DecodeFailure::kCorruptData);  // no image to show
   Picture p;
   p.kind = PictureKind::kGif;
   p.width = static_cast<int32_t>(c->width);
   p.height = static_cast<int32_t>(c->height);
   p.frames = std::move(c->frames);
-  return p;
+  return {std::move(p)};
 }
 
 }  // namespace imaging::detail

@@ -17,15 +17,19 @@ bool is_png(Bytes b) {
 
 }  // namespace
 
-std::optional<Picture> decode_icon(Bytes b, PictureKind kind) {
-  if (!fits(b, 0, kHeaderSize) || load_le16(&b[0]) != 0)
-    return std::nullopt;
+DecodeResult decode_icon(Bytes b, PictureKind kind) {
+  if (!fits(b, 0, kHeaderSize))
+    return no_picture(DecodeFailure::kTruncated);
+  if (load_le16(&b[0]) != 0)
+    return no_picture(DecodeFailure::kBadHeader);
   const uint16_t type = load_le16(&b[2]);
   if ((kind == PictureKind::kIcon && type != 1) || (kind == PictureKind::kCursor && type != 2))
-    return std::nullopt;
+    return no_picture(DecodeFailure::kBadHeader);
   const size_t count = load_le16(&b[4]);
-  if (count == 0 || !fits(b, kHeaderSize, count * kEntrySize))
-    return std::nullopt;
+  if (count == 0)
+    return no_picture(DecodeFailure::kBadHeader);
+  if (!fits(b, kHeaderSize, count * kEntrySize))
+    return no_picture(DecodeFailure::kTruncated);
   size_t chosen = count - 1;
   for (size_t i = 0; i < count; ++i) {
     const uint8_t* e = &b[kHeaderSize + i * kEntrySize];
@@ -38,7 +42,7 @@ std::optional<Picture> decode_icon(Bytes b, PictureKind kind) {
   const uint32_t size = load_le32(&e[8]);
   const uint32_t offset = load_le32(&e[12]);
   if (!fits(b, offset, size))
-    return std::nullopt;
+    return no_picture(DecodeFailure::kTruncated);
   const Bytes image = b.subspan(offset, size);
   if (is_png(image))
     return decode_png(image, kind);

@@ -35,6 +35,8 @@ struct Context {
   jpeg_progress_mgr progress;
   jmp_buf jump;
   int scans_seen;
+  bool header_read;
+  DecodeFailure failure;  // the first reason found wins
   // Components (by index) and coefficients whose first bits a progressive scan has brought.
   bool first_bits[MAX_COMPONENTS][DCTSIZE2];
 };
@@ -43,8 +45,28 @@ Context* context_of(j_common_ptr info) {
   return static_cast<Context*>(info->client_data);
 }
 
+void note(Context* c, DecodeFailure why) {
+  if (c->failure == DecodeFailure::kNone)
+    c->failure = why;
+}
+
+// libjpeg's own refusals: data cut short, its memory cap, and otherwise a bad header or bad
+// data depending on how far it got.
 [[noreturn]] void refuse(j_common_ptr info) {
-  longjmp(context_of(info)->jump, 1);
+  Context* c = context_of(info);
+  const int code = info->err->msg_code;
+  if (code == JWRN_JPEG_EOF)
+    note(c, DecodeFailure::kTruncated);
+  else if (code == JERR_OUT_OF_MEMORY)
+    note(c, DecodeFailure::kTooLarge);
+  else
+    note(c, c->header_read ? DecodeFailure::kCorruptData : DecodeFailure::kBadHeader);
+  longjmp(c->jump, 1);
+}
+
+[[noreturn]] void refuse_scan(j_common_ptr info, DecodeFailure why) {
+  note(context_of(info), why);
+  refuse(info);
 }
 
 // Warnings that leave the picture whole; every other one (data cut short, a bad code, an
@@ -70,21 +92,21 @@ void on_progress(j_common_ptr common) {
   c->scans_seen = info->input_scan_number;
   if (!info->progressive_mode) {
     if (c->scans_seen > info->num_components)
-      refuse(common);
+      refuse_scan(common, DecodeFailure::kCorruptData);
     return;
   }
   if (c->scans_seen > kMaxScans)
-    refuse(common);
+    refuse_scan(common, DecodeFailure::kTooLarge);
   if (info->Ah != 0)
     return;  // a refinement: libjpeg checks it follows the bits sent so far
   for (int i = 0; i < info->comps_in_scan && i < MAX_COMPS_IN_SCAN; ++i) {
     const int component = info->cur_comp_info[i]->component_index;
     if (component < 0 || component >= MAX_COMPONENTS)
-      refuse(common);
+      refuse_scan(common, DecodeFailure::kCorruptData);
     bool* sent = c->first_bits[component];
     for (int k = std::max(info->Ss, 0); k <= info->Se && k < DCTSIZE2; ++k) {
       if (sent[k])
-        refuse(common);
+        refuse_scan(common, DecodeFailure::kCorruptData);
       sent[k] = true;
     }
   }
@@ -107,14 +129,28 @@ bool is_cmyk(const jpeg_decompress_struct& info) {
 bool start(Bytes bytes, Context* c) {
   jpeg_decompress_struct* info = &c->info;
   jpeg_mem_src(info, bytes.data(), static_cast<unsigned long>(bytes.size()));
-  if (jpeg_read_header(info, TRUE) != JPEG_HEADER_OK)
+  if (jpeg_read_header(info, TRUE) != JPEG_HEADER_OK) {
+    note(c, DecodeFailure::kBadHeader);
     return false;
-  if (info->arith_code || !dimensions_allowed(info->image_width, info->image_height))
+  }
+  c->header_read = true;
+  if (info->arith_code) {
+    note(c, DecodeFailure::kUnsupported);
     return false;
+  }
+  const DecodeFailure size = check_dimensions(info->image_width, info->image_height);
+  if (size != DecodeFailure::kNone) {
+    note(c, size);
+    return false;
+  }
   info->out_color_space = is_cmyk(*info) ? JCS_CMYK : JCS_EXT_BGRA;
   info->mem->max_memory_to_use = kMaxLibjpegMemory;
   jpeg_start_decompress(info);
-  return info->output_width == info->image_width && info->output_height == info->image_height;
+  if (info->output_width != info->image_width || info->output_height != info->image_height) {
+    note(c, DecodeFailure::kUnsupported);
+    return false;
+  }
+  return true;
 }
 
 // The rows into `p` (already sized); p is touched only through plain pointers.
@@ -126,8 +162,10 @@ bool read_rows(Context* c, Picture* p, uint8_t* cmyk_row) {
   while (info->output_scanline < info->output_height) {
     uint32_t* out = pixels + static_cast<size_t>(info->output_scanline) * w;
     JSAMPROW row = cmyk ? cmyk_row : reinterpret_cast<JSAMPROW>(out);
-    if (jpeg_read_scanlines(info, &row, 1) != 1)
+    if (jpeg_read_scanlines(info, &row, 1) != 1) {
+      note(c, DecodeFailure::kTruncated);
       return false;
+    }
     if (cmyk)
       cmyk_to_bgra(cmyk_row, out, w);
   }
@@ -168,29 +206,34 @@ class Decoder {
   Decoder(const Decoder&) = delete;
   Decoder& operator=(const Decoder&) = delete;
 
-  std::optional<Picture> decode(Bytes bytes) {
+  DecodeResult decode(Bytes bytes) {
     if (!guarded_start(bytes, &c_))
-      return std::nullopt;
-    std::optional<Picture> p =
+      return refused();
+    DecodeResult r =
         blank_picture(PictureKind::kJpeg, c_.info.output_width, c_.info.output_height);
-    if (!p)
-      return std::nullopt;
+    if (!r.picture)
+      return r;
     std::vector<uint8_t> cmyk_row(is_cmyk(c_.info) ? size_t{c_.info.output_width} * 4 : 0);
-    if (!guarded_read_rows(&c_, &*p, cmyk_row.data()))
-      return std::nullopt;
-    return p;
+    if (!guarded_read_rows(&c_, &*r.picture, cmyk_row.data()))
+      return refused();
+    return r;
   }
 
  private:
+  DecodeResult refused() const {
+    return no_picture(c_.failure == DecodeFailure::kNone ? DecodeFailure::kCorruptData
+                                                         : c_.failure);
+  }
+
   Context c_;
 };
 
 }  // namespace
 
-std::optional<Picture> decode_jpeg(Bytes bytes) {
+DecodeResult decode_jpeg(Bytes bytes) {
   // unsigned long holds the length on every platform this builds for; stay clear of its edge.
   if (bytes.size() > 0x7FFFFFFF)
-    return std::nullopt;
+    return no_picture(DecodeFailure::kTooLarge);
   Decoder decoder;
   return decoder.decode(bytes);
 }

@@ -5,21 +5,24 @@
 namespace imaging {
 namespace detail {
 
-bool dimensions_allowed(int64_t width, int64_t height) {
-  return width >= 1 && height >= 1 && width <= kMaxDimension && height <= kMaxDimension &&
-         width * height <= kMaxPixels;
+DecodeFailure check_dimensions(int64_t width, int64_t height) {
+  if (width < 1 || height < 1)
+    return DecodeFailure::kBadHeader;
+  if (width > kMaxDimension || height > kMaxDimension || width * height > kMaxPixels)
+    return DecodeFailure::kTooLarge;
+  return DecodeFailure::kNone;
 }
 
-std::optional<Picture> blank_picture(PictureKind kind, int64_t width, int64_t height) {
-  if (!dimensions_allowed(width, height))
-    return std::nullopt;
+DecodeResult blank_picture(PictureKind kind, int64_t width, int64_t height) {
+  if (const DecodeFailure why = check_dimensions(width, height); why != DecodeFailure::kNone)
+    return no_picture(why);
   Picture p;
   p.kind = kind;
   p.width = static_cast<int32_t>(width);
   p.height = static_cast<int32_t>(height);
   p.frames.resize(1);
   p.frames[0].pixels.assign(static_cast<size_t>(width * height), 0u);
-  return p;
+  return {std::move(p)};
 }
 
 }  // namespace detail
@@ -48,11 +51,11 @@ PictureKind picture_kind(std::span<const uint8_t> b) {
   return PictureKind::kNone;
 }
 
-std::optional<Picture> decode_picture(std::span<const uint8_t> bytes, Frames frames) {
+DecodeResult decode_picture_with_reason(std::span<const uint8_t> bytes, Frames frames) {
   const PictureKind kind = picture_kind(bytes);
   switch (kind) {
     case PictureKind::kNone:
-      return std::nullopt;
+      return detail::no_picture(DecodeFailure::kUnknownFormat);
     case PictureKind::kJpeg:
       return detail::decode_jpeg(bytes);
     case PictureKind::kBmp:
@@ -68,7 +71,11 @@ std::optional<Picture> decode_picture(std::span<const uint8_t> bytes, Frames fra
     case PictureKind::kPng:
       return detail::decode_png(bytes, kind);
   }
-  return std::nullopt;
+  return detail::no_picture(DecodeFailure::kUnknownFormat);
+}
+
+std::optional<Picture> decode_picture(std::span<const uint8_t> bytes, Frames frames) {
+  return decode_picture_with_reason(bytes, frames).picture;
 }
 
 }  // namespace imaging

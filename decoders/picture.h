@@ -62,9 +62,30 @@ enum class Frames { kFirstOnly, kAll };
 // The kind from the first 8 bytes; fewer than 8 bytes are no picture.
 PictureKind picture_kind(std::span<const uint8_t> bytes);
 
+// Why a decode gave no picture. Callers of decode_picture only see "no picture"; the reason is
+// for tests and fuzz triage.
+enum class DecodeFailure {
+  kNone,           // decoded
+  kUnknownFormat,  // no kind recognised from the first bytes
+  kTruncated,      // the bytes end before the picture does
+  kBadHeader,      // a header field out of its range: sizes, offsets, counts, types
+  kTooLarge,       // dimensions or decoded data past the caps above
+  kUnsupported,    // a valid variant this program does not decode (depth, compression, coding)
+  kCorruptData,    // the coded pixel data does not decode
+  kTooManyFrames,  // more image records than any animation needs
+};
+
+struct DecodeResult {
+  std::optional<Picture> picture;
+  DecodeFailure failure = DecodeFailure::kNone;  // kNone exactly when there is a picture
+};
+
 // Decodes a whole picture held in memory; nullopt when the kind is unknown or the bytes do not
 // decode. kAll keeps every frame of an animated GIF; other kinds have one frame.
 std::optional<Picture> decode_picture(std::span<const uint8_t> bytes,
                                       Frames frames = Frames::kFirstOnly);
+// The same decode, with the reason when there is no picture.
+DecodeResult decode_picture_with_reason(std::span<const uint8_t> bytes,
+                                        Frames frames = Frames::kFirstOnly);
 
 }  // namespace imaging

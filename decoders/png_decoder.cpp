@@ -58,26 +58,29 @@ uint64_t raw_bytes(Bytes b) {
 
 }  // namespace
 
-std::optional<Picture> decode_png(Bytes bytes, PictureKind kind) {
-  if (!has_end_chunk(bytes) || raw_bytes(bytes) > kMaxRawBytes)
-    return std::nullopt;
+DecodeResult decode_png(Bytes bytes, PictureKind kind) {
+  if (!has_end_chunk(bytes))
+    return no_picture(DecodeFailure::kTruncated);
+  if (raw_bytes(bytes) > kMaxRawBytes)
+    return no_picture(DecodeFailure::kTooLarge);
   png_image image{};
   image.version = PNG_IMAGE_VERSION;
   if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size()))
-    return std::nullopt;
+    return no_picture(DecodeFailure::kBadHeader);
   static_assert(PNG_FORMAT_BGRA == 19);
   image.format = PNG_FORMAT_BGRA;
-  std::optional<Picture> p = blank_picture(kind, image.width, image.height);
-  if (!p) {
+  DecodeResult r = blank_picture(kind, image.width, image.height);
+  if (!r.picture) {
     png_image_free(&image);
-    return std::nullopt;
+    return r;
   }
   const png_int_32 stride = static_cast<png_int_32>(PNG_IMAGE_ROW_STRIDE(image));
-  if (!png_image_finish_read(&image, nullptr, p->frames[0].pixels.data(), stride, nullptr)) {
+  if (!png_image_finish_read(&image, nullptr, r.picture->frames[0].pixels.data(), stride,
+                             nullptr)) {
     png_image_free(&image);
-    return std::nullopt;
+    return no_picture(DecodeFailure::kCorruptData);
   }
-  return p;
+  return r;
 }
 
 }  // namespace imaging::detail

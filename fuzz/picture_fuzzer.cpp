@@ -19,19 +19,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::span<const uint8_t> bytes(data, size);
   std::optional<Picture> p;
 #if FF_FUZZ_KIND == 1
-  p = detail::decode_bmp(bytes);
+  p = detail::decode_bmp(bytes).picture;
 #elif FF_FUZZ_KIND == 2
-  p = detail::decode_icon(bytes, PictureKind::kIcon);
+  p = detail::decode_icon(bytes, PictureKind::kIcon).picture;
   if (!p)
-    p = detail::decode_icon(bytes, PictureKind::kCursor);
+    p = detail::decode_icon(bytes, PictureKind::kCursor).picture;
 #elif FF_FUZZ_KIND == 3
-  p = detail::decode_pcx(bytes, PictureKind::kPcx8);
+  p = detail::decode_pcx(bytes, PictureKind::kPcx8).picture;
   if (!p)
-    p = detail::decode_pcx(bytes, PictureKind::kPcx1);
+    p = detail::decode_pcx(bytes, PictureKind::kPcx1).picture;
 #elif FF_FUZZ_KIND == 4
-  p = detail::decode_jpeg(bytes);
+  p = detail::decode_jpeg(bytes).picture;
 #elif FF_FUZZ_KIND == 5
-  p = detail::decode_gif(bytes, size % 2 ? Frames::kAll : Frames::kFirstOnly);
+  p = detail::decode_gif(bytes, size % 2 ? Frames::kAll : Frames::kFirstOnly).picture;
 #else
   p = decode_picture(bytes, size % 2 ? Frames::kAll : Frames::kFirstOnly);
 #endif
