@@ -10,7 +10,8 @@
 
 namespace web::cmd {
 
-// Each has the command signature (result, count, args); see the typed wrappers in commands.h.
+// Each has the command signature (result, count, args) and reads its cells, runs the plain
+// operation (text_ops.h, byte_ops.h) and packs the result; commands.h calls them through cells.
 void text_len(rt::Cell* r, int32_t n, const rt::Cell* a);
 void text_left(rt::Cell* r, int32_t n, const rt::Cell* a);
 void text_right(rt::Cell* r, int32_t n, const rt::Cell* a);

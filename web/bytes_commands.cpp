@@ -4,17 +4,56 @@
 
 #include "runtime/fatal.h"
 #include "web/builtins.h"
+#include "web/byte_ops.h"
 
-namespace web::cmd {
+namespace web {
+namespace byte_ops {
 namespace {
-
-uint8_t* bytes_of(std::span<const uint8_t> s) { return rt::make_bytes(s.data(), s.size()); }
 
 // min(max(n, 0), limit) for a count argument.
 size_t clamp_count(int64_t n, size_t limit) {
   if (n <= 0) return 0;
   return std::min(static_cast<size_t>(n), limit);
 }
+
+std::vector<uint8_t> owned(std::span<const uint8_t> part) { return {part.begin(), part.end()}; }
+
+}  // namespace
+
+std::span<const uint8_t> left_part(std::span<const uint8_t> bytes, int32_t count) {
+  return bytes.first(clamp_count(count, bytes.size()));
+}
+
+std::span<const uint8_t> right_part(std::span<const uint8_t> bytes, int32_t count) {
+  return bytes.last(clamp_count(count, bytes.size()));
+}
+
+std::span<const uint8_t> middle_part(std::span<const uint8_t> bytes, int32_t start,
+                                     int32_t count) {
+  const size_t offset = clamp_count(int64_t{start} - 1, bytes.size());
+  const auto rest = bytes.subspan(offset);
+  return rest.first(clamp_count(count, rest.size()));
+}
+
+std::vector<uint8_t> left(std::span<const uint8_t> bytes, int32_t count) {
+  return owned(left_part(bytes, count));
+}
+std::vector<uint8_t> right(std::span<const uint8_t> bytes, int32_t count) {
+  return owned(right_part(bytes, count));
+}
+std::vector<uint8_t> middle(std::span<const uint8_t> bytes, int32_t start, int32_t count) {
+  return owned(middle_part(bytes, start, count));
+}
+std::vector<uint8_t> zeros(int32_t count) {
+  return std::vector<uint8_t>(count > 0 ? static_cast<size_t>(count) : 0, 0);
+}
+
+}  // namespace byte_ops
+
+namespace cmd {
+namespace {
+
+uint8_t* bytes_of(std::span<const uint8_t> s) { return rt::make_bytes(s.data(), s.size()); }
 
 // The kinds read_bytes_value can produce, by their number 1 to 10.
 constexpr rt::TypeCode kReadableKinds[] = {
@@ -30,27 +69,24 @@ void bytes_len(rt::Cell* r, int32_t n, const rt::Cell* a) {
 
 void bytes_left(rt::Cell* r, int32_t n, const rt::Cell* a) {
   const rt::Args args(n, a);
-  const auto bytes = args.bytes(0);
-  rt::set_bytes(r, bytes_of(bytes.first(clamp_count(args.at(1).as_int(), bytes.size()))));
+  rt::set_bytes(r, bytes_of(byte_ops::left_part(args.bytes(0), args.at(1).as_int())));
 }
 
 void bytes_right(rt::Cell* r, int32_t n, const rt::Cell* a) {
   const rt::Args args(n, a);
-  const auto bytes = args.bytes(0);
-  rt::set_bytes(r, bytes_of(bytes.last(clamp_count(args.at(1).as_int(), bytes.size()))));
+  rt::set_bytes(r, bytes_of(byte_ops::right_part(args.bytes(0), args.at(1).as_int())));
 }
 
 void bytes_middle(rt::Cell* r, int32_t n, const rt::Cell* a) {
   const rt::Args args(n, a);
-  const auto bytes = args.bytes(0);
-  const size_t offset = clamp_count(int64_t{args.at(1).as_int()} - 1, bytes.size());
-  const auto rest = bytes.subspan(offset);
-  rt::set_bytes(r, bytes_of(rest.first(clamp_count(args.at(2).as_int(), rest.size()))));
+  rt::set_bytes(r, bytes_of(byte_ops::middle_part(args.bytes(0), args.at(1).as_int(),
+                                                  args.at(2).as_int())));
 }
 
 void zero_bytes(rt::Cell* r, int32_t n, const rt::Cell* a) {
   const int32_t count = rt::Args(n, a).at(0).as_int();
   if (count <= 0) return rt::set_bytes(r, nullptr);
+  // Made in place: a large set of zeros is not built twice.
   uint8_t* block = rt::make_bytes_uninitialised(static_cast<size_t>(count));
   std::memset(block + rt::kBytesHeader, 0, static_cast<size_t>(count));
   rt::set_bytes(r, block);
@@ -137,4 +173,5 @@ void write_memory(rt::Cell*, int32_t n, const rt::Cell* a) {
   if (!data.empty()) std::memmove(address, data.data(), data.size());
 }
 
-}  // namespace web::cmd
+}  // namespace cmd
+}  // namespace web

@@ -1,5 +1,7 @@
-// Typed calls of the built-in commands for application code. Every call still travels through
-// argument cells and the command gateway; left-out optionals travel as zero cells.
+// Typed calls of the built-in commands, for code that means the command call itself (its tests,
+// callers of the cell interface). Every call still travels through argument cells and the
+// command gateway; left-out optionals travel as zero cells. C++ code that only wants the
+// operation calls text_ops.h, byte_ops.h, codepage.h (code_pages) and address.h (addresses).
 //
 // Results that hold blocks come back in owners (rt::Text, rt::Bytes, rt::Array). Texts taken
 // as `const char*` may be null (read as empty).

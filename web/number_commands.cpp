@@ -3,7 +3,7 @@
 #include <limits>
 
 #include "web/builtins.h"
-#include "web/gbk_walk.h"
+#include "web/text_ops.h"
 
 namespace web::cmd {
 namespace {
@@ -16,56 +16,6 @@ constexpr int32_t kIntMax = std::numeric_limits<int32_t>::max();
 int32_t truncate_to_int(double x) {
   if (!(x > -2147483649.0 && x < 2147483648.0)) return kIntMin;
   return static_cast<int32_t>(x);
-}
-
-// Full-width forms read as their ASCII counterparts before a text is read as a number.
-// Returns the folded byte, or 0x100 for a double-byte character that stays as it is.
-unsigned fold_wide(uint8_t lead, uint8_t trail) {
-  if (lead == 0xA3 && trail >= 0xA1 && trail <= 0xFE) return trail - 0x80u;
-  if (lead == 0xA1) {
-    if (trail == 0xA1) return ' ';
-    if (trail == 0xAB) return '~';
-    if (trail == 0xEE || trail == 0xEF) return '*';
-  }
-  return 0x100;
-}
-
-// Leading white space, an optional sign, decimal digits up to the first non-digit. Values past
-// the int range saturate.
-int32_t text_to_int(std::string_view t) {
-  const uint8_t* p = gbk::bytes_of(t);
-  size_t i = 0;
-  const auto next = [&]() -> unsigned {  // the next folded character; 0x200 past the end
-    if (i >= t.size()) return 0x200;
-    const uint8_t b = p[i];
-    if (!gbk::is_lead(b)) {
-      ++i;
-      return b;
-    }
-    if (i + 1 >= t.size()) {
-      i = t.size();
-      return 0x200;
-    }
-    i += 2;
-    return fold_wide(b, p[i - 1]);
-  };
-  const auto is_space = [](unsigned c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
-
-  unsigned c = next();
-  while (is_space(c)) c = next();
-  bool negative = false;
-  if (c == '-' || c == '+') {
-    negative = c == '-';
-    c = next();
-  }
-  int64_t value = 0;
-  for (; c >= '0' && c <= '9'; c = next()) {
-    value = value * 10 + (c - '0');
-    if (value > int64_t{kIntMax} + 1) value = int64_t{kIntMax} + 1;  // stays saturated
-  }
-  if (negative) value = -value;
-  if (value > kIntMax) return kIntMax;
-  return static_cast<int32_t>(value);
 }
 
 }  // namespace
@@ -90,7 +40,7 @@ void to_integer(rt::Cell* r, int32_t n, const rt::Cell* a) {
     case rt::BasicKind::Double:
       return rt::set_int(r, truncate_to_int(v.as_double()));
     case rt::BasicKind::Text:
-      return rt::set_int(r, text_to_int(args.text_view(0)));
+      return rt::set_int(r, text_ops::to_integer(args.text_view(0)));
     case rt::BasicKind::DateTime:
     case rt::BasicKind::Bytes:
     case rt::BasicKind::EightByte:

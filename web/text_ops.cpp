@@ -1,0 +1,249 @@
+#include "web/text_ops.h"
+
+#include <cstdio>
+#include <limits>
+
+#include "web/text_walks.h"
+
+namespace web {
+
+std::string_view walk::trimmed(std::string_view t) {
+  const uint8_t* p = gbk::bytes_of(t);
+  const size_t length = t.size();
+
+  size_t i = 0;
+  while (i < length) {
+    if (p[i] == ' ') {
+      ++i;
+    } else if (i + 1 < length && gbk::is_wide_space(p[i], p[i + 1])) {
+      i += 2;
+    } else {
+      break;
+    }
+  }
+  const size_t start = i;
+  size_t end = start;  // just past the last character that is not a space
+  while (i < length) {
+    if (i + 8 <= length) {
+      const uint64_t w = gbk::load_word(p + i);
+      if ((w & gbk::kHighBits) == 0 && !gbk::word_has_byte(w, ' ')) {
+        i += 8;
+        end = i;
+        continue;
+      }
+    }
+    if (!gbk::is_lead(p[i])) {
+      if (p[i] != ' ')
+        end = i + 1;
+      ++i;
+      continue;
+    }
+    if (i + 1 == length)
+      break;  // a lone lead byte at the end goes with the spaces
+    if (!gbk::is_wide_space(p[i], p[i + 1]))
+      end = i + 2;
+    i += 2;
+  }
+  return t.substr(start, end - start);
+}
+
+namespace text_ops {
+namespace {
+
+gbk::Case walk_rule(Case rule) {
+  switch (rule) {
+    case Case::kExact:
+      return gbk::Case::kExact;
+    case Case::kFoldAscii:
+      return gbk::Case::kFoldAscii;
+  }
+  return gbk::Case::kExact;
+}
+
+// A marker may name a double quote by this token.
+constexpr std::string_view kQuoteToken = "#引号";
+
+std::string with_quotes(std::string_view marker) {
+  return replace(marker, kQuoteToken, "\"", Case::kExact);
+}
+
+// Full-width forms read as their ASCII counterparts before a text is read as a number.
+// Returns the folded byte, or 0x100 for a double-byte character that stays as it is.
+unsigned fold_wide(uint8_t lead, uint8_t trail) {
+  if (lead == 0xA3 && trail >= 0xA1 && trail <= 0xFE)
+    return trail - 0x80u;
+  if (lead == 0xA1) {
+    if (trail == 0xA1)
+      return ' ';
+    if (trail == 0xAB)
+      return '~';
+    if (trail == 0xEE || trail == 0xEF)
+      return '*';
+  }
+  return 0x100;
+}
+
+}  // namespace
+
+std::string left(std::string_view text, int32_t count) {
+  if (count <= 0)
+    return {};
+  return std::string(text.substr(0, static_cast<size_t>(count)));
+}
+
+std::string right(std::string_view text, int32_t count) {
+  if (count <= 0)
+    return {};
+  const size_t take = std::min(text.size(), static_cast<size_t>(count));
+  return std::string(text.substr(text.size() - take));
+}
+
+std::string middle(std::string_view text, int32_t start, int32_t count) {
+  if (count <= 0 || start < 1 || static_cast<size_t>(start) > text.size())
+    return {};
+  return std::string(text.substr(static_cast<size_t>(start) - 1, static_cast<size_t>(count)));
+}
+
+int32_t find(std::string_view text, std::string_view sought, int32_t start, Case rule) {
+  return walk::position_result(
+      walk::find_from(text, sought, walk::start_offset(start), walk_rule(rule)));
+}
+
+int32_t find_backward(std::string_view text, std::string_view sought, std::optional<int32_t> start,
+                      Case rule) {
+  const size_t range = start ? std::min(walk::start_offset(*start), text.size()) : text.size();
+  return walk::position_result(walk::find_last_within(text, sought, range, walk_rule(rule)));
+}
+
+std::string replace(std::string_view text, std::string_view sought, std::string_view replacement,
+                    Case rule, int32_t start, int32_t count) {
+  const size_t limit = count < 0 ? std::numeric_limits<size_t>::max() : static_cast<size_t>(count);
+  return walk::replace_into<walk::StringText>(text, sought, replacement, walk::start_offset(start),
+                                              limit, walk_rule(rule));
+}
+
+std::vector<std::string> split(std::string_view text, std::string_view separator,
+                               std::optional<int32_t> max_count) {
+  const size_t limit =
+      max_count ? static_cast<size_t>(std::max(*max_count, 0)) : std::numeric_limits<size_t>::max();
+  std::vector<std::string> pieces;
+  walk::split_each(text, separator, limit,
+                   [&pieces](std::string_view piece) { pieces.emplace_back(piece); });
+  return pieces;
+}
+
+std::string trim_both_ends(std::string_view text) {
+  return std::string(walk::trimmed(text));
+}
+
+std::string remove_spaces(std::string_view text) {
+  return walk::remove_spaces_into<walk::StringText>(text);
+}
+
+std::string to_lower_case(std::string_view text) {
+  return walk::lower_case_into<walk::StringText>(text);
+}
+
+std::string spaces(int32_t count) {
+  return walk::spaces_into<walk::StringText>(count);
+}
+
+int32_t compare(std::string_view a, std::string_view b, Case rule) {
+  const bool fold = rule == Case::kFoldAscii;
+  // One character as a number: a double-byte character is lead * 256 + trail, so it sorts
+  // after every single byte; a lone lead byte at the end reads as the end, as the end reads 0.
+  const auto next_char = [fold](std::string_view& t) -> uint32_t {
+    if (t.empty())
+      return 0;
+    const auto lead = static_cast<uint8_t>(t[0]);
+    t.remove_prefix(1);
+    if (!gbk::is_lead(lead))
+      return fold ? gbk::fold_ascii(lead) : lead;
+    if (t.empty())
+      return 0;
+    const auto trail = static_cast<uint8_t>(t[0]);
+    t.remove_prefix(1);
+    return (uint32_t{lead} << 8) | trail;
+  };
+  for (;;) {
+    const uint32_t ca = next_char(a);
+    const uint32_t cb = next_char(b);
+    if (ca != cb)
+      return ca < cb ? -1 : 1;
+    if (ca == 0)
+      return 0;
+  }
+}
+
+std::string hex(int32_t value) {
+  char digits[16];
+  const int written = std::snprintf(digits, sizeof digits, "%X", static_cast<unsigned>(value));
+  return std::string(digits, static_cast<size_t>(written));
+}
+
+int32_t to_integer(std::string_view text) {
+  constexpr int32_t kIntMax = std::numeric_limits<int32_t>::max();
+  const uint8_t* p = gbk::bytes_of(text);
+  size_t i = 0;
+  const auto next = [&]() -> unsigned {  // the next folded character; 0x200 past the end
+    if (i >= text.size())
+      return 0x200;
+    const uint8_t b = p[i];
+    if (!gbk::is_lead(b)) {
+      ++i;
+      return b;
+    }
+    if (i + 1 >= text.size()) {
+      i = text.size();
+      return 0x200;
+    }
+    i += 2;
+    return fold_wide(b, p[i - 1]);
+  };
+  const auto is_space = [](unsigned c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+
+  unsigned c = next();
+  while (is_space(c)) c = next();
+  bool negative = false;
+  if (c == '-' || c == '+') {
+    negative = c == '-';
+    c = next();
+  }
+  int64_t value = 0;
+  for (; c >= '0' && c <= '9'; c = next()) {
+    value = value * 10 + (c - '0');
+    if (value > int64_t{kIntMax} + 1)
+      value = int64_t{kIntMax} + 1;  // stays saturated
+  }
+  if (negative)
+    value = -value;
+  if (value > kIntMax)
+    return kIntMax;
+  return static_cast<int32_t>(value);
+}
+
+std::string between(std::string_view text, std::string_view left, std::string_view right,
+                    int32_t start, Case rule) {
+  const std::string left_marker = with_quotes(left);
+  const std::string right_marker = with_quotes(right);
+  int32_t first = find(text, left_marker, start, rule);
+  if (first != -1)
+    first += static_cast<int32_t>(left_marker.size());
+  // The right marker is sought from the first byte after the left one, so one inside the left
+  // marker's match does not count. An empty right marker is found at 1, before that byte, and
+  // the cut of a negative length is empty.
+  const int32_t last = find(text, right_marker, first, rule);
+  if (first == -1 || last == -1)
+    return {};
+  return middle(text, first, last - first);
+}
+
+std::string after_colon(std::string_view header) {
+  const int32_t colon = find(header, ":");
+  if (colon == -1)
+    return {};
+  return trim_both_ends(right(header, static_cast<int32_t>(header.size()) - colon));
+}
+
+}  // namespace text_ops
+}  // namespace web
