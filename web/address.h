@@ -4,6 +4,10 @@
 // the path "/". Bytes of code page 936 text throughout; the host always comes back lower case.
 #pragma once
 
+#include <optional>
+#include <string>
+#include <string_view>
+
 #include "web/commands.h"
 
 namespace web {
@@ -16,6 +20,22 @@ void port_of_address(rt::Cell* r, int32_t n, const rt::Cell* a);
 // (address) -> text
 void path_of_address(rt::Cell* r, int32_t n, const rt::Cell* a);
 }  // namespace cmd
+
+// The same as plain C++, a view of the address in, owned texts out; the commands run these.
+namespace addresses {
+
+// Which part of the host comes back (see host_of_address).
+struct HostForm {
+  bool main_domain_only = false;
+  bool keep_port = false;
+  std::optional<int32_t> levels = std::nullopt;
+};
+
+std::string host_of(std::string_view address, HostForm form = {});
+int32_t port_of(std::string_view address);
+std::string path_of(std::string_view address);
+
+}  // namespace addresses
 
 // The host between the scheme and the first "/". main_domain_only keeps the last two labels;
 // levels N (which takes a route of its own) keeps the last N + 1; keep_port keeps ":port".

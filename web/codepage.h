@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
+#include <string_view>
 
 #include "runtime/command.h"
 #include "web/builtins.h"
@@ -54,6 +56,14 @@ inline rt::Text utf8_to_local(const char* text) {
 inline rt::Text local_to_utf8(const char* text) {
   return rt::call_text(&cmd::local_to_utf8, text);
 }
+
+// The two conversions at the program's UTF-8 edges as plain C++ (the commands utf8_to_local and
+// local_to_utf8 run the same conversion): a view of a text in, the converted text out, with the
+// same sizing rules and the same results byte for byte.
+namespace code_pages {
+std::string utf8_to_local(std::string_view text);
+std::string local_to_utf8(std::string_view text);
+}  // namespace code_pages
 
 // The encodings the program reads fetched pages in.
 enum class PageEncoding { kUtf8, kGbk, kGb18030 };

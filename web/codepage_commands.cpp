@@ -132,13 +132,16 @@ const char16_t* terminated_units(std::span<const uint8_t> data, std::u16string& 
   return storage.data();
 }
 
-rt::Text from_utf16(std::span<const uint8_t> data, int32_t code_page) {
+// The text is made by `make(bytes, length)`: a heap text for the commands, a std::string for
+// C++ callers.
+template <typename Make>
+auto from_utf16(std::span<const uint8_t> data, int32_t code_page, Make make) {
   std::u16string storage;
   const char16_t* units = terminated_units(data, storage);
   char empty = 0;
   const int needed = wide_char_to_multi_byte(kAnsiCodePage, units, &empty, 0);
   if (needed <= 0)
-    return {};
+    return make(nullptr, 0);
   // Twice what the ANSI code page needs: UTF-8 takes up to 3 bytes where code page 936 takes 2.
   const size_t size = 2 * static_cast<size_t>(needed);
   auto* buffer = reinterpret_cast<char*>(t_text.get(size));
@@ -156,18 +159,36 @@ rt::Text from_utf16(std::span<const uint8_t> data, int32_t code_page) {
   } else {
     std::memset(buffer + filled, ' ', size - filled);
   }
-  rt::Text text = rt::Text::adopt(rt::make_text(buffer, length));
+  auto text = make(buffer, length);
   t_text.trim();
   return text;
 }
 
+rt::Text heap_text(const char* bytes, size_t length) {
+  return rt::Text::adopt(rt::make_text(bytes, length));
+}
+std::string string_text(const char* bytes, size_t length) {
+  return length == 0 ? std::string() : std::string(bytes, length);
+}
+
 // utf16_to_text (text_to_utf16 (text, from), to).
-rt::Text round_trip(const char* text, int32_t from, int32_t to) {
+template <typename Make>
+auto round_trip(const char* text, int32_t from, int32_t to, Make make) {
   const std::span<const uint8_t> units =
       utf16_of(text, from, [](size_t size) { return t_units.get(size); });
-  rt::Text result = from_utf16(units, to);
+  auto result = from_utf16(units, to, make);
   t_units.trim();
   return result;
+}
+
+rt::Text round_trip(const char* text, int32_t from, int32_t to) {
+  return round_trip(text, from, to, &heap_text);
+}
+
+// A view as a terminated text: the conversions read up to the terminator.
+std::string round_trip(std::string_view text, int32_t from, int32_t to) {
+  const std::string terminated(text);
+  return round_trip(terminated.c_str(), from, to, &string_text);
 }
 
 // Bytes without a zero byte read in code_page, then written in code page 936, each step sized
@@ -221,6 +242,18 @@ rt::Text page_bytes_to_local(std::span<const uint8_t> body, PageEncoding encodin
   return {};
 }
 
+namespace code_pages {
+
+std::string utf8_to_local(std::string_view text) {
+  return round_trip(text, kUtf8CodePage, kLocalCodePage);
+}
+
+std::string local_to_utf8(std::string_view text) {
+  return round_trip(text, kLocalCodePage, kUtf8CodePage);
+}
+
+}  // namespace code_pages
+
 const char* text_argument(const rt::Args& args, int32_t index) {
   const rt::Cell& cell = args.at(index);
   if (rt::plain_code(cell.type) != rt::kText)
@@ -255,7 +288,7 @@ void text_to_utf16(rt::Cell* r, int32_t n, const rt::Cell* a) {
 
 void utf16_to_text(rt::Cell* r, int32_t n, const rt::Cell* a) {
   const rt::Args args(n, a);
-  rt::Text text = from_utf16(bytes_argument(args, 0), args.int_or(1, kAnsiCodePage));
+  rt::Text text = from_utf16(bytes_argument(args, 0), args.int_or(1, kAnsiCodePage), &heap_text);
   rt::set_text(r, text.release());
 }
 

@@ -5,6 +5,10 @@
 // before the first "=", trimmed, compared byte for byte.
 #pragma once
 
+#include <span>
+#include <string>
+#include <string_view>
+
 #include "web/commands.h"
 #include "web/variables.h"
 
@@ -23,6 +27,25 @@ void remove_duplicate_items(rt::Cell* r, int32_t n, const rt::Cell* a);
 // (text array, text) -> int
 void index_of_item(rt::Cell* r, int32_t n, const rt::Cell* a);
 }  // namespace cmd
+
+// The same as plain C++: views in, owned texts out; the commands run these.
+namespace cookie_texts {
+
+struct Merged {
+  std::string merged;       // new items first, then the old ones the new text does not name
+  std::string new_cookies;  // the new text without spaces
+};
+Merged merge(std::string_view old_cookies, std::string_view new_cookies);
+
+// The text before the first "=", trimmed (the whole item, trimmed, without one).
+std::string name_of(std::string_view item);
+bool has_named(std::span<const std::string_view> items, std::string_view name);
+// The parts of `text` between separators, each kept the first time it occurs.
+std::string without_duplicates(std::string_view text, std::string_view separator);
+// 1-based index of the first item equal to `text`, or -1.
+int32_t index_of(std::span<const std::string_view> items, std::string_view text);
+
+}  // namespace cookie_texts
 
 // Both variables are overwritten: old_cookies with the merged text, new_cookies with itself
 // without spaces. Answers a copy of the merged text.

@@ -46,7 +46,7 @@ std::string numeric_reference(std::string_view digits, int base) {
   if (code_point == 0 || surrogate || code_point > 0x10FFFF) return {};
   if (code_point < 0x80) return std::string(1, static_cast<char>(code_point));
   const std::string utf8 = utf8_of(code_point);
-  return std::string(utf8_to_local(utf8.c_str()).view());
+  return code_pages::utf8_to_local(utf8);
 }
 
 std::string named_reference(std::string_view name) {

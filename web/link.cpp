@@ -42,7 +42,7 @@ std::string wire_form(std::string_view link) {
   std::string utf8(link);
   const bool ascii = std::all_of(utf8.begin(), utf8.end(),
                                  [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-  if (!ascii) utf8 = std::string(local_to_utf8(utf8.c_str()).view());
+  if (!ascii) utf8 = code_pages::local_to_utf8(utf8);
   std::string out;
   out.reserve(utf8.size());
   bool in_path = true;

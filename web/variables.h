@@ -66,6 +66,8 @@ class VariableLoan {
       owner_->reset(variable_);
   }
   rt::Cell cell() { return owner_ ? rt::Cell::by_ref(&variable_, kKind) : rt::Cell{}; }
+  // The variable itself, for C++ callees; null for a left-out argument.
+  Block** variable() { return owner_ ? &variable_ : nullptr; }
 
  private:
   Owner* owner_;

@@ -14,6 +14,7 @@
 #include "web/address.h"
 #include "web/codepage.h"
 #include "web/cookies.h"
+#include "web/text_ops.h"
 #include "web/variables.h"
 
 namespace web {
@@ -62,6 +63,8 @@ class AbandonableHandles {
 };
 
 namespace {
+
+using text_ops::Case;
 
 // The canceller of the innermost AbandonScope of this thread.
 thread_local std::shared_ptr<RequestCanceller> t_canceller;
@@ -149,20 +152,21 @@ bool holds_control_byte(std::string_view text) {
   });
 }
 
-rt::Text agent_for(const char* headers) {
-  if (find_text(headers, "User-Agent:", {}, true) == -1)
-    return rt::Text(kDefaultAgent);
+std::string agent_for(std::string_view headers) {
+  if (text_ops::find(headers, "User-Agent:", 1, Case::kFoldAscii) == -1)
+    return kDefaultAgent;
   const std::string terminated = std::string(headers) + "\r\n";
-  rt::Text agent = trim_both_ends(text_between(terminated.c_str(), "User-Agent:", "\r\n").c_str());
+  std::string agent =
+      text_ops::trim_both_ends(text_ops::between(terminated, "User-Agent:", "\r\n"));
   if (!agent.empty())
     return agent;
-  return text_after_colon(headers);
+  return text_ops::after_colon(headers);
 }
 
 // The caller's header block with the default lines added, in this order.
-std::string completed_headers(std::string block, const char* address, bool post,
-                              const char* cookies) {
-  const auto lacks = [&block](const char* name) { return find_text(block.c_str(), name) == -1; };
+std::string completed_headers(std::string block, std::string_view address, bool post,
+                              std::string_view cookies) {
+  const auto lacks = [&block](std::string_view name) { return text_ops::find(block, name) == -1; };
   if (block.empty()) {
     block = "Accept: */*";
   } else if (lacks("Accept:")) {
@@ -176,74 +180,90 @@ std::string completed_headers(std::string block, const char* address, bool post,
     block += "\r\nContent-Type: application/x-www-form-urlencoded";
   }
   // Cookies come back from the site; ones that could break the line are not sent at all.
-  if (*cookies && !holds_control_byte(cookies)) {
-    block += find_text(cookies, "Cookie:") != -1 ? "\r\n" : "\r\nCookie: ";
+  if (!cookies.empty() && !holds_control_byte(cookies)) {
+    block += text_ops::find(cookies, "Cookie:") != -1 ? "\r\n" : "\r\nCookie: ";
     block += cookies;
   }
   return block;
 }
 
 // The first name=value pair of every "Set-Cookie" line, joined by "; ".
-rt::Text cookies_set_by(const char* header_block) {
-  const rt::Array lines = split_text(header_block, "\r\n");
+std::string cookies_set_by(std::string_view header_block) {
   std::string cookies;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    const char* line = lines.text_at(i) ? lines.text_at(i) : "";
-    if (find_text(line, "Set-Cookie") == -1)
+  for (const std::string& line : text_ops::split(header_block, "\r\n")) {
+    if (text_ops::find(line, "Set-Cookie") == -1)
       continue;
-    const rt::Text item =
-        find_text(line, ";") == -1
-            ? trim_both_ends(replace_text(line, "Set-Cookie:", "", {}, {}, false).c_str())
-            : trim_both_ends(text_between(line, "Set-Cookie:", ";").c_str());
-    cookies.append(item.view()).append("; ");
+    const std::string item =
+        text_ops::find(line, ";") == -1
+            ? text_ops::trim_both_ends(text_ops::replace(line, "Set-Cookie:", "", Case::kFoldAscii))
+            : text_ops::trim_both_ends(text_ops::between(line, "Set-Cookie:", ";"));
+    cookies.append(item).append("; ");
   }
-  return text_left(cookies.c_str(), static_cast<int32_t>(cookies.size()) - 2);
+  return text_ops::left(cookies, static_cast<int32_t>(cookies.size()) - 2);
+}
+
+// Where a request's results go: the caller's variables, null for those it left out.
+struct ResultSlots {
+  char** headers = nullptr;
+  uint8_t** body_bytes = nullptr;
+  char** returned_headers = nullptr;
+  char** returned_cookies = nullptr;
+  char** cookies = nullptr;
+};
+
+void put_text(char** slot, std::string_view value) {
+  if (!slot)
+    return;
+  rt::free_block(*slot);
+  *slot = rt::make_text(value);
+}
+
+// Writes the results of a request that took place, in the order the variables have always been
+// written (one variable may stand for two arguments: the last write wins).
+void deliver(const Exchange& exchange, const ResultSlots& slots) {
+  if (!exchange.took_place)
+    return;
+  put_text(slots.headers, exchange.sent_headers);
+  if (exchange.sent_body && slots.body_bytes) {
+    rt::free_block(*slots.body_bytes);
+    *slots.body_bytes = rt::make_bytes(exchange.sent_body->data(), exchange.sent_body->size());
+  }
+  put_text(slots.returned_headers, exchange.returned_headers);
+  put_text(slots.returned_cookies, exchange.returned_cookies);
+  if (exchange.merged_cookies)
+    put_text(slots.cookies, *exchange.merged_cookies);
+}
+
+template <typename Block>
+Block** variable_of(const rt::Cell& cell, rt::TypeCode kind) {
+  return is_variable(cell, kind) ? cell.pointer<Block*>() : nullptr;
 }
 
 }  // namespace
 
-namespace cmd {
-
-void text_after_colon(rt::Cell* r, int32_t n, const rt::Cell* a) {
-  const rt::Args args(n, a);
-  const char* text = text_argument(args, 0);
-  const int32_t colon = web::find_text(text, ":");
-  if (colon == -1) {
-    rt::set_text(r, nullptr);
-    return;
-  }
-  const rt::Text rest = web::text_right(text, web::text_len(text) - colon);
-  rt::set_text(r, web::trim_both_ends(rest.c_str()).release());
-}
-
-void web_request(rt::Cell* r, int32_t n, const rt::Cell* a) {
-  const rt::Args args(n, a);
-  rt::set_bytes(r, nullptr);
-
-  // Inputs are copied first: variables are written at the end, and one may alias another.
-  const std::string address = text_argument(args, kAddress);
+Exchange exchange(const RequestInputs& in) {
+  Exchange out;
+  // Inputs are copied first: the views may point into the caller's variables, which are written
+  // (and their old blocks freed) once this returns, and one may alias another.
+  const std::string address(in.address);
   // The address ends up in the Referer line, and a page's address is the site's to choose.
   if (holds_control_byte(address))
-    return;
+    return out;
   const std::shared_ptr<RequestCanceller> canceller = t_canceller;
   if (canceller && canceller->abandoned())
-    return;
-  int32_t method = args.int_or(kMethod, 0);
+    return out;
+  int32_t method = in.method;
   if (method < 0 || method > 7)
     method = 0;
-  const std::string body_text = text_argument(args, kBodyText);
-  const bool cookies_given = args.given(kCookies);
-  const std::string cookies = text_argument(args, kCookies);
-  const std::string headers = text_argument(args, kHeaders);
-  const bool no_redirect = args.flag(kNoRedirect);
-  const std::span<const uint8_t> given_body = bytes_argument(args, kBodyBytes);
-  rt::Bytes body_bytes(given_body);
-  const std::string proxy = text_argument(args, kProxy);
-  const bool auto_merge = args.given(kAutoMerge) ? args.at(kAutoMerge).low != 0 : true;
+  const std::string body_text(in.body_text);
+  const bool cookies_given = in.cookies.has_value();
+  const std::string cookies(in.cookies.value_or(std::string_view()));
+  const std::string headers(in.headers);
+  std::vector<uint8_t> body_bytes(in.body_bytes.begin(), in.body_bytes.end());
+  const std::string proxy(in.proxy);
 
-  const bool secure =
-      web::to_lower_case(web::text_left(address.c_str(), 8).c_str()).view() == "https://";
-  const rt::Text agent = agent_for(headers.c_str());
+  const bool secure = text_ops::to_lower_case(text_ops::left(address, 8)) == "https://";
+  const std::string agent = agent_for(headers);
 
   const Internet internet_library;
   AbandonableHandles handles(internet_library.close, canceller);
@@ -256,32 +276,31 @@ void web_request(rt::Cell* r, int32_t n, const rt::Cell* a) {
         internet_library.open(agent.c_str(), inet::kOpenTypeProxy, proxy_text.c_str(), "", 0);
   }
   if (!handles.take(internet))
-    return;
+    return out;
 
-  const rt::Text host = web::host_of_address(address.c_str());
-  const int32_t port = web::port_of_address(address.c_str());
+  const std::string host = addresses::host_of(address);
+  const int32_t port = addresses::port_of(address);
   inet::Handle connection = internet_library.connect(internet, host.c_str(), port, nullptr, nullptr,
                                                      inet::kServiceHttp, 0, 0);
   if (!handles.take(connection))
-    return;
+    return out;
 
   uint32_t flags = inet::kFlagReload | inet::kFlagNeedFile;
   if (cookies_given)
     flags |= inet::kFlagNoCookies;
-  if (no_redirect)
+  if (in.no_redirect)
     flags |= inet::kFlagNoAutoRedirect;
   flags |= secure ? inet::kFlagSecure : inet::kFlagIgnoreRedirectToHttps;
 
-  const rt::Text path = web::path_of_address(address.c_str());
+  const std::string path = addresses::path_of(address);
   inet::Handle request = internet_library.open_request(connection, kVerbs[method], path.c_str(),
                                                        kHttpVersion, nullptr, nullptr, flags, 0);
   if (!handles.take(request))
-    return;
+    return out;
 
   // From here on the request exists: whatever happens, the variables receive their results,
   // unless the request is abandoned.
-  const std::string block =
-      completed_headers(headers, address.c_str(), method == 1, cookies.c_str());
+  std::string block = completed_headers(headers, address, method == 1, cookies);
   const auto block_length = static_cast<uint32_t>(block.size());
   bool body_bytes_filled = false;
   if (method == 0) {
@@ -289,7 +308,7 @@ void web_request(rt::Cell* r, int32_t n, const rt::Cell* a) {
         request, block.c_str(), block_length, "", 0);
   } else {
     if (body_bytes.empty()) {
-      body_bytes = web::to_bytes(rt::Cell::of_pointer(body_text.c_str(), rt::kText));
+      body_bytes.assign(body_text.begin(), body_text.end());
       body_bytes_filled = true;
     }
     rt::dll_function<inet::HttpSendRequestBytesFn>(rt::kImportHttpSendRequestABytes)(
@@ -313,37 +332,61 @@ void web_request(rt::Cell* r, int32_t n, const rt::Cell* a) {
   }
 
   // The buffer of spaces stays as it is when the block does not fit (or there is none).
-  rt::Text raw_headers = web::spaces_text(kHeaderBuffer);
-  char* buffer = raw_headers.release();
+  char* buffer = rt::make_text(text_ops::spaces(kHeaderBuffer));
+  const rt::Text raw_headers = rt::Text::adopt(buffer);
   uint32_t buffer_length = kHeaderBuffer;
   rt::dll_function<inet::HttpQueryInfoFn>(rt::kImportHttpQueryInfoA)(
       request, inet::kQueryRawHeadersCrlf, buffer, &buffer_length, nullptr);
-  raw_headers.reset(buffer);
-  rt::Text returned_headers =
-      web::replace_text(raw_headers.c_str(), "Set-Cookie", "Set-Cookie", {}, {}, false);
+  // Every spelling of the header's name comes back as "Set-Cookie".
+  std::string returned_headers =
+      text_ops::replace(raw_headers.view(), "Set-Cookie", "Set-Cookie", Case::kFoldAscii);
 
   handles.close_all();
   // Whatever came before the abandoning is not the answer to anything any more.
   if (handles.abandoned())
-    return;
+    return out;
 
-  rt::Text returned_cookies = cookies_set_by(returned_headers.c_str());
-  rt::Text merged_cookies;
-  const bool merge = auto_merge && cookies_given;
-  if (merge) {
-    rt::Text old_cookies(cookies);
-    returned_cookies = web::merge_cookies(old_cookies, returned_cookies);
-    merged_cookies = std::move(old_cookies);
+  out.took_place = true;
+  out.returned_headers = std::move(returned_headers);
+  out.returned_cookies = cookies_set_by(out.returned_headers);
+  if (in.auto_merge && cookies_given) {
+    out.returned_cookies = cookie_texts::merge(cookies, out.returned_cookies).merged;
+    out.merged_cookies = out.returned_cookies;
   }
-
-  store_text(args.at(kHeaders), rt::Text(block));
+  out.sent_headers = std::move(block);
   if (body_bytes_filled)
-    store_bytes(args.at(kBodyBytes), std::move(body_bytes));
-  store_text(args.at(kReturnedHeaders), std::move(returned_headers));
-  store_text(args.at(kReturnedCookies), std::move(returned_cookies));
-  if (merge)
-    store_text(args.at(kCookies), std::move(merged_cookies));
-  rt::set_bytes(r, body.finish().release());
+    out.sent_body = std::move(body_bytes);
+  out.body = body.finish();
+  return out;
+}
+
+namespace cmd {
+
+void text_after_colon(rt::Cell* r, int32_t n, const rt::Cell* a) {
+  const rt::Args args(n, a);
+  rt::set_text(r, rt::make_text(text_ops::after_colon(text_argument(args, 0))));
+}
+
+void web_request(rt::Cell* r, int32_t n, const rt::Cell* a) {
+  const rt::Args args(n, a);
+  RequestInputs in;
+  in.address = text_argument(args, kAddress);
+  in.method = args.int_or(kMethod, 0);
+  in.body_text = text_argument(args, kBodyText);
+  if (args.given(kCookies))
+    in.cookies = text_argument(args, kCookies);
+  in.headers = text_argument(args, kHeaders);
+  in.no_redirect = args.flag(kNoRedirect);
+  in.body_bytes = bytes_argument(args, kBodyBytes);
+  in.proxy = text_argument(args, kProxy);
+  in.auto_merge = args.given(kAutoMerge) ? args.at(kAutoMerge).low != 0 : true;
+  Exchange done = exchange(in);
+  deliver(done, {.headers = variable_of<char>(args.at(kHeaders), rt::kText),
+                 .body_bytes = variable_of<uint8_t>(args.at(kBodyBytes), rt::kBytes),
+                 .returned_headers = variable_of<char>(args.at(kReturnedHeaders), rt::kText),
+                 .returned_cookies = variable_of<char>(args.at(kReturnedCookies), rt::kText),
+                 .cookies = variable_of<char>(args.at(kCookies), rt::kText)});
+  rt::set_bytes(r, done.body.release());
 }
 
 }  // namespace cmd
@@ -389,22 +432,35 @@ AbandonScope::~AbandonScope() {
 }
 
 rt::Bytes web_request(const WebRequest& q) {
+  // Each variable is taken from its owner in the order of the command's arguments and put back
+  // after, as when they are lent to the command: an owner named twice lends its text once.
   TextLoan cookies(q.cookies);
   TextLoan returned_cookies(q.returned_cookies);
   TextLoan headers(q.headers);
   TextLoan returned_headers(q.returned_headers);
   BytesLoan body_bytes(q.body_bytes);
-  const auto text_or_omitted = [](const char* text) {
-    return text ? rt::to_cell(text) : rt::Cell{};
+  const auto text_in = [](const char* const* variable) {
+    return std::string_view(variable && *variable ? *variable : "");
   };
-  const std::array<rt::Cell, kParamCount> cells{
-      rt::to_cell(q.address),   rt::to_cell(q.method),      text_or_omitted(q.body_text),
-      cookies.cell(),           returned_cookies.cell(),    headers.cell(),
-      returned_headers.cell(),  rt::to_cell(q.no_redirect), body_bytes.cell(),
-      text_or_omitted(q.proxy), rt::to_cell(q.auto_merge),
-  };
-  return rt::Bytes::adopt(
-      rt::call_command(&cmd::web_request, kParamCount, cells.data()).pointer<uint8_t>());
+  RequestInputs in;
+  in.address = q.address ? q.address : "";
+  in.method = q.method.value_or(0);
+  in.body_text = q.body_text ? q.body_text : "";
+  if (cookies.variable())
+    in.cookies = text_in(cookies.variable());
+  in.headers = text_in(headers.variable());
+  in.no_redirect = q.no_redirect.value_or(false);
+  if (body_bytes.variable())
+    in.body_bytes = rt::bytes_view(*body_bytes.variable());
+  in.proxy = q.proxy ? q.proxy : "";
+  in.auto_merge = q.auto_merge.value_or(true);
+  Exchange done = exchange(in);
+  deliver(done, {.headers = headers.variable(),
+                 .body_bytes = body_bytes.variable(),
+                 .returned_headers = returned_headers.variable(),
+                 .returned_cookies = returned_cookies.variable(),
+                 .cookies = cookies.variable()});
+  return std::move(done.body);
 }
 
 }  // namespace web

@@ -22,6 +22,9 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "web/commands.h"
@@ -67,6 +70,34 @@ struct WebRequest {
 };
 
 rt::Bytes web_request(const WebRequest& request);
+
+// One request as plain C++ values: what the command and web_request above run. Views are read
+// before anything is opened and not kept.
+struct RequestInputs {
+  std::string_view address;
+  int32_t method = 0;  // HttpMethod; outside 0 to 7 counts as GET
+  std::string_view body_text;
+  std::optional<std::string_view> cookies;  // left out: the library keeps cookies itself
+  std::string_view headers;
+  bool no_redirect = false;
+  std::span<const uint8_t> body_bytes;
+  std::string_view proxy;
+  bool auto_merge = true;
+};
+
+// What a request gives. Unless it took place (it was refused, could not be opened or was
+// abandoned) there is only the empty body: the callers' variables are then left alone.
+struct Exchange {
+  rt::Bytes body;  // the block as it was read, handed on without a copy
+  bool took_place = false;
+  std::string sent_headers;                       // the header block sent
+  std::optional<std::vector<uint8_t>> sent_body;  // when the body was made from body_text
+  std::string returned_headers;
+  std::string returned_cookies;               // merged when cookies were given and auto_merge
+  std::optional<std::string> merged_cookies;  // for the cookies variable, when merged
+};
+
+Exchange exchange(const RequestInputs& request);
 
 // Shared between the thread that may abandon requests and the worker making them.
 class RequestCanceller {
