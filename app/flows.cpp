@@ -4,6 +4,8 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <string_view>
 
 #include "app/ids.h"
 #include "app/site.h"
@@ -17,6 +19,7 @@
 #include "web/html_text.h"
 #include "web/link.h"
 #include "web/page_text.h"
+#include "web/text_ops.h"
 #include "web/web_request.h"
 
 #ifndef FF_FILM_SITE_BASE
@@ -153,48 +156,56 @@ void set_site_base(const std::string& base) {
   g_base = base;
 }
 
+std::string url_encoded(std::string_view text, PlainBytes plain, QueryCharset charset) {
+  if (text.empty()) return {};
+  const std::string utf8 =
+      charset == QueryCharset::kUtf8 ? web::code_pages::local_to_utf8(text) : std::string();
+  const std::string_view bytes = charset == QueryCharset::kUtf8 ? std::string_view(utf8) : text;
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(bytes.size() * 3);
+  for (const char c : bytes) {
+    const auto b = static_cast<uint8_t>(c);
+    const bool is_plain = (b >= 0x2D && b <= 0x39 && b != 0x2F) || (b >= 0x41 && b <= 0x5A) ||
+                          (b >= 0x61 && b <= 0x7A);
+    if (plain == PlainBytes::kKeep && is_plain) {
+      out += c;
+      continue;
+    }
+    out += '%';
+    out += kHex[b >> 4];
+    out += kHex[b & 15];
+  }
+  return out;
+}
+
 rt::Text url_encode(const char* text, std::optional<bool> keep_plain, std::optional<bool> to_utf8) {
   return rt::call_text(&url_encode_command, text, keep_plain, to_utf8);
 }
 
 void url_encode_command(rt::Cell* result, int32_t count, const rt::Cell* args) {
   const rt::Args a(count, args);
-  const char* text = a.text(0);
-  if (!*text) return;
-  const bool keep_plain = a.flag(1);
-  const rt::Text source = a.flag(2) ? web::local_to_utf8(text) : web::copy_text(text);
-  const rt::Bytes bytes = web::to_bytes(rt::Cell::of_pointer(source.get(), rt::kText));
-  std::string out;
-  out.reserve(bytes.size() * 3);
-  for (const uint8_t b : bytes.view()) {
-    const bool plain = (b >= 0x2D && b <= 0x39 && b != 0x2F) || (b >= 0x41 && b <= 0x5A) ||
-                       (b >= 0x61 && b <= 0x7A);
-    if (keep_plain && plain) {
-      out += static_cast<char>(b);
-      continue;
-    }
-    const rt::Text h = web::hex_text(b);
-    out += '%';
-    if (h.size() < 2) out += '0';
-    out += h.view();
-  }
+  const std::string out =
+      url_encoded(a.text_view(0), a.flag(1) ? PlainBytes::kKeep : PlainBytes::kEncode,
+                  a.flag(2) ? QueryCharset::kUtf8 : QueryCharset::kLocal);
   rt::set_text(result, rt::make_text(out));
 }
 
-void open_address_command(rt::Cell* result, int32_t count, const rt::Cell* args) {
+bool open_address(const char* address) {
   using FindWindow = void*(void*, void*, const char*, const char*);
   using ShellExecute = intptr_t(void*, const char*, const char*, const char*, const char*, int32_t);
-  const rt::Args a(count, args);
   void* owner = rt::dll_function<FindWindow>(rt::kImportFindWindowExA)(
       nullptr, nullptr, nullptr, "Microsoft Internet Explorer");
   constexpr int32_t kShowNormal = 1;
   const intptr_t answer = rt::dll_function<ShellExecute>(rt::kImportShellExecuteA)(
-      owner, "open", a.text(0), nullptr, nullptr, kShowNormal);
+      owner, "open", address ? address : "", nullptr, nullptr, kShowNormal);
   // The shell answers a number above 32 when it started a program for the address.
-  rt::set_bool(result, answer > 32);
+  return answer > 32;
 }
 
-bool open_address(const char* address) { return rt::call_bool(&open_address_command, address); }
+void open_address_command(rt::Cell* result, int32_t count, const rt::Cell* args) {
+  rt::set_bool(result, open_address(rt::Args(count, args).text(0)));
+}
 
 int32_t search_worker(int32_t) {
   const WindowGuard window(kStartWindow);
@@ -209,8 +220,8 @@ int32_t search_worker(int32_t) {
     keyword = get_text(kStartWindow, start::kSearchBox, kPropText);
   });
   if (!begun) return 0;
-  const rt::Text encoded = url_encode(keyword.c_str(), std::nullopt, true);
-  const rt::Text page = fetch_page(std::string(site_base()) + kSearchPath + encoded.c_str());
+  const std::string encoded = url_encoded(keyword.view(), PlainBytes::kEncode, QueryCharset::kUtf8);
+  const rt::Text page = fetch_page(std::string(site_base()) + kSearchPath + encoded);
 
   regex.create(kCardPattern, page.c_str());
   const int32_t n = std::min(regex.match_count(), kMaxResultRows);
@@ -229,7 +240,7 @@ int32_t search_worker(int32_t) {
       const rt::Text poster = regex.submatch_text(i, kCardPoster);
       const bool written = window.write([&] {
         const int32_t r = insert_row(list);
-        set_cell_text(list, r, 0, web::to_text(rt::Cell::of_int(r + 1)).c_str());
+        set_cell_text(list, r, 0, std::to_string(r + 1).c_str());
         set_cell_text(list, r, 1, note.c_str());
         set_cell_text(list, r, 2, name.c_str());
         set_cell_text(list, r, 3, address.c_str());
@@ -261,9 +272,10 @@ int32_t episode_list_worker(int32_t) {
   int32_t n = 0;
   int32_t from = 1;
   for (int pair = 0; pair < kMaxSectionPairs && n == 0; ++pair) {
-    const int32_t at = web::find_text(page.c_str(), kPlaySourceStart, from);
+    const int32_t at = web::text_ops::find(page.view(), kPlaySourceStart, from);
     if (at == -1) break;
-    const rt::Text section = web::text_between(page.c_str(), kPlaySourceStart, kPlaySourceEnd, at);
+    const std::string section =
+        web::text_ops::between(page.view(), kPlaySourceStart, kPlaySourceEnd, at);
     if (section.empty()) break;
     regex.create(kEpisodePattern, section.c_str());
     n = std::min(regex.match_count(), kMaxEpisodeRows);
@@ -276,7 +288,7 @@ int32_t episode_list_worker(int32_t) {
     // The row and its cells go in while the window is known to be the one this worker serves.
     const bool written = play_list.write([&] {
       const int32_t k = insert_row(episodes);
-      set_cell_text(episodes, k, 0, web::to_text(rt::Cell::of_int(k + 1)).c_str());
+      set_cell_text(episodes, k, 0, std::to_string(k + 1).c_str());
       set_cell_text(episodes, k, 1, name.c_str());
       set_cell_text(episodes, k, 3, address.c_str());
     });
@@ -346,9 +358,10 @@ int32_t details_worker(int32_t ticket) {
 
   const std::string title_page = site_page_address(title.c_str(), search_page);
   const rt::Text page = title_page.empty() ? rt::Text() : fetch_page(title_page);
-  rt::Text downloads = web::text_between(page.c_str(), kDownloadStart, kDownloadEnd);
-  downloads = web::replace_text(downloads.c_str(), "$", "  ", std::nullopt, std::nullopt, true);
-  downloads = web::replace_text(downloads.c_str(), "###", "\r\n\r\n", std::nullopt, std::nullopt, true);
+  using web::text_ops::Case;
+  std::string downloads = web::text_ops::between(page.view(), kDownloadStart, kDownloadEnd);
+  downloads = web::text_ops::replace(downloads, "$", "  ", Case::kExact);
+  downloads = web::text_ops::replace(downloads, "###", "\r\n\r\n", Case::kExact);
   write([&] {
     set_text(kStartWindow, start::kDownloadBox, kPropText, downloads.c_str());
     if (get_text(kStartWindow, start::kDownloadBox, kPropText).empty()) {
@@ -379,11 +392,11 @@ int32_t play_worker(int32_t) {
   const std::string play_page =
       address.empty() ? std::string(site_base()) : site_page_address(address.c_str(), title_page);
   const rt::Text page = play_page.empty() ? rt::Text() : fetch_page(play_page);
-  const rt::Text value = web::text_between(page.c_str(), kStreamStart, kStreamEnd);
+  const std::string value = web::text_ops::between(page.view(), kStreamStart, kStreamEnd);
   // Player scripts often write the address as a JSON string, with its slashes escaped.
-  const rt::Text unescaped = web::replace_text(value.c_str(), "\\/", "/", std::nullopt, std::nullopt, true);
-  const std::string stream =
-      unescaped.empty() ? std::string() : web::resolve_link(play_page, unescaped.view());
+  const std::string unescaped =
+      web::text_ops::replace(value, "\\/", "/", web::text_ops::Case::kExact);
+  const std::string stream = unescaped.empty() ? std::string() : web::resolve_link(play_page, unescaped);
   const bool opened = open_address(stream.c_str());  // also after the window has closed
   // Said in the label rather than cleared as if it had worked.
   const char* outcome = opened ? "" : stream.empty() ? kNoStream : kNoPlayer;

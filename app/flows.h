@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "runtime/command.h"
 
@@ -33,6 +34,9 @@ int32_t play_worker(int32_t);
 
 // url_encode (text, [bool keep_plain], [bool to_utf8]) -> text: every byte as "%" and two
 // upper-case hexadecimal digits, except "-", ".", digits and letters with keep_plain.
+enum class PlainBytes { kEncode, kKeep };
+enum class QueryCharset { kLocal, kUtf8 };  // the text's own bytes, or those of its UTF-8 form
+std::string url_encoded(std::string_view text, PlainBytes plain, QueryCharset charset);
 void url_encode_command(rt::Cell* result, int32_t count, const rt::Cell* args);
 rt::Text url_encode(const char* text, std::optional<bool> keep_plain = {},
                     std::optional<bool> to_utf8 = {});

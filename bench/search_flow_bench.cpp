@@ -15,14 +15,14 @@
 #include "app/ids.h"
 #include "app/list_commands.h"
 #include "app/program.h"
+#include "app/site.h"
 #include "bridges/regex_object.h"
 #include "demo-site/film_site.h"
 #include "runtime/events.h"
 #include "runtime/services.h"
 #include "runtime/startup.h"
 #include "runtime/windows.h"
-#include "web/codepage.h"
-#include "web/commands.h"
+#include "web/page_text.h"
 #include "web/web_request.h"
 
 namespace {
@@ -32,33 +32,28 @@ using bench::median;
 using Clock = std::chrono::steady_clock;
 using namespace app;
 
-constexpr const char kResultPattern[] =
-    "text-white fed-text-center\">([\\s\\S]*?)</span></a><a class=\"fed-list-title fed-font-xiv "
-    "fed-text-center fed-text-sm-left fed-visible fed-part-eone\" href=\"([\\s\\S]*?)\">([\\s\\S]"
-    "*?)</a><span class=\"fed-list-desc fed-font-xii fed-visible fed-part-eone fed-text-muted "
-    "fed-hide-xs fed-show-sm-block\">([\\s\\S]*?)</span></li>";
-constexpr const char kPosterPattern[] = "data-original=\"([\\s\\S]*?)\"><span class=\"";
-
 double ms_since(Clock::time_point t) {
   return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
 }
 
-// The same page fetched and matched without the windows.
+// The same page fetched, read and matched with the flow's own pattern, without the windows.
 double fetch_and_match(const std::string& address, int32_t* cards) {
   const auto t = Clock::now();
+  rt::Text headers;
   web::WebRequest request;
   request.address = address.c_str();
+  request.returned_headers = &headers;
   const rt::Bytes body = web::web_request(request);
-  const rt::Text page =
-      web::utf8_to_local(web::to_text(rt::Cell::of_pointer(body.get(), rt::kBytes)).c_str());
+  const rt::Text page = web::page_text(body.view(), headers.view());
   bridges::RegexObject regex;
-  regex.create(kResultPattern, page.c_str());
+  regex.create(site::kCardPattern, page.c_str());
   *cards = regex.match_count();
   for (int32_t i = 1; i <= *cards; ++i) {
-    for (int32_t k = 1; k <= 4; ++k) (void)regex.submatch_text(i, k);
+    for (const int group :
+         {site::kCardNote, site::kCardName, site::kCardAddress, site::kCardCast, site::kCardPoster}) {
+      (void)regex.submatch_text(i, group);
+    }
   }
-  regex.create(kPosterPattern, page.c_str());
-  for (int32_t j = 1; j <= regex.match_count(); ++j) (void)regex.submatch_text(j, 1);
   return ms_since(t);
 }
 
@@ -85,8 +80,8 @@ int main(int argc, char** argv) {
   const auto p = reinterpret_cast<uintptr_t>(keyword);
   rt::set_property(kStartWindow, start::kSearchBox, kPropText, -1, static_cast<uint32_t>(p),
                    static_cast<uint32_t>(p >> 32));
-  const rt::Text encoded = url_encode(keyword, std::nullopt, true);
-  const std::string address = base + "/search.php?searchword=" + encoded.c_str();
+  const std::string address =
+      base + site::kSearchPath + url_encoded(keyword, PlainBytes::kEncode, QueryCharset::kUtf8);
   const rt::Cell list{kStartWindow, start::kResultsList, kKindListView};
 
   std::vector<double> flow, alone;
