@@ -67,7 +67,8 @@ void locate_program(RuntimeObject& rt) {
   }
   for (size_t i = 0; i < routines.size(); ++i) routines[i](static_cast<int32_t>(i));
   for (size_t i = 0; i < rt.libraries.size(); ++i) {
-    if (rt.libraries[i]->notify) rt.libraries[i]->notify(6, rt.library_state[i], 0);
+    if (rt.libraries[i]->notify)
+      rt.libraries[i]->notify(kLibraryProgramEnd, rt.library_state[i], 0);
   }
   dll_commands().release_all();
   terminate_process(exit_code);
@@ -96,7 +97,8 @@ void prepare_runtime(const ProgramInfo& info) {
   }
   rt.library_state.assign(rt.libraries.size(), 0);
   for (const UnitLibrary* library : rt.libraries) {
-    if (library->notify) library->notify(1, reinterpret_cast<intptr_t>(&runtime_service), 0);
+    if (library->notify)
+      library->notify(kLibraryServiceEntry, reinterpret_cast<intptr_t>(&runtime_service), 0);
   }
 }
 

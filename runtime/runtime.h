@@ -14,8 +14,11 @@ namespace rt {
 // are pointer-wide on this platform, since several services hand out addresses.
 using ServiceEntry = intptr_t (*)(int32_t code, intptr_t value1, intptr_t value2);
 
-// A unit library's notification entry: code 1 hands over the service entry, code 6 announces
-// the end of the program (value1 = the library's state word). Unknown codes answer -1.
+// A unit library's notification entry. Unknown codes answer -1.
+enum LibraryNotification : int32_t {
+  kLibraryServiceEntry = 1,  // value1 the service entry (ServiceEntry)
+  kLibraryProgramEnd = 6,    // value1 the library's state word
+};
 using NotifyFn = int32_t (*)(int32_t code, intptr_t value1, intptr_t value2);
 
 struct KindDescriptor;  // the unit kinds arrive with the window layer

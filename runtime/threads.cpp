@@ -147,8 +147,8 @@ int32_t lock_count() {
 }
 
 int32_t thread_library_notify(int32_t code, intptr_t /*value1*/, intptr_t /*value2*/) {
-  if (code == 1) return 0;
-  if (code != 6) return -1;
+  if (code == kLibraryServiceEntry) return 0;
+  if (code != kLibraryProgramEnd) return -1;
   std::lock_guard guard(g_lock_list_guard);
   while (g_locks) {
     LockRecord* next = g_locks->next;

@@ -12,12 +12,12 @@ namespace {
 constexpr size_t kCoreKindCount = 49;
 constexpr size_t kExtendedKindCount = 5;
 
-// Code 1 hands over the service entry (the units call the core directly); code 6 is the end
-// of the program, where the libraries hold nothing that needs releasing.
+// The units call the core directly rather than through the service entry, and hold nothing
+// that needs releasing at the end of the program.
 int32_t notify(int32_t code, intptr_t, intptr_t) {
   switch (code) {
-    case 1:
-    case 6:
+    case rt::kLibraryServiceEntry:
+    case rt::kLibraryProgramEnd:
       return 0;
     default:
       return -1;
