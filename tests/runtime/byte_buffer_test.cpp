@@ -14,7 +14,9 @@ namespace {
 using rt::ByteBuffer;
 using Growth = rt::ByteBuffer::Growth;
 
-std::vector<uint8_t> contents(const ByteBuffer& b) { return {b.bytes().begin(), b.bytes().end()}; }
+std::vector<uint8_t> contents(const ByteBuffer& b) {
+  return {b.bytes().begin(), b.bytes().end()};
+}
 
 TEST(ByteBufferCap, GrowthPastTheMaximumFailsAndChangesNothing) {
   for (const Growth growth : {Growth::kSlack, Growth::kGeometric}) {

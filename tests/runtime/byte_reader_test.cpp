@@ -72,17 +72,18 @@ TEST_P(Counts, AreRefusedBeforeAnythingIsAllocated) {
   EXPECT_EQ(n, c.ok ? static_cast<uint32_t>(c.count) : 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ByteReader, Counts,
-    ::testing::Values(CountCase{"Zero", 0, 4, 10, 0, true},
-                      CountCase{"ItemsThatFitExactly", 3, 4, 10, 12, true},
-                      CountCase{"ItemsOneByteShort", 3, 4, 10, 11, false},
-                      CountCase{"Negative", -1, 4, 10, 100, false},
-                      CountCase{"MostNegative", std::numeric_limits<int32_t>::min(), 0, 10, 0, false},
-                      CountCase{"AtTheCap", 10, 1, 10, 10, true},
-                      CountCase{"AboveTheCap", 11, 1, 10, 11, false},
-                      CountCase{"ItemsWithoutSize", 1000, 0, 1000, 0, true}),
-    [](const auto& param_info) { return std::string(param_info.param.name); });
+INSTANTIATE_TEST_SUITE_P(ByteReader, Counts,
+                         ::testing::Values(CountCase{"Zero", 0, 4, 10, 0, true},
+                                           CountCase{"ItemsThatFitExactly", 3, 4, 10, 12, true},
+                                           CountCase{"ItemsOneByteShort", 3, 4, 10, 11, false},
+                                           CountCase{"Negative", -1, 4, 10, 100, false},
+                                           CountCase{"MostNegative",
+                                                     std::numeric_limits<int32_t>::min(), 0, 10, 0,
+                                                     false},
+                                           CountCase{"AtTheCap", 10, 1, 10, 10, true},
+                                           CountCase{"AboveTheCap", 11, 1, 10, 11, false},
+                                           CountCase{"ItemsWithoutSize", 1000, 0, 1000, 0, true}),
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
 
 TEST(ByteReader, ACountWordThatIsNotThereFails) {
   const uint8_t data[] = {1, 0};
