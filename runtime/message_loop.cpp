@@ -1,9 +1,7 @@
 // The message loop: idle work while the queue is empty, messages otherwise, and its modal
 // variant for a modal window.
-#include <QAbstractEventDispatcher>
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <algorithm>
+#include <chrono>
 
 #include "platform/windowing/native_window.h"
 #include "platform/windowing/window_thread.h"
@@ -21,13 +19,12 @@ LoopState& loop_state() {
 
 namespace {
 
+// Milliseconds on a monotonic clock since the first call.
 uint64_t now_ms() {
-  static QElapsedTimer clock = [] {
-    QElapsedTimer t;
-    t.start();
-    return t;
-  }();
-  return static_cast<uint64_t>(clock.elapsed());
+  using Clock = std::chrono::steady_clock;
+  static const Clock::time_point start = Clock::now();
+  return static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
 }
 
 bool any_window_loaded() {
@@ -78,7 +75,7 @@ bool idle_step(uint32_t count) {
 
 void post_quit() {
   loop_state().quit_posted = true;
-  if (auto* dispatcher = QAbstractEventDispatcher::instance()) dispatcher->wakeUp();
+  windowing::wake_message_loop();
 }
 
 void after_window_destroyed() {
@@ -88,7 +85,7 @@ void after_window_destroyed() {
 void run_loop(bool modal) {
   LoopState& s = loop_state();
   s.entered = true;
-  if (!any_window_loaded() || !QCoreApplication::instance()) return;
+  if (!any_window_loaded() || !windowing::has_application()) return;
   uint32_t idle_count = 0;
   bool idle_wanted = true;
   for (;;) {
@@ -97,7 +94,7 @@ void run_loop(bool modal) {
       if (modal && s.modal_window == 0) return;
       ++idle_count;
       // Messages that arrived meanwhile come first.
-      QCoreApplication::processEvents(QEventLoop::AllEvents);
+      windowing::process_messages(windowing::WaitForMessages::kNo);
       if (s.quit_posted || (modal && s.modal_window == 0)) break;
     }
     // The quit message ends the program's loop; a modal loop leaves it queued for that one.
@@ -106,7 +103,7 @@ void run_loop(bool modal) {
       return;
     }
     if (modal && s.modal_window == 0) return;
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::AllEvents);
+    windowing::process_messages(windowing::WaitForMessages::kWait);
     if (s.quit_posted) {
       if (!modal) s.quit_posted = false;
       return;

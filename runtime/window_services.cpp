@@ -1,5 +1,4 @@
 // The runtime services and routines of windows, units and events; the window commands; start-up.
-#include <QWidget>
 #include <map>
 #include <mutex>
 
@@ -174,14 +173,6 @@ const ProgramInfo& program_info() {
 void startup(const ProgramInfo& info) {
   windowing::start_application();
   prepare_runtime(info);
-  // The hidden owner window: the target of requests from other threads.
-  static QWidget* owner = [] {
-    auto* w = new QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint);
-    w->setObjectName("_QV_HideOwner");
-    w->resize(0, 0);
-    return w;
-  }();
-  (void)owner;
   set_window_services(&window_service);
   set_window_routines(&window_routine);
   install_window_entries({&get_property, &set_property, &run_message_loop, &load_start_window});

@@ -1,5 +1,6 @@
 #include "platform/windowing/window_thread.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QEvent>
 #include <QFileInfo>
@@ -261,6 +262,17 @@ bool post_to_window_thread(std::function<void()> fn) {
 
 void process_pending_messages() {
   if (QCoreApplication::instance() && on_window_thread()) QCoreApplication::processEvents();
+}
+
+void process_messages(WaitForMessages wait) {
+  if (wait == WaitForMessages::kWait)
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::AllEvents);
+  else
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void wake_message_loop() {
+  if (auto* dispatcher = QAbstractEventDispatcher::instance()) dispatcher->wakeUp();
 }
 
 }  // namespace windowing

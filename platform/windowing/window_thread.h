@@ -41,4 +41,11 @@ bool post_to_window_thread(std::function<void()> fn);
 // Processes pending window messages on the window thread.
 void process_pending_messages();
 
+// The message loop's steps, on the window thread. kWait blocks until at least one message
+// arrives (or wake_message_loop is called).
+enum class WaitForMessages { kNo, kWait };
+void process_messages(WaitForMessages wait);
+// Makes a waiting process_messages return, from any thread.
+void wake_message_loop();
+
 }  // namespace windowing
