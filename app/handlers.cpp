@@ -24,7 +24,7 @@ rt::HandlerResult on_start_window_created(const int64_t*, int32_t) {
   if (g_library_loader) (void)skin::apply(*g_library_loader);
   // The window shadow attaches to the window's native handle.
   const rt::Cell own_unit{kStartWindow, kOwnUnit, kKindWindow};
-  auto* window = rt::call(&rt::cmd::unit_handle, own_unit).pointer<QWidget>();
+  void* window = rt::call(&rt::cmd::unit_handle, own_unit).pointer<void>();
   imaging::window_shadow(0).attach(window, 40, 100);
   return {};
 }

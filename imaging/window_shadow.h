@@ -2,37 +2,27 @@
 //
 // The shadow is a frameless, click-through, translucent top-level window owned by the target,
 // size s larger on every side (left - s, top - s, w + 2s, h + 2s), showing a blurred
-// semi-transparent black rectangle, with a mask that leaves out the target's rectangle. An
-// event filter on the target moves it along and closes it with the target. Translucent
-// top-levels need a compositing manager on X11 (and are not placed by clients on Wayland): where
-// there is none, attach does nothing and the window looks as it would without a shadow.
+// semi-transparent black rectangle, with a mask that leaves out the target's rectangle. It moves
+// along with the target and closes with it. Translucent top-levels need a compositing manager
+// on X11 (and are not placed by clients on Wayland): where there is none, attach does nothing
+// and the window looks as it would without a shadow. The window itself belongs to the windowing
+// layer (platform/windowing/layered_window.h); this file makes its pictures.
 // Window thread only.
 #pragma once
 
-#include <QImage>
-#include <QPointer>
-#include <QWidget>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <span>
 #include <vector>
 
+#include "platform/windowing/layered_window.h"
+
 namespace imaging {
 
-// A top-level window whose whole content is one picture with its alpha channel.
-class LayeredWindow : public QWidget {
- public:
-  explicit LayeredWindow(QWidget* owner);
-  void set_content(QImage content);
-  const QImage& content() const { return content_; }
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-
- private:
-  QImage content_;
-};
+using windowing::LayeredWindow;
+using windowing::force_translucency;
+using windowing::translucency_available;
 
 // Loads the picture with the graphics library, resizes the window to it without moving it and
 // shows the picture as the window's content. A picture that does not load leaves the window at
@@ -46,10 +36,6 @@ std::vector<uint8_t> shadow_picture(int32_t width, int32_t height, int32_t size,
 // The mask picture: the same size as a BMP, opaque white with the target's rectangle magenta.
 std::vector<uint8_t> mask_picture(int32_t width, int32_t height, int32_t size);
 
-// Whether translucent top-level windows can show here; a test can force the answer.
-bool translucency_available();
-void force_translucency(std::optional<bool> answer);
-
 class ShadowRecord;
 
 class WindowShadow {
@@ -59,8 +45,9 @@ class WindowShadow {
   WindowShadow(const WindowShadow&) = delete;
   WindowShadow& operator=(const WindowShadow&) = delete;
 
-  // Size at least 20, strength (the shadow's alpha) at least 30; once while shown.
-  void attach(QWidget* target, int32_t size, int32_t strength);
+  // Size at least 20, strength (the shadow's alpha) at least 30; once while shown. The target
+  // is a native window handle.
+  void attach(windowing::Handle target, int32_t size, int32_t strength);
   // Rebuilds the shadow for the target's current size.
   void refresh();
   void close();

@@ -16,6 +16,7 @@
 #include "app/program.h"
 #include "bridges/embedded_library.h"
 #include "imaging/window_shadow.h"
+#include "platform/windowing/layered_window_widget.h"
 #include "platform/windowing/native_window.h"
 #include "runtime/services.h"
 #include "runtime/startup.h"

@@ -10,6 +10,7 @@
 
 #include "decoders/picture.h"
 #include "imaging/window_shadow.h"
+#include "platform/windowing/layered_window_widget.h"
 #include "platform/windowing/window_thread.h"
 #include "runtime/runtime.h"
 
