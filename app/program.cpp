@@ -68,7 +68,7 @@ int32_t init_program() {
   const rt::EntryTable& runtime = rt::entry_table();
   rt::install_program_info(program_info());
   rt::Cell none{};
-  runtime.runtime_routine(6, &none, 0, nullptr);  // runtime start-up
+  runtime.runtime_routine(rt::kRoutineStartup, &none, 0, nullptr);
   g_library_loader = std::make_unique<bridges::EmbeddedLibrary>();
   const rt::Cell exit_cell =
       rt::Cell::of_pointer(reinterpret_cast<const void*>(&exit_routine), rt::kSubroutine);

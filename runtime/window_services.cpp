@@ -42,24 +42,24 @@ UnitObject* owner_of(NativeWindow h) {
 
 intptr_t window_service(int32_t code, intptr_t v1, intptr_t v2) {
   switch (code) {
-    case 1000: return 0;  // the program carries no icon resource
-    case 1001: return reinterpret_cast<intptr_t>(&registry());
-    case 1003: return 0;  // pictures are drawn by the picture unit itself
-    case 1007: return reinterpret_cast<intptr_t>(new FrameworkWindow{reinterpret_cast<NativeWindow>(v1)});
-    case 1008: delete reinterpret_cast<FrameworkWindow*>(v1); return 0;
-    case 1009:
+    case kServiceIconResource: return 0;  // the program carries no icon resource
+    case kServiceWindowRegistry: return reinterpret_cast<intptr_t>(&registry());
+    case kServicePictureDrawer: return 0;  // pictures are drawn by the picture unit itself
+    case kServiceNewFrameworkWindow: return reinterpret_cast<intptr_t>(new FrameworkWindow{reinterpret_cast<NativeWindow>(v1)});
+    case kServiceDeleteFrameworkWindow: delete reinterpret_cast<FrameworkWindow*>(v1); return 0;
+    case kServiceDetachFrameworkWindow:
       if (auto* f = reinterpret_cast<FrameworkWindow*>(v1)) f->window = nullptr;
       return 0;
-    case 1010: {
+    case kServiceFrameworkWindowNative: {
       auto* f = reinterpret_cast<FrameworkWindow*>(v1);
       return f ? reinterpret_cast<intptr_t>(f->window) : 0;
     }
-    case 1011: {
+    case kServiceAttachFrameworkWindow: {
       auto* f = reinterpret_cast<FrameworkWindow*>(v1);
       if (f && !f->window) f->window = reinterpret_cast<NativeWindow>(v2);
       return 0;
     }
-    case 1012: {
+    case kServiceAddIdleCallback: {
       const auto* request = reinterpret_cast<const LoopState::IdleCallback*>(v1);
       if (!request || !windowing::is_window(request->window)) return 0;
       auto& idle = loop_state().idle;
@@ -69,83 +69,83 @@ intptr_t window_service(int32_t code, intptr_t v1, intptr_t v2) {
       idle.push_back(*request);
       return 0;
     }
-    case 1013: {
+    case kServiceRemoveIdleCallbacks: {
       auto& idle = loop_state().idle;
       std::erase_if(idle, [v1](const LoopState::IdleCallback& c) {
         return c.window == reinterpret_cast<NativeWindow>(v1);
       });
       return 0;
     }
-    case 1014: return reinterpret_cast<intptr_t>(owner_of(reinterpret_cast<NativeWindow>(v1)));
-    case 2000: {
+    case kServiceUnitOfNative: return reinterpret_cast<intptr_t>(owner_of(reinterpret_cast<NativeWindow>(v1)));
+    case kServiceUnitDestroyed: {
       const auto* unit = reinterpret_cast<const UnitObject*>(v1);
       if (unit) unit_destroyed(unit->window_id, unit->unit_id);
       return 0;
     }
-    case 2005: {
+    case kServiceLoadWindow: {
       const auto* request = reinterpret_cast<const LoadWindowRequest*>(v1);
       if (!request) return -1;
       return load_window(request->window_id, request->parent, request->modal != 0) ? 0 : -1;
     }
-    case 2006:
+    case kServiceFindUnitObject:
       return reinterpret_cast<intptr_t>(
           find_unit_object(static_cast<uint32_t>(v1), static_cast<uint32_t>(v2)));
-    case 2007: {
+    case kServiceRequireUnitObject: {
       UnitObject* unit = find_unit_object(static_cast<uint32_t>(v1), static_cast<uint32_t>(v2));
       if (!unit) fatal_error("指定窗口或窗口组件不存在或尚未载入", 0);
       return reinterpret_cast<intptr_t>(unit);
     }
-    case 2008: return raise_event(*reinterpret_cast<EventRecord*>(v1));
-    case 2009: begin_creation(); return 0;
-    case 2010: end_creation(); return 0;
-    case 2011: {
+    case kServiceRaiseEvent: return raise_event(*reinterpret_cast<EventRecord*>(v1));
+    case kServiceBeginCreation: begin_creation(); return 0;
+    case kServiceEndCreation: end_creation(); return 0;
+    case kServiceObjectListFind: {
       const auto it = object_list().find(reinterpret_cast<void*>(v1));
       if (it == object_list().end()) return 0;
       if (v2) *reinterpret_cast<uint8_t*>(v2) = it->second;
       return 1;
     }
-    case 2012: object_list()[reinterpret_cast<void*>(v1)] = static_cast<uint8_t>(v2); return 0;
-    case 2013: object_list().erase(reinterpret_cast<void*>(v1)); return 0;
-    case 2014: object_list().clear(); return 0;
-    case 2015:
-    case 2016: return 0;  // no sound output in this program
-    case 2017: {
+    case kServiceObjectListSet: object_list()[reinterpret_cast<void*>(v1)] = static_cast<uint8_t>(v2); return 0;
+    case kServiceObjectListRemove: object_list().erase(reinterpret_cast<void*>(v1)); return 0;
+    case kServiceObjectListClear: object_list().clear(); return 0;
+    case kServiceSoundFirst:
+    case kServiceSoundLast: return 0;  // no sound output in this program
+    case kServiceCurrentEventSource: {
       auto* words = reinterpret_cast<uint32_t*>(v1);
       return words && current_event_source(&words[0], &words[1]) ? 1 : 0;
     }
-    case 2018: windowing::process_pending_messages(); return 0;
-    case 2019:
-    case 2020:
-    case 2021: return 0;  // no notification-area icons in this program
-    case 2022: {
+    case kServiceProcessPendingMessages: windowing::process_pending_messages(); return 0;
+    case kServiceTrayIconFirst:
+    case kServiceTrayIconFirst + 1:
+    case kServiceTrayIconLast: return 0;  // no notification-area icons in this program
+    case kServiceUnitRecord: {
       WindowEntry* w = registry().find(static_cast<uint32_t>(v1));
       const int32_t i = w ? w->working.find(static_cast<uint32_t>(v2)) : -1;
       return i < 0 ? 0 : reinterpret_cast<intptr_t>(w->working.record(static_cast<uint32_t>(i)).data());
     }
-    case 2031: return raise_typed_event(*reinterpret_cast<TypedEventRecord*>(v1));
-    case 2032: return registered_window_count();
-    case 2033: return reinterpret_cast<intptr_t>(unit_native_window(static_cast<uint32_t>(v1), 0));
-    case 2034: return 0;  // no picture data from bitmap handles
-    case 2035: free_block(reinterpret_cast<void*>(v1)); return 0;
-    case 2036: return 0;  // no library-defined kind has an interface identifier here
-    case 2037:
-    case 2038:
-    case 2039:
-    case 2040: return 0;  // no menus or paged containers in this program
+    case kServiceRaiseTypedEvent: return raise_typed_event(*reinterpret_cast<TypedEventRecord*>(v1));
+    case kServiceRegisteredWindowCount: return registered_window_count();
+    case kServiceWindowNative: return reinterpret_cast<intptr_t>(unit_native_window(static_cast<uint32_t>(v1), 0));
+    case kServicePictureFromBitmap: return 0;  // no picture data from bitmap handles
+    case kServiceFreeBlock: free_block(reinterpret_cast<void*>(v1)); return 0;
+    case kServiceKindInterfaceId: return 0;  // no library-defined kind has an interface identifier here
+    case kServiceMenusAndPagesFirst:
+    case kServiceMenusAndPagesFirst + 1:
+    case kServiceMenusAndPagesFirst + 2:
+    case kServiceMenusAndPagesLast: return 0;  // no menus or paged containers in this program
     default: return 0;
   }
 }
 
 void window_routine(int32_t number, Cell* result, int32_t count, const Cell* args) {
   const Args a(count, args);
-  if (number != 4 && number != 5) return;
+  if (number != kRoutineGetKindProperty && number != kRoutineSetKindProperty) return;
   // A property of a value of a library-defined kind: the value is its object.
   const Cell& value = a.at(0);
   const KindDescriptor* kind = find_kind(value.type);
   if (!kind || !kind->interface_of) return;
   auto* object = value.pointer<UnitObject>();
   const int32_t index = a.int_or(1, 0);
-  if (number == 4) {
+  if (number == kRoutineGetKindProperty) {
     auto get = reinterpret_cast<GetUnitPropertyFn>(kind->interface_of(kInterfaceGetProperty));
     if (!get || !object) return;
     const PropertyPair answer = get(object, index);
