@@ -328,9 +328,13 @@ TEST_F(WindowCore, ModalWindowDisablesTheOthersUntilClosed) {
   rt::load_start_window(kMain);
   auto* main_widget = static_cast<QWidget*>(rt::unit_native_window(kMain, 0));
   bool checked = false;
+  int seen_enabled = 0;
   QTimer poll;
   QObject::connect(&poll, &QTimer::timeout, [&] {
     if (!rt::window_loaded(kDialog) || checked) return;  // still being created
+    // The end of creation processes pending messages before the others are disabled, so a
+    // tick may land there; once the modal loop runs, the main window must be disabled.
+    if (main_widget->isEnabled() && ++seen_enabled < 100) return;
     EXPECT_FALSE(main_widget->isEnabled());
     checked = true;
     static_cast<QWidget*>(rt::unit_native_window(kDialog, 0))->close();
