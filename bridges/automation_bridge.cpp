@@ -27,7 +27,6 @@ using WideCharToMultiByteFn = int(uint32_t, uint32_t, const char16_t*, int, char
                                   const char*, int*);
 
 enum class CallKind { kRead, kWrite, kMethod };
-enum class ResultKind { kNone, kText, kDouble, kObject, kVariant };
 
 // --- Reading value cells ---
 
@@ -207,9 +206,8 @@ int32_t invoke_code(HRESULT hr) {
 // The member name in UTF-16, on the stack unless it is long.
 class WideName {
  public:
-  explicit WideName(const char* name) {
+  explicit WideName(std::string_view s) {
     inline_[0] = 0;
-    const std::string_view s = rt::text_view(name);
     if (s.empty() || s.size() > INT_MAX) return;
     auto* convert = rt::dll_function<MultiByteToWideCharFn>(rt::kImportMultiByteToWideChar);
     const int length = static_cast<int>(s.size());
@@ -320,45 +318,22 @@ bool lend_variant(const rt::Cell& c, const ELEMDESC* declared, VARIANT& out) {
   return true;
 }
 
-int32_t convert_result(VARIANT& result, ResultKind want, rt::Cell& out) {
-  VARIANT v;
-  VariantInit(&v);
-  switch (want) {
-    case ResultKind::kNone: return kAutomationOk;
-    case ResultKind::kText:
-      if (FAILED(VariantChangeType(&v, &result, 0, VT_BSTR))) return kUnconvertibleResult;
-      out = rt::Cell::of_pointer(string_to_text(v.bstrVal, SysStringLen(v.bstrVal)), rt::kText);
-      VariantClear(&v);
-      return kAutomationOk;
-    case ResultKind::kDouble:
-      if (FAILED(VariantChangeType(&v, &result, 0, VT_R8))) return kUnconvertibleResult;
-      out = rt::Cell::of_double(v.dblVal);
-      return kAutomationOk;
-    case ResultKind::kObject: {
-      if (FAILED(VariantChangeType(&v, &result, 0, VT_UNKNOWN))) return kUnconvertibleResult;
-      ObjectHolder* h = new_object_holder();
-      h->object = v.punkVal;  // the reference moves into the holder
-      out = rt::Cell::of_pointer(h, kObjectValue);
-      return kAutomationOk;
-    }
-    case ResultKind::kVariant: {
-      VARIANT* block = new_variant_value();
-      *block = result;  // the contents move into the block
-      VariantInit(&result);
-      out = rt::Cell::of_pointer(block, kVariantValue);
-      return kAutomationOk;
-    }
-  }
-  return kUnconvertibleResult;
-}
+// A variant that clears what it holds when it goes.
+struct OwnedVariant {
+  VARIANT value;
+  OwnedVariant() { VariantInit(&value); }
+  OwnedVariant(const OwnedVariant&) = delete;
+  OwnedVariant& operator=(const OwnedVariant&) = delete;
+  ~OwnedVariant() { VariantClear(&value); }
+};
 
 // The member call: bind the name through type information, check and convert the arguments,
-// invoke, write back by-reference arguments and convert the result.
-int32_t member_call(CallKind kind, const rt::Cell& target, const char* name, int32_t count,
-                    const rt::Cell* args, ResultKind want, rt::Cell& out) {
+// invoke and write back by-reference arguments. On success `result` holds what the member gave;
+// the caller converts it.
+int32_t member_call(CallKind kind, const ObjectHolder* holder, std::string_view name,
+                    MemberArgs args, VARIANT& result) {
   // 1. The name and the object.
   const WideName wide(name);
-  const ObjectHolder* holder = holder_of(target);
   if (!holder || !holder->object) return kEmptyObject;
   // 2. Its dispatch interface.
   Ref<IDispatch> dispatch = query<IDispatch>(holder->object, IID_IDispatch);
@@ -416,7 +391,7 @@ int32_t member_call(CallKind kind, const rt::Cell& target, const char* name, int
   }
 
   // 6. Trailing omitted arguments are dropped; then the count must fit the declaration.
-  size_t given = count > 0 && args ? static_cast<size_t>(count) : 0;
+  size_t given = args.size();
   while (given > 0 && !args[given - 1].given()) --given;
   if (given > declared && !varargs) return kTooManyArguments;
 
@@ -466,8 +441,6 @@ int32_t member_call(CallKind kind, const rt::Cell& target, const char* name, int
   }
 
   // 9. The call.
-  VARIANT result;
-  VariantInit(&result);
   uint32_t argument_error = 0;
   const HRESULT hr = dispatch->Invoke(member, IID_NULL, lcid, flags, &dispatch_params, &result,
                                       nullptr, &argument_error);
@@ -475,36 +448,78 @@ int32_t member_call(CallKind kind, const rt::Cell& target, const char* name, int
     VariantClear(&result);
     return invoke_code(hr);
   }
-  // 10. By-reference arguments back into the caller's variables, then the result.
+  // 10. By-reference arguments back into the caller's variables. The arguments clear with their
+  // space, the interfaces with their owners.
   for (size_t i = 0; i < given && i < declared; ++i) {
     if (writes_back[i]) write_back(args[i], values[i]);
   }
-  const int32_t code = convert_result(result, want, out);
-  // 11. The arguments clear with their space, the interfaces with their owners.
-  VariantClear(&result);
-  return code;
+  return kAutomationOk;
 }
 
-// Runs a member call from a command: the empty result of the kind first, the real one on
-// success, and the thread's error code always.
-void command_call(CallKind kind, ResultKind want, rt::Cell* r, int32_t n, const rt::Cell* a) {
-  const rt::Args args(n, a);
-  rt::Cell out{};
-  const int32_t extra = args.count() > 2 ? args.count() - 2 : 0;
-  const int32_t code = member_call(kind, args.at(0), args.text(1), extra,
-                                   extra > 0 ? a + 2 : nullptr, want, out);
+// The member calls by the result they give: each leaves the thread's error code behind and gives
+// the empty value of its kind on failure.
+void call_for_nothing(CallKind kind, const ObjectHolder* object, std::string_view name,
+                      MemberArgs args) {
+  OwnedVariant result;
+  t_error = member_call(kind, object, name, args, result.value);
+}
+
+rt::Text call_for_text(CallKind kind, const ObjectHolder* object, std::string_view name,
+                       MemberArgs args) {
+  OwnedVariant result, text;
+  int32_t code = member_call(kind, object, name, args, result.value);
+  if (code == kAutomationOk && FAILED(VariantChangeType(&text.value, &result.value, 0, VT_BSTR))) {
+    code = kUnconvertibleResult;
+  }
   t_error = code;
-  if (code == kAutomationOk && want != ResultKind::kNone) {
-    *r = out;
-    return;
+  if (code != kAutomationOk) return {};
+  return rt::Text::adopt(string_to_text(text.value.bstrVal, SysStringLen(text.value.bstrVal)));
+}
+
+double call_for_number(CallKind kind, const ObjectHolder* object, std::string_view name,
+                       MemberArgs args) {
+  OwnedVariant result, number;
+  int32_t code = member_call(kind, object, name, args, result.value);
+  if (code == kAutomationOk && FAILED(VariantChangeType(&number.value, &result.value, 0, VT_R8))) {
+    code = kUnconvertibleResult;
   }
-  switch (want) {
-    case ResultKind::kObject: *r = rt::Cell::of_pointer(new_object_holder(), kObjectValue); break;
-    case ResultKind::kVariant: *r = rt::Cell::of_pointer(new_variant_value(), kVariantValue); break;
-    case ResultKind::kText: rt::set_text(r, nullptr); break;
-    case ResultKind::kDouble: rt::set_double(r, 0); break;
-    case ResultKind::kNone: *r = rt::Cell{}; break;
+  t_error = code;
+  return code == kAutomationOk ? number.value.dblVal : 0;
+}
+
+Object call_for_object(CallKind kind, const ObjectHolder* object, std::string_view name,
+                       MemberArgs args) {
+  OwnedVariant result;
+  VARIANT unknown;
+  VariantInit(&unknown);
+  int32_t code = member_call(kind, object, name, args, result.value);
+  if (code == kAutomationOk && FAILED(VariantChangeType(&unknown, &result.value, 0, VT_UNKNOWN))) {
+    code = kUnconvertibleResult;
   }
+  t_error = code;
+  if (code != kAutomationOk) return Object();
+  ObjectHolder* holder = new_object_holder();
+  holder->object = unknown.punkVal;  // the reference moves into the holder
+  return Object::adopt(holder);
+}
+
+Variant call_for_variant(CallKind kind, const ObjectHolder* object, std::string_view name,
+                         MemberArgs args) {
+  OwnedVariant result;
+  const int32_t code = member_call(kind, object, name, args, result.value);
+  t_error = code;
+  if (code != kAutomationOk) return Variant();
+  VARIANT* block = new_variant_value();
+  *block = result.value;  // the contents move into the block
+  VariantInit(&result.value);
+  return Variant::adopt(block);
+}
+
+// The arguments of a member command: the cells after the object and the name.
+MemberArgs member_args(int32_t n, const rt::Cell* a) {
+  const rt::Args args(n, a);
+  const int32_t extra = args.count() > 2 ? args.count() - 2 : 0;
+  return extra > 0 ? MemberArgs(a + 2, static_cast<size_t>(extra)) : MemberArgs();
 }
 
 // --- set_variant ---
@@ -678,23 +693,17 @@ char* string_to_text(const char16_t* units, size_t count) {
   return text;
 }
 
-// --- Commands ---
+// --- Objects ---
 
-namespace cmd {
-
-void create_object(rt::Cell* r, int32_t n, const rt::Cell* a) {
-  const rt::Args args(n, a);
-  rt::set_bool(r, false);
-  ObjectHolder* holder = holder_of(args.at(0));
-  if (!holder) return;
-  const std::string_view id = args.text_view(1);
+bool create_object(ObjectHolder* holder, std::string_view id) {
+  if (!holder) return false;
   BSTR wide = text_to_string(id);
-  if (!wide) return;
+  if (!wide) return false;
   CLSID clsid{};
   const HRESULT found =
       !id.empty() && id[0] == '{' ? CLSIDFromString(wide, &clsid) : CLSIDFromProgID(wide, &clsid);
   SysFreeString(wide);
-  if (FAILED(found)) return;
+  if (FAILED(found)) return false;
 
   constexpr uint32_t kAnyServer =
       CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
@@ -703,25 +712,26 @@ void create_object(rt::Cell* r, int32_t n, const rt::Cell* a) {
   void* made = nullptr;
   HRESULT hr = CoCreateInstance(clsid, nullptr, kAnyServer, IID_IUnknown, &made);
   if (hr == E_INVALIDARG) hr = CoCreateInstance(clsid, nullptr, kLocalServers, IID_IUnknown, &made);
-  if (FAILED(hr) || !made) return;
+  if (FAILED(hr) || !made) return false;
   Ref<IUnknown> object(static_cast<IUnknown*>(made));
-  if (FAILED(OleRun(object.get()))) return;
+  if (FAILED(OleRun(object.get()))) return false;
   if (holder->object) holder->object->Release();
   holder->object = object.release();
-  rt::set_bool(r, true);
+  return true;
 }
 
-void create_picture_object(rt::Cell* r, int32_t n, const rt::Cell* a) {
-  const rt::Args args(n, a);
-  rt::set_bool(r, false);
-  ObjectHolder* holder = holder_of(args.at(0));
-  if (!holder) return;
+bool create_object(Object& object, const char* id, const char*) {
+  return create_object(object.holder(), rt::text_view(id));
+}
+
+bool create_picture_object(ObjectHolder* holder, std::span<const uint8_t> picture) {
+  if (!holder) return false;
   // Bytes that are no picture make no picture object: the holder keeps what it held.
-  const std::optional<imaging::Picture> decoded = imaging::decode_picture(args.bytes(1));
-  if (!decoded) return;
+  const std::optional<imaging::Picture> decoded = imaging::decode_picture(picture);
+  if (!decoded) return false;
   const HBITMAP bitmap =
       CreateBitmap(decoded->width, decoded->height, 1, 32, decoded->pixels().data());
-  if (bitmap == 0) return;
+  if (bitmap == 0) return false;
   PICTDESC description{};
   description.cbSizeofstruct = sizeof description;
   description.picType = PICTYPE_BITMAP;
@@ -729,47 +739,21 @@ void create_picture_object(rt::Cell* r, int32_t n, const rt::Cell* a) {
   void* made = nullptr;
   if (FAILED(OleCreatePictureIndirect(&description, IID_IPictureDisp, 1, &made)) || !made) {
     DeleteObject(bitmap);  // not taken by a picture
-    return;
+    return false;
   }
-  Ref<IDispatch> picture(static_cast<IDispatch*>(made));
-  Ref<IUnknown> object = query<IUnknown>(picture.get(), IID_IUnknown);
-  if (!object) return;
+  Ref<IDispatch> picture_object(static_cast<IDispatch*>(made));
+  Ref<IUnknown> object = query<IUnknown>(picture_object.get(), IID_IUnknown);
+  if (!object) return false;
   if (holder->object) holder->object->Release();
   holder->object = object.release();
-  rt::set_bool(r, true);
+  return true;
 }
 
-void write_property(rt::Cell* r, int32_t n, const rt::Cell* a) {
-  command_call(CallKind::kWrite, ResultKind::kNone, r, n, a);
-  rt::set_bool(r, t_error == kAutomationOk);
+bool create_picture_object(Object& object, const rt::Bytes& picture) {
+  return create_picture_object(object.holder(), picture.view());
 }
 
-void read_text_property(rt::Cell* r, int32_t n, const rt::Cell* a) {
-  command_call(CallKind::kRead, ResultKind::kText, r, n, a);
-}
-void read_number_property(rt::Cell* r, int32_t n, const rt::Cell* a) {
-  command_call(CallKind::kRead, ResultKind::kDouble, r, n, a);
-}
-void read_object_property(rt::Cell* r, int32_t n, const rt::Cell* a) {
-  command_call(CallKind::kRead, ResultKind::kObject, r, n, a);
-}
-void read_variant_property(rt::Cell* r, int32_t n, const rt::Cell* a) {
-  command_call(CallKind::kRead, ResultKind::kVariant, r, n, a);
-}
-void call_method(rt::Cell* r, int32_t n, const rt::Cell* a) {
-  command_call(CallKind::kMethod, ResultKind::kNone, r, n, a);
-}
-void call_text_method(rt::Cell* r, int32_t n, const rt::Cell* a) {
-  command_call(CallKind::kMethod, ResultKind::kText, r, n, a);
-}
-void call_object_method(rt::Cell* r, int32_t n, const rt::Cell* a) {
-  command_call(CallKind::kMethod, ResultKind::kObject, r, n, a);
-}
-
-void copy_object(rt::Cell*, int32_t n, const rt::Cell* a) {
-  const rt::Args args(n, a);
-  ObjectHolder* destination = holder_of(args.at(0));
-  const ObjectHolder* source = holder_of(args.at(1));
+void copy_object(ObjectHolder* destination, const ObjectHolder* source) {
   if (!destination) return;
   IUnknown* fresh = source ? source->object : nullptr;
   if (fresh) fresh->AddRef();
@@ -777,97 +761,200 @@ void copy_object(rt::Cell*, int32_t n, const rt::Cell* a) {
   if (old) old->Release();
 }
 
-void clear_object(rt::Cell*, int32_t n, const rt::Cell* a) {
-  ObjectHolder* holder = holder_of(rt::Args(n, a).at(0));
+void copy_object(Object& destination, const Object& source) {
+  copy_object(destination.holder(), source.holder());
+}
+
+void clear_object(ObjectHolder* holder) {
   if (!holder) return;
   if (IUnknown* old = std::exchange(holder->object, nullptr)) old->Release();
 }
 
-void object_is_empty(rt::Cell* r, int32_t n, const rt::Cell* a) {
-  const ObjectHolder* holder = holder_of(rt::Args(n, a).at(0));
-  rt::set_bool(r, !holder || !holder->object);
+void clear_object(Object& object) { clear_object(object.holder()); }
+
+bool object_is_empty(const ObjectHolder* holder) { return !holder || !holder->object; }
+
+bool object_is_empty(const Object& object) { return object_is_empty(object.holder()); }
+
+// --- Member calls ---
+
+namespace member {
+
+bool write(const ObjectHolder* object, std::string_view name, MemberArgs args) {
+  call_for_nothing(CallKind::kWrite, object, name, args);
+  return t_error == kAutomationOk;
+}
+rt::Text read_text(const ObjectHolder* object, std::string_view name, MemberArgs args) {
+  return call_for_text(CallKind::kRead, object, name, args);
+}
+double read_number(const ObjectHolder* object, std::string_view name, MemberArgs args) {
+  return call_for_number(CallKind::kRead, object, name, args);
+}
+Object read_object(const ObjectHolder* object, std::string_view name, MemberArgs args) {
+  return call_for_object(CallKind::kRead, object, name, args);
+}
+Variant read_variant(const ObjectHolder* object, std::string_view name, MemberArgs args) {
+  return call_for_variant(CallKind::kRead, object, name, args);
+}
+void call(const ObjectHolder* object, std::string_view name, MemberArgs args) {
+  call_for_nothing(CallKind::kMethod, object, name, args);
+}
+rt::Text call_text(const ObjectHolder* object, std::string_view name, MemberArgs args) {
+  return call_for_text(CallKind::kMethod, object, name, args);
+}
+Object call_object(const ObjectHolder* object, std::string_view name, MemberArgs args) {
+  return call_for_object(CallKind::kMethod, object, name, args);
 }
 
-void set_variant(rt::Cell* r, int32_t n, const rt::Cell* a) {
-  const rt::Args args(n, a);
-  rt::set_bool(r, false);
-  VARIANT* variant = variant_of(args.at(0));
-  if (!variant) return;
-  if (args.given(2) && (variant->vt & VT_ARRAY) && !(variant->vt & VT_BYREF) && variant->parray) {
-    const int32_t index = args.at(2).as_int();
+}  // namespace member
+
+// --- Variants ---
+
+bool set_variant(VARIANT* variant, const rt::Cell& value, std::optional<int32_t> index) {
+  if (!variant) return false;
+  if (index && (variant->vt & VT_ARRAY) && !(variant->vt & VT_BYREF) && variant->parray) {
     VARTYPE type = VT_EMPTY;
     SafeArrayGetVartype(variant->parray, &type);
-    VARIANT value;
-    if (!cell_to_variant(args.at(1), value)) return;
+    VARIANT element;
+    if (!cell_to_variant(value, element)) return false;
     HRESULT hr = S_OK;
-    if (type != VT_VARIANT) hr = VariantChangeType(&value, &value, 0, type);
+    if (type != VT_VARIANT) hr = VariantChangeType(&element, &element, 0, type);
     if (SUCCEEDED(hr)) {
-      hr = type == VT_VARIANT ? SafeArrayPutElement(variant->parray, &index, &value)
-                              : SafeArrayPutElement(variant->parray, &index, &value.bVal);
+      hr = type == VT_VARIANT ? SafeArrayPutElement(variant->parray, &*index, &element)
+                              : SafeArrayPutElement(variant->parray, &*index, &element.bVal);
     }
-    VariantClear(&value);
-    rt::set_bool(r, SUCCEEDED(hr));
-    return;
+    VariantClear(&element);
+    return SUCCEEDED(hr);
   }
-  VARIANT value;
-  VariantInit(&value);
-  if (!value_to_variant(args.at(1), value)) return;
+  VARIANT converted;
+  VariantInit(&converted);
+  if (!value_to_variant(value, converted)) return false;
   VariantClear(variant);
-  *variant = value;
-  rt::set_bool(r, true);
+  *variant = converted;
+  return true;
 }
 
-void assign_variant(rt::Cell*, int32_t n, const rt::Cell* a) {
-  const rt::Args args(n, a);
-  VARIANT* destination = variant_of(args.at(0));
-  const VARIANT* source = variant_of(args.at(1));
+void assign_variant(VARIANT* destination, const VARIANT* source) {
   if (!destination || destination == source) return;
   VariantClear(destination);
   if (source) VariantCopy(destination, source);
 }
 
-void clear_variant(rt::Cell*, int32_t n, const rt::Cell* a) {
-  VARIANT* variant = variant_of(rt::Args(n, a).at(0));
+void assign_variant(Variant& destination, const Variant& source) {
+  assign_variant(destination.get(), source.get());
+}
+
+void clear_variant(VARIANT* variant) {
   if (!variant) return;
   VariantClear(variant);
   std::memset(static_cast<void*>(variant), 0, sizeof *variant);
 }
 
-void variant_to_text(rt::Cell* r, int32_t n, const rt::Cell* a) {
-  rt::set_text(r, nullptr);
-  const VARIANT* variant = variant_of(rt::Args(n, a).at(0));
-  if (!variant) return;
+void clear_variant(Variant& variant) { clear_variant(variant.get()); }
+
+rt::Text variant_to_text(const VARIANT* variant) {
+  if (!variant) return {};
   VARIANT text;
   VariantInit(&text);
-  if (FAILED(VariantChangeType(&text, variant, 0, VT_BSTR))) return;
-  rt::set_text(r, string_to_text(text.bstrVal, SysStringLen(text.bstrVal)));
+  if (FAILED(VariantChangeType(&text, variant, 0, VT_BSTR))) return {};
+  rt::Text local = rt::Text::adopt(string_to_text(text.bstrVal, SysStringLen(text.bstrVal)));
   VariantClear(&text);
+  return local;
+}
+
+rt::Text variant_to_text(const Variant& variant) { return variant_to_text(variant.get()); }
+
+// --- Commands: the cells read, the typed functions above called, the result stored ---
+
+namespace cmd {
+
+void create_object(rt::Cell* r, int32_t n, const rt::Cell* a) {
+  const rt::Args args(n, a);
+  rt::set_bool(r, bridges::create_object(holder_of(args.at(0)), args.text_view(1)));
+}
+
+void create_picture_object(rt::Cell* r, int32_t n, const rt::Cell* a) {
+  const rt::Args args(n, a);
+  rt::set_bool(r, bridges::create_picture_object(holder_of(args.at(0)), args.bytes(1)));
+}
+
+void write_property(rt::Cell* r, int32_t n, const rt::Cell* a) {
+  const rt::Args args(n, a);
+  rt::set_bool(r, member::write(holder_of(args.at(0)), args.text_view(1), member_args(n, a)));
+}
+
+void read_text_property(rt::Cell* r, int32_t n, const rt::Cell* a) {
+  const rt::Args args(n, a);
+  rt::set_text(r, member::read_text(holder_of(args.at(0)), args.text_view(1), member_args(n, a))
+                      .release());
+}
+void read_number_property(rt::Cell* r, int32_t n, const rt::Cell* a) {
+  const rt::Args args(n, a);
+  rt::set_double(r,
+                 member::read_number(holder_of(args.at(0)), args.text_view(1), member_args(n, a)));
+}
+void read_object_property(rt::Cell* r, int32_t n, const rt::Cell* a) {
+  const rt::Args args(n, a);
+  *r = rt::Cell::of_pointer(
+      member::read_object(holder_of(args.at(0)), args.text_view(1), member_args(n, a)).release(),
+      kObjectValue);
+}
+void read_variant_property(rt::Cell* r, int32_t n, const rt::Cell* a) {
+  const rt::Args args(n, a);
+  *r = rt::Cell::of_pointer(
+      member::read_variant(holder_of(args.at(0)), args.text_view(1), member_args(n, a)).release(),
+      kVariantValue);
+}
+void call_method(rt::Cell* r, int32_t n, const rt::Cell* a) {
+  const rt::Args args(n, a);
+  member::call(holder_of(args.at(0)), args.text_view(1), member_args(n, a));
+  *r = rt::Cell{};
+}
+void call_text_method(rt::Cell* r, int32_t n, const rt::Cell* a) {
+  const rt::Args args(n, a);
+  rt::set_text(r, member::call_text(holder_of(args.at(0)), args.text_view(1), member_args(n, a))
+                      .release());
+}
+void call_object_method(rt::Cell* r, int32_t n, const rt::Cell* a) {
+  const rt::Args args(n, a);
+  *r = rt::Cell::of_pointer(
+      member::call_object(holder_of(args.at(0)), args.text_view(1), member_args(n, a)).release(),
+      kObjectValue);
+}
+
+void copy_object(rt::Cell*, int32_t n, const rt::Cell* a) {
+  const rt::Args args(n, a);
+  bridges::copy_object(holder_of(args.at(0)), holder_of(args.at(1)));
+}
+
+void clear_object(rt::Cell*, int32_t n, const rt::Cell* a) {
+  bridges::clear_object(holder_of(rt::Args(n, a).at(0)));
+}
+
+void object_is_empty(rt::Cell* r, int32_t n, const rt::Cell* a) {
+  rt::set_bool(r, bridges::object_is_empty(holder_of(rt::Args(n, a).at(0))));
+}
+
+void set_variant(rt::Cell* r, int32_t n, const rt::Cell* a) {
+  const rt::Args args(n, a);
+  const std::optional<int32_t> index =
+      args.given(2) ? std::optional<int32_t>(args.at(2).as_int()) : std::nullopt;
+  rt::set_bool(r, bridges::set_variant(variant_of(args.at(0)), args.at(1), index));
+}
+
+void assign_variant(rt::Cell*, int32_t n, const rt::Cell* a) {
+  const rt::Args args(n, a);
+  bridges::assign_variant(variant_of(args.at(0)), variant_of(args.at(1)));
+}
+
+void clear_variant(rt::Cell*, int32_t n, const rt::Cell* a) {
+  bridges::clear_variant(variant_of(rt::Args(n, a).at(0)));
+}
+
+void variant_to_text(rt::Cell* r, int32_t n, const rt::Cell* a) {
+  rt::set_text(r, bridges::variant_to_text(variant_of(rt::Args(n, a).at(0))).release());
 }
 
 }  // namespace cmd
-
-// --- Typed calls ---
-
-bool create_object(Object& object, const char* id, const char* type_library) {
-  return type_library ? rt::call_bool(cmd::create_object, object, id, type_library)
-                      : rt::call_bool(cmd::create_object, object, id);
-}
-
-bool create_picture_object(Object& object, const rt::Bytes& picture) {
-  return rt::call_bool(cmd::create_picture_object, object, picture);
-}
-
-void copy_object(Object& destination, const Object& source) {
-  rt::call(cmd::copy_object, destination, source);
-}
-void clear_object(Object& object) { rt::call(cmd::clear_object, object); }
-bool object_is_empty(const Object& object) { return rt::call_bool(cmd::object_is_empty, object); }
-void assign_variant(Variant& destination, const Variant& source) {
-  rt::call(cmd::assign_variant, destination, source);
-}
-void clear_variant(Variant& variant) { rt::call(cmd::clear_variant, variant); }
-rt::Text variant_to_text(const Variant& variant) {
-  return rt::call_text(cmd::variant_to_text, variant);
-}
 
 }  // namespace bridges

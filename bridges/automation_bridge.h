@@ -12,7 +12,10 @@
 // the automation runtime (CoInitialize) before creating objects.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string_view>
 #include <utility>
 
@@ -73,6 +76,8 @@ class Object {
   ~Object() { release_object_value(holder_); }
 
   ObjectHolder* holder() const { return holder_; }
+  // Gives the holder block up to the caller, who releases it (release_object_value).
+  ObjectHolder* release() { return std::exchange(holder_, nullptr); }
   automation::IUnknown* get() const { return holder_ ? holder_->object : nullptr; }
   bool empty() const { return get() == nullptr; }
   rt::Cell cell() const { return rt::Cell::of_pointer(holder_, kObjectValue); }
@@ -97,6 +102,8 @@ class Variant {
   ~Variant() { release_variant_value(block_); }
 
   automation::VARIANT* get() const { return block_; }
+  // Gives the block up to the caller, who releases it (release_variant_value).
+  automation::VARIANT* release() { return std::exchange(block_, nullptr); }
   rt::Cell cell() const { return rt::Cell::of_pointer(block_, kVariantValue); }
   // The cell of a variant passed by reference: the address of the variable holding the block.
   rt::Cell ref_cell() { return rt::Cell::by_ref(&block_, kVariantValue); }
@@ -150,61 +157,104 @@ void variant_to_text(rt::Cell* r, int32_t n, const rt::Cell* a);
 
 }  // namespace cmd
 
-// --- Typed calls through the commands ---
+// --- Typed functions: what the commands do, for C++ callers ---
+//
+// Each does exactly what its command does (same results, same ownership, same error code left
+// behind); the commands only read their cells, call these and store the result. An object or
+// variant given as null is the empty one.
 
+bool create_object(ObjectHolder* holder, std::string_view id);
+// A type-library file is accepted and not read, as by the command.
 bool create_object(Object& object, const char* id, const char* type_library = nullptr);
+bool create_picture_object(ObjectHolder* holder, std::span<const uint8_t> picture);
 bool create_picture_object(Object& object, const rt::Bytes& picture);
+
+void copy_object(ObjectHolder* destination, const ObjectHolder* source);
+void copy_object(Object& destination, const Object& source);
+void clear_object(ObjectHolder* holder);
+void clear_object(Object& object);
+bool object_is_empty(const ObjectHolder* holder);
+bool object_is_empty(const Object& object);
+
+// The arguments of a member call are program values of any kind, as the member call converts
+// them: a zero cell is an omitted argument, a cell with bit 29 names the caller's variable that
+// a by-reference parameter writes back into. They stay the caller's.
+using MemberArgs = std::span<const rt::Cell>;
+
+// Member calls by the result wanted. Every one binds the name afresh and leaves the thread's
+// error code behind; on failure the result is the empty value of its kind (a fresh empty object
+// or variant value, the empty text, 0, false).
+namespace member {
+bool write(const ObjectHolder* object, std::string_view name, MemberArgs args);
+rt::Text read_text(const ObjectHolder* object, std::string_view name, MemberArgs args = {});
+double read_number(const ObjectHolder* object, std::string_view name, MemberArgs args = {});
+Object read_object(const ObjectHolder* object, std::string_view name, MemberArgs args = {});
+Variant read_variant(const ObjectHolder* object, std::string_view name, MemberArgs args = {});
+void call(const ObjectHolder* object, std::string_view name, MemberArgs args = {});
+rt::Text call_text(const ObjectHolder* object, std::string_view name, MemberArgs args = {});
+Object call_object(const ObjectHolder* object, std::string_view name, MemberArgs args = {});
+
+// C++ values as member arguments: the program value of each (rt::to_cell, or the bridge's own
+// for objects and variants).
+template <typename... A>
+std::array<rt::Cell, sizeof...(A)> args_of(const A&... args) {
+  using rt::to_cell;
+  return {to_cell(args)...};
+}
+}  // namespace member
 
 template <typename V>
 bool write_property(const Object& object, const char* name, const V& value) {
-  return rt::call_bool(cmd::write_property, object, name, value);
+  return member::write(object.holder(), rt::text_view(name), member::args_of(value));
 }
 template <typename... A>
 rt::Text read_text_property(const Object& object, const char* name, const A&... args) {
-  return rt::call_text(cmd::read_text_property, object, name, args...);
+  return member::read_text(object.holder(), rt::text_view(name), member::args_of(args...));
 }
 template <typename... A>
 double read_number_property(const Object& object, const char* name, const A&... args) {
-  return rt::call_double(cmd::read_number_property, object, name, args...);
+  return member::read_number(object.holder(), rt::text_view(name), member::args_of(args...));
 }
 template <typename... A>
 Object read_object_property(const Object& object, const char* name, const A&... args) {
-  return Object::adopt(
-      rt::call(cmd::read_object_property, object, name, args...).template pointer<ObjectHolder>());
+  return member::read_object(object.holder(), rt::text_view(name), member::args_of(args...));
 }
 template <typename... A>
 Variant read_variant_property(const Object& object, const char* name, const A&... args) {
-  return Variant::adopt(rt::call(cmd::read_variant_property, object, name, args...)
-                            .template pointer<automation::VARIANT>());
+  return member::read_variant(object.holder(), rt::text_view(name), member::args_of(args...));
 }
 template <typename... A>
 void call_method(const Object& object, const char* name, const A&... args) {
-  rt::call(cmd::call_method, object, name, args...);
+  member::call(object.holder(), rt::text_view(name), member::args_of(args...));
 }
 template <typename... A>
 rt::Text call_text_method(const Object& object, const char* name, const A&... args) {
-  return rt::call_text(cmd::call_text_method, object, name, args...);
+  return member::call_text(object.holder(), rt::text_view(name), member::args_of(args...));
 }
 template <typename... A>
 Object call_object_method(const Object& object, const char* name, const A&... args) {
-  return Object::adopt(
-      rt::call(cmd::call_object_method, object, name, args...).template pointer<ObjectHolder>());
+  return member::call_object(object.holder(), rt::text_view(name), member::args_of(args...));
 }
 
-void copy_object(Object& destination, const Object& source);
-void clear_object(Object& object);
-bool object_is_empty(const Object& object);
-
+// (variant, value, [element index]) as set_variant: the value is a program value; bit 29 marks
+// an array here.
+bool set_variant(automation::VARIANT* variant, const rt::Cell& value,
+                 std::optional<int32_t> index = std::nullopt);
 template <typename V>
 bool set_variant(Variant& variant, const V& value) {
-  return rt::call_bool(cmd::set_variant, variant, value);
+  using rt::to_cell;
+  return set_variant(variant.get(), to_cell(value));
 }
 template <typename V>
 bool set_variant_element(Variant& variant, const V& value, int32_t index) {
-  return rt::call_bool(cmd::set_variant, variant, value, index);
+  using rt::to_cell;
+  return set_variant(variant.get(), to_cell(value), index);
 }
+void assign_variant(automation::VARIANT* destination, const automation::VARIANT* source);
 void assign_variant(Variant& destination, const Variant& source);
+void clear_variant(automation::VARIANT* variant);
 void clear_variant(Variant& variant);
+rt::Text variant_to_text(const automation::VARIANT* variant);
 rt::Text variant_to_text(const Variant& variant);
 
 // UTF-16 and the program's texts, through the code-page functions of the command table.

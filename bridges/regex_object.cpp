@@ -6,7 +6,7 @@
 
 #include "runtime/dll_commands.h"
 #include "runtime/imports.h"
-#include "web/commands.h"
+#include "web/text_ops.h"
 
 namespace bridges {
 namespace {
@@ -79,7 +79,8 @@ bool RegexObject::create(const char* pattern, const char* subject, const Options
   write_property(engine_, "Global", global);
 
   rt::Text prepared = options.quote_placeholder.value_or(false)
-                          ? web::replace_text(pattern, "#引号", "\"", {}, {}, true)
+                          ? rt::Text(web::text_ops::replace(rt::text_view(pattern), "#引号", "\"",
+                                                            web::text_ops::Case::kExact))
                           : rt::Text::adopt(rt::copy_text(pattern));
   char* pattern_variable = prepared.release();
   write_property(engine_, "Pattern", rt::Ref<char*>{&pattern_variable});
@@ -130,7 +131,8 @@ rt::Text RegexObject::submatch_text(int32_t n, int32_t k, int32_t* position) con
     if (!text.empty() && !match.empty()) {
       const int32_t from = byte_offset(read_number_property(match, "FirstIndex"));
       if (from >= 0) {
-        const int32_t found = web::find_text(subject_text(), text.c_str(), from + 1);
+        const int32_t found =
+            web::text_ops::find(rt::text_view(subject_text()), text.view(), from + 1);
         *position = found > 0 ? found - 1 : -1;
       }
     }
