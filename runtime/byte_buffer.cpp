@@ -30,7 +30,7 @@ ByteBuffer& ByteBuffer::operator=(ByteBuffer&& o) noexcept {
 
 ByteBuffer::~ByteBuffer() { free_block(data_); }
 
-void ByteBuffer::reserve(size_t wanted) {
+void ByteBuffer::make_room(size_t wanted) {
   switch (growth_) {
     case Growth::kSlack: {
       const bool fits = data_ && wanted <= capacity_;
@@ -50,8 +50,18 @@ void ByteBuffer::reserve(size_t wanted) {
   }
 }
 
+bool ByteBuffer::reserve(size_t total) {
+  if (total > max_size_)
+    return false;
+  if (total <= capacity_)
+    return true;
+  data_ = static_cast<uint8_t*>(reallocate(data_, total));
+  capacity_ = total;
+  return true;
+}
+
 void ByteBuffer::resize(size_t new_size) {
-  reserve(new_size);
+  make_room(new_size);
   size_ = new_size;
 }
 
@@ -76,13 +86,11 @@ bool ByteBuffer::replace(size_t offset, size_t length, const void* bytes, size_t
 
 void ByteBuffer::remove(size_t offset, size_t length) { replace(offset, length, nullptr, 0); }
 
-uint8_t* ByteBuffer::room_for(size_t n) {
+uint8_t* ByteBuffer::grow_for(size_t n) {
   if (n > max_size_ - size_) return nullptr;
-  reserve(size_ + n);
+  make_room(size_ + n);
   return data_ + size_;
 }
-
-void ByteBuffer::commit(size_t n) { size_ += std::min(n, capacity_ - size_); }
 
 ByteBuffer::Block ByteBuffer::release() {
   const Block block{std::exchange(data_, nullptr), std::exchange(size_, 0)};

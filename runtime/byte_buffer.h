@@ -56,9 +56,19 @@ class ByteBuffer {
 
   // Room for n more bytes at the end, to be filled and then taken in with commit(n); null when
   // the size would pass max_size(). For a writer that fills the bytes itself (a read call).
-  uint8_t* room_for(size_t n);
+  // (A geometric block that has the room answers inline: writers ask once per piece.)
+  uint8_t* room_for(size_t n) {
+    if (growth_ == Growth::kGeometric && n <= capacity_ - size_)
+      return data_ + size_;  // a geometric capacity never passes max_size()
+    return grow_for(n);
+  }
   // Takes n bytes of the room last asked for as part of the contents.
-  void commit(size_t n);
+  void commit(size_t n) { size_ += n < capacity_ - size_ ? n : capacity_ - size_; }
+
+  // For a final size known up front: a block of exactly `total` bytes when the one there is
+  // smaller, whatever the policy (the next growth follows the policy again); nothing changes when
+  // it holds that many already. False, changing nothing, when `total` passes max_size().
+  bool reserve(size_t total);
 
   // Hands the block over: the caller owns `data` (null when nothing was ever stored) and frees
   // it with rt::free_block; its first `size` bytes are the contents. The buffer is empty after,
@@ -81,7 +91,9 @@ class ByteBuffer {
 
  private:
   void resize(size_t new_size);
-  void reserve(size_t wanted);
+  // Grows (or, for kSlack, trims) the block by the policy to hold `wanted` bytes.
+  void make_room(size_t wanted);
+  uint8_t* grow_for(size_t n);
 
   uint8_t* data_ = nullptr;
   size_t size_ = 0;

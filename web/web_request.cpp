@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "platform/inet/wininet.h"
+#include "runtime/byte_buffer.h"
 #include "runtime/dll_commands.h"
 #include "runtime/imports.h"
 #include "web/address.h"
@@ -91,47 +92,29 @@ constexpr const char* kHttpVersion = "HTTP/1.1";
 constexpr uint32_t kReadChunk = 1024;
 constexpr int32_t kHeaderBuffer = 5000;
 
-// The response body, grown in place as a byte-set block: doubling keeps appending linear, and
-// the finished block is handed over as it is, without a last copy.
-class BodyBuffer {
- public:
-  BodyBuffer() = default;
-  BodyBuffer(const BodyBuffer&) = delete;
-  BodyBuffer& operator=(const BodyBuffer&) = delete;
-  ~BodyBuffer() { rt::free_block(block_); }
+// The response body is read straight into a byte-set block: its header first, then the bytes
+// as they come. Doubling keeps appending linear; the block is capped where a byte set's length
+// ends, and the finished block is handed over as it is, without a last copy.
+constexpr size_t kLargestBodyBlock = INT32_MAX;
 
-  // Room for n more bytes at the end, or null once the body would pass the largest byte set.
-  uint8_t* room_for(size_t n) {
-    if (n > kMaxLength - size_)
-      return nullptr;
-    if (size_ + n > capacity_) {
-      const size_t wanted = std::max({size_ + n, capacity_ * 2, size_t{16} << 10});
-      capacity_ = std::min(wanted, kMaxLength);
-      block_ = static_cast<uint8_t*>(rt::reallocate(block_, rt::kBytesHeader + capacity_));
-    }
-    return block_ + rt::kBytesHeader + size_;
-  }
-  // Takes n bytes written into the room as part of the body.
-  void commit(size_t n) { size_ += n; }
+rt::ByteBuffer body_buffer() {
+  rt::ByteBuffer body(rt::ByteBuffer::Growth::kGeometric, kLargestBodyBlock);
+  const uint8_t header[rt::kBytesHeader] = {};
+  body.append(header, sizeof header);  // written when the length is known
+  return body;
+}
 
-  rt::Bytes finish() {
-    if (size_ == 0)
-      return {};
-    const int32_t marker = 1;
-    const auto length = static_cast<int32_t>(size_);
-    auto* block = static_cast<uint8_t*>(rt::reallocate(block_, rt::kBytesHeader + size_));
-    block_ = nullptr;
-    std::memcpy(block, &marker, 4);
-    std::memcpy(block + 4, &length, 4);
-    return rt::Bytes::adopt(block);
-  }
-
- private:
-  static constexpr size_t kMaxLength = INT32_MAX - rt::kBytesHeader;
-  uint8_t* block_ = nullptr;
-  size_t size_ = 0;
-  size_t capacity_ = 0;
-};
+// The byte set of the body read; the empty one when nothing came.
+rt::Bytes finished_body(rt::ByteBuffer& body) {
+  if (body.size() <= rt::kBytesHeader)
+    return {};
+  const int32_t marker = 1;
+  const auto length = static_cast<int32_t>(body.size() - rt::kBytesHeader);
+  std::memcpy(body.data(), &marker, 4);
+  std::memcpy(body.data() + 4, &length, 4);
+  const rt::ByteBuffer::Block block = body.release();
+  return rt::Bytes::adopt(static_cast<uint8_t*>(rt::reallocate(block.data, block.size)));
+}
 
 // The library's functions, resolved through the program's dynamic-library command table.
 struct Internet {
@@ -319,7 +302,7 @@ Exchange exchange(const RequestInputs& in) {
   // Each piece is read straight into the free end of the body: the same bytes as reading into a
   // buffer of its own and appending them, one copy fewer.
   auto* read = rt::dll_function<inet::InternetReadFileFn>(rt::kImportInternetReadFile);
-  BodyBuffer body;
+  rt::ByteBuffer body = body_buffer();
   for (;;) {
     uint8_t* room = body.room_for(kReadChunk);
     if (!room)
@@ -356,7 +339,7 @@ Exchange exchange(const RequestInputs& in) {
   out.sent_headers = std::move(block);
   if (body_bytes_filled)
     out.sent_body = std::move(body_bytes);
-  out.body = body.finish();
+  out.body = finished_body(body);
   return out;
 }
 

@@ -120,7 +120,6 @@ uint32_t gb18030_four(uint32_t pointer) {
 // particular alignment.
 
 constexpr size_t kBlock = 16;  // bytes, or units
-typedef uint64_t __attribute__((may_alias, aligned(1))) LooseWord;
 
 constexpr uint64_t kByteHighBits = 0x8080808080808080;
 constexpr uint64_t kByteLowBits = 0x7F7F7F7F7F7F7F7F;
@@ -141,15 +140,26 @@ void store_unit(uint8_t* units, size_t i, char16_t u) {
   std::memcpy(units + 2 * i, &u, sizeof u);
 }
 
-// Input of unknown length (count -1) is tested a block at a time, which may read past its
-// terminator; such a read stays inside the page the block starts in, so it cannot fault. The
-// sanitizers would still report those bytes (the address sanitizer as out of bounds, the thread
-// sanitizer as a use after free of the block beside), so these reads are kept from them.
-bool block_in_page(const uint8_t* p, size_t bytes) {
-  return (reinterpret_cast<uintptr_t>(p) & 4095) <= 4096 - bytes;
+// Input of unknown length (count -1) is measured before it is converted: its extent, the
+// terminator included, bounds every block read as a count does, so no read goes past the
+// terminator (not even within its page, where it could not fault but would still read bytes
+// that are not the caller's). strlen measures bytes; units are measured here.
+size_t terminated_bytes(const uint8_t* in) {
+  return std::strlen(reinterpret_cast<const char*>(in)) + 1;
 }
-__attribute__((no_sanitize("address", "thread"))) uint64_t load_word_unchecked(const uint8_t* p) {
-  return *reinterpret_cast<const LooseWord*>(p);
+// Each unit is read only once the one before it was seen not to be the terminator; unrolled, so
+// that the reads do not wait on one another.
+size_t terminated_units(const uint8_t* in) {
+  for (size_t i = 0;; i += 4) {
+    if (load_unit(in, i) == 0)
+      return i + 1;
+    if (load_unit(in, i + 1) == 0)
+      return i + 2;
+    if (load_unit(in, i + 2) == 0)
+      return i + 3;
+    if (load_unit(in, i + 3) == 0)
+      return i + 4;
+  }
 }
 
 // The high bit of each byte lane set where the byte is 0x01-0x7F; the same for 16-bit lanes and
@@ -168,25 +178,16 @@ constexpr size_t kChunkBytes = 64;
 typedef uint8_t ByteVector __attribute__((vector_size(16)));
 typedef uint16_t UnitVector __attribute__((vector_size(16)));
 
-template <typename Vector>
-__attribute__((no_sanitize("address", "thread"))) Vector load_vector_unchecked(const uint8_t* p) {
-  typedef Vector __attribute__((may_alias, aligned(1))) LooseVector;
-  return *reinterpret_cast<const LooseVector*>(p);
-}
-
 template <typename Vector, bool kTerminated>
 bool ascii_chunk(const uint8_t* p, size_t left_bytes, uint64_t non_ascii) {
-  if (kTerminated ? !block_in_page(p, kChunkBytes) : left_bytes < kChunkBytes)
+  if (left_bytes < kChunkBytes)
     return false;
   Vector seen{};
   for (size_t j = 0; j < kChunkBytes; j += sizeof(Vector)) {
     Vector v;
-    if constexpr (kTerminated) {
-      v = load_vector_unchecked<Vector>(p + j);
+    std::memcpy(&v, p + j, sizeof v);
+    if constexpr (kTerminated)
       v |= v - 1;
-    } else {
-      std::memcpy(&v, p + j, sizeof v);
-    }
     seen |= v;
   }
   std::array<uint64_t, 2> halves;
@@ -196,15 +197,15 @@ bool ascii_chunk(const uint8_t* p, size_t left_bytes, uint64_t non_ascii) {
 
 // The length of the run of ASCII at `p`, up to a block: the caller has seen p[0] to be ASCII
 // (and, for input running to its terminator, not the terminator, which ends a run as well).
-// Answers 1 where a block cannot be tested: near the end of counted input or of a page.
+// Answers 1 where a block cannot be tested: near the end of the input.
 // (Inlined: with three decoders calling it the compiler would otherwise keep it apart, and the
 // call costs UTF-8 pages several percent.)
 template <bool kTerminated>
 [[gnu::always_inline]] inline size_t ascii_byte_run(const uint8_t* p, size_t left) {
-  if (kTerminated ? !block_in_page(p, kBlock) : left < kBlock)
+  if (left < kBlock)
     return 1;
   for (size_t j = 0; j < kBlock / 8; ++j) {
-    const uint64_t w = kTerminated ? load_word_unchecked(p + 8 * j) : load_word(p + 8 * j);
+    const uint64_t w = load_word(p + 8 * j);
     const uint64_t stop = kTerminated ? ~nonzero_ascii_bytes(w) & kByteHighBits : w & kByteHighBits;
     if (stop != 0)
       return 8 * j + static_cast<size_t>(std::countr_zero(stop)) / 8;
@@ -213,10 +214,10 @@ template <bool kTerminated>
 }
 template <bool kTerminated>
 size_t ascii_unit_run(const uint8_t* p, size_t left) {
-  if (kTerminated ? !block_in_page(p, 2 * kBlock) : left < kBlock)
+  if (left < kBlock)
     return 1;
   for (size_t j = 0; j < kBlock / 4; ++j) {
-    const uint64_t w = kTerminated ? load_word_unchecked(p + 8 * j) : load_word(p + 8 * j);
+    const uint64_t w = load_word(p + 8 * j);
     uint64_t stop = w & kUnitNonAscii;
     if (kTerminated)
       stop |= ~nonzero_units(w) & kUnitHighBits;
@@ -361,8 +362,8 @@ template <bool kTerminated, typename Output>
 // --- Decoding into UTF-16 ---
 //
 // Each converter runs over n input units, or with kTerminated up to and including the first zero
-// (n unused): a zero never continues a sequence, so reading one unit ahead of a non-zero unit
-// stays inside the input. Answers the output size, kOverflow when capacity ran out (what fit
+// (n is then the input's measured extent, which only bounds the block reads): a zero never
+// continues a sequence, so reading one unit ahead of a non-zero unit stays inside the input. Answers the output size, kOverflow when capacity ran out (what fit
 // has been written then), or kRefused for input that does not decode under Invalid::kFail.
 //
 // Input that does not decode becomes one U+FFFD for each maximal part of a sequence that could
@@ -713,7 +714,10 @@ size_t decode_in(Charset charset, const uint8_t* in, size_t n, uint8_t* out, siz
 // same code, so they agree on every input.
 size_t decode(Charset charset, const uint8_t* in, size_t n, uint8_t* out, size_t capacity,
               Invalid invalid) {
-  return with_modes(out != nullptr, n == kToTerminator, [&](auto write, auto terminated) {
+  const bool to_terminator = n == kToTerminator;
+  if (to_terminator)
+    n = terminated_bytes(in);
+  return with_modes(out != nullptr, to_terminator, [&](auto write, auto terminated) {
     constexpr bool kWrite = decltype(write)::value;
     constexpr bool kTerminated = decltype(terminated)::value;
     if (invalid == Invalid::kFail)
@@ -725,7 +729,10 @@ size_t decode(Charset charset, const uint8_t* in, size_t n, uint8_t* out, size_t
 // n input units, or kToTerminator; a null `out` counts only.
 size_t encode(Charset charset, const uint8_t* in, size_t n, uint8_t* out, size_t capacity,
               const DefaultChar& fallback, bool& used_fallback) {
-  return with_modes(out != nullptr, n == kToTerminator, [&](auto write, auto terminated) {
+  const bool to_terminator = n == kToTerminator;
+  if (to_terminator)
+    n = terminated_units(in);
+  return with_modes(out != nullptr, to_terminator, [&](auto write, auto terminated) {
     constexpr bool kWrite = decltype(write)::value;
     constexpr bool kTerminated = decltype(terminated)::value;
     switch (charset) {

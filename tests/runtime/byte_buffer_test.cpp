@@ -74,6 +74,46 @@ TEST(ByteBufferGrowth, RoomIsFilledInPlaceAndCommitted) {
   EXPECT_EQ(buf.room_for(97), nullptr);
 }
 
+TEST(ByteBufferGrowth, AReservedSizeIsExactThenGrowthFollowsThePolicy) {
+  ByteBuffer buf(Growth::kGeometric, 100'000);
+  ASSERT_TRUE(buf.reserve(10));
+  EXPECT_EQ(buf.capacity(), 10u) << "a size known up front, not the first 16 KiB block";
+  EXPECT_TRUE(buf.reserve(4));
+  EXPECT_EQ(buf.capacity(), 10u) << "reserving never shrinks";
+  ASSERT_TRUE(buf.append("0123456789", 10));
+  EXPECT_EQ(buf.capacity(), 10u);
+  ASSERT_TRUE(buf.append_u8('x'));
+  EXPECT_EQ(buf.capacity(), 16384u) << "past the reserve the block doubles from 16 KiB";
+  ASSERT_TRUE(buf.reserve(40'000));
+  EXPECT_EQ(buf.capacity(), 40'000u);
+  EXPECT_EQ(contents(buf).size(), 11u);
+  EXPECT_EQ(buf.data()[10], 'x') << "the contents move with the block";
+  EXPECT_FALSE(buf.reserve(100'001));
+  EXPECT_EQ(buf.capacity(), 40'000u) << "a refused reserve changes nothing";
+  EXPECT_TRUE(buf.reserve(100'000));
+}
+
+TEST(ByteBufferGrowth, RoomInsideTheBlockIsTheSameBlockAndGrowthStillChecksTheMaximum) {
+  ByteBuffer geometric(Growth::kGeometric, 20'000);
+  uint8_t* first = geometric.room_for(100);
+  ASSERT_NE(first, nullptr);
+  geometric.commit(100);
+  EXPECT_EQ(geometric.room_for(16'284), first + 100) << "the rest of the 16 KiB block";
+  uint8_t* grown = geometric.room_for(19'900);
+  ASSERT_NE(grown, nullptr);
+  EXPECT_EQ(grown, geometric.data() + 100) << "grown to the maximum, the contents kept before";
+  EXPECT_EQ(geometric.capacity(), 20'000u);
+  EXPECT_EQ(geometric.room_for(19'901), nullptr);
+  geometric.commit(50'000);
+  EXPECT_EQ(geometric.size(), 20'000u) << "commit takes no more than the block holds";
+
+  // The registry rule still trims a block with too much room when room is asked for.
+  ByteBuffer slack;
+  ASSERT_TRUE(slack.reserve(2000));
+  ASSERT_NE(slack.room_for(10), nullptr);
+  EXPECT_EQ(slack.capacity(), 10u + ByteBuffer::kSlack);
+}
+
 TEST(ByteBufferRelease, HandsTheBlockOverAndStartsEmpty) {
   ByteBuffer buf(Growth::kGeometric, 64);
   ASSERT_TRUE(buf.append("hello", 5));

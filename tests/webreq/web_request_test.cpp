@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <httplib.h>
+#include <malloc.h>
 
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <thread>
@@ -522,6 +524,27 @@ TEST_F(WebRequest, BodyPastTheLibraryCapIsCut) {
   LoopbackServer server = answering(response("200 OK", big));
   const rt::Bytes body = web::web_request({.address = server.url("/").c_str()});
   EXPECT_EQ(text_of(body), big.substr(0, 100'000));
+}
+
+// The body is read into a block that doubles from 16 KiB; what comes back is a byte set of
+// exactly the body's size ({1, length, bytes}), whichever growth step the body ended in.
+TEST_F(WebRequest, BodyComesBackAsAByteSetBlockOfItsOwnSize) {
+  for (const size_t size : {size_t{1}, size_t{1024}, size_t{16376}, size_t{16377}, size_t{16384},
+                            size_t{32760}, size_t{32761}, size_t{100'000}}) {
+    SCOPED_TRACE(size);
+    std::string sent(size, 'x');
+    for (size_t i = 0; i < size; i += 97) sent[i] = static_cast<char>(i / 97);
+    LoopbackServer server = answering(response("200 OK", sent));
+    const rt::Bytes body = web::web_request({.address = server.url("/").c_str()});
+    ASSERT_NE(body.get(), nullptr);
+    int32_t header[2];
+    std::memcpy(header, body.get(), sizeof header);
+    EXPECT_EQ(header[0], 1);
+    EXPECT_EQ(header[1], static_cast<int32_t>(size));
+    EXPECT_EQ(text_of(body), sent);
+    // Trimmed to the body, no room left over from growing (large blocks are whole pages).
+    EXPECT_LT(malloc_usable_size(const_cast<uint8_t*>(body.get())), 8 + size + 4096);
+  }
 }
 
 TEST_F(WebRequest, FiftyWorkersAtOnceGetTheirOwnBodies) {
