@@ -50,16 +50,6 @@ void ByteBuffer::make_room(size_t wanted) {
   }
 }
 
-bool ByteBuffer::reserve(size_t total) {
-  if (total > max_size_)
-    return false;
-  if (total <= capacity_)
-    return true;
-  data_ = static_cast<uint8_t*>(reallocate(data_, total));
-  capacity_ = total;
-  return true;
-}
-
 void ByteBuffer::resize(size_t new_size) {
   make_room(new_size);
   size_ = new_size;

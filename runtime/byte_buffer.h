@@ -65,11 +65,6 @@ class ByteBuffer {
   // Takes n bytes of the room last asked for as part of the contents.
   void commit(size_t n) { size_ += n < capacity_ - size_ ? n : capacity_ - size_; }
 
-  // For a final size known up front: a block of exactly `total` bytes when the one there is
-  // smaller, whatever the policy (the next growth follows the policy again); nothing changes when
-  // it holds that many already. False, changing nothing, when `total` passes max_size().
-  bool reserve(size_t total);
-
   // Hands the block over: the caller owns `data` (null when nothing was ever stored) and frees
   // it with rt::free_block; its first `size` bytes are the contents. The buffer is empty after,
   // with the same policy and maximum.

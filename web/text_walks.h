@@ -11,7 +11,6 @@
 #include <string_view>
 #include <utility>
 
-#include "runtime/byte_buffer.h"
 #include "runtime/heap.h"
 #include "web/gbk_walk.h"
 
@@ -29,42 +28,41 @@ inline int32_t position_result(size_t offset) {
   return offset == npos ? -1 : static_cast<int32_t>(offset + 1);
 }
 
-// A text result built in one heap block; the empty result is null. The block is the size asked
-// for (and a terminator) and doubles when appending outgrows it (from 16 KiB); it is handed over
-// without a copy, trimmed only when more than half of it would be unused.
+// A text result built in one heap block; the empty result is null.
 class HeapText {
  public:
-  explicit HeapText(size_t capacity) : text_(rt::ByteBuffer::Growth::kGeometric) {
-    text_.reserve(capacity + 1);
-    reserved_ = text_.capacity();
-  }
+  explicit HeapText(size_t capacity)
+      : data_(static_cast<uint8_t*>(rt::allocate(capacity + 1))), capacity_(capacity) {}
+  HeapText(const HeapText&) = delete;
+  HeapText& operator=(const HeapText&) = delete;
+  ~HeapText() { rt::free_block(data_); }
 
   // Room for the capacity asked for at construction, from the current end.
-  uint8_t* cursor() { return text_.data() + text_.size(); }
-  void advance(size_t n) { text_.commit(n); }
+  uint8_t* cursor() { return data_ + size_; }
+  void advance(size_t n) { size_ += n; }
+  // Appends, growing the block by half again when it is full (large blocks move by remapping).
   void append(std::string_view s) {
     if (s.empty())
       return;
-    std::memcpy(text_.room_for(s.size() + 1), s.data(), s.size());
-    text_.commit(s.size());
+    if (s.size() > capacity_ - size_) {
+      capacity_ = std::max(size_ + s.size(), capacity_ + capacity_ / 2);
+      data_ = static_cast<uint8_t*>(rt::reallocate(data_, capacity_ + 1));
+    }
+    std::memcpy(data_ + size_, s.data(), s.size());
+    size_ += s.size();
   }
 
   char* finish() {
-    const size_t size = text_.size();
-    if (size == 0)
+    if (size_ == 0)
       return nullptr;
-    // Only a block that grew to more than twice the text is trimmed: a short text that outgrew
-    // its first block (which jumps to 16 KiB). Trimming every grown block would cost large
-    // results a remapping each time.
-    const bool oversized = text_.capacity() > reserved_ && text_.capacity() - size > size + 1;
-    *text_.room_for(1) = 0;
-    auto* text = reinterpret_cast<char*>(text_.release().data);
-    return oversized ? static_cast<char*>(rt::reallocate(text, size + 1)) : text;
+    data_[size_] = 0;
+    return reinterpret_cast<char*>(std::exchange(data_, nullptr));
   }
 
  private:
-  rt::ByteBuffer text_;
-  size_t reserved_ = 0;
+  uint8_t* data_;
+  size_t capacity_;
+  size_t size_ = 0;
 };
 
 // The same interface over a std::string.
