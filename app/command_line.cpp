@@ -12,7 +12,8 @@ bool is_host_character(char c) {
 }
 
 bool is_port(std::string_view digits) {
-  if (digits.empty() || digits.size() > 5) return false;
+  if (digits.empty() || digits.size() > 5)
+    return false;
   unsigned port = 0;
   const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), port);
   return error == std::errc() && end == digits.data() + digits.size() && port >= 1 && port <= 65535;
@@ -22,11 +23,13 @@ bool is_port(std::string_view digits) {
 
 bool is_site_base(std::string_view text) {
   for (const std::string_view scheme : {"http://", "https://"}) {
-    if (!text.starts_with(scheme)) continue;
+    if (!text.starts_with(scheme))
+      continue;
     const std::string_view rest = text.substr(scheme.size());
     const size_t colon = rest.find(':');
     const std::string_view host = rest.substr(0, colon);
-    if (host.empty() || !std::all_of(host.begin(), host.end(), is_host_character)) return false;
+    if (host.empty() || !std::all_of(host.begin(), host.end(), is_host_character))
+      return false;
     return colon == std::string_view::npos || is_port(rest.substr(colon + 1));
   }
   return false;

@@ -37,7 +37,8 @@ std::atomic<pid_t> g_child{0};
 // Whether something accepts connections on 127.0.0.1 at the port, within `wait`.
 bool answers(uint16_t port, std::chrono::milliseconds wait) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) return false;
+  if (fd < 0)
+    return false;
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
@@ -60,7 +61,8 @@ fs::path data_folder(const fs::path& program_dir) {
   for (const fs::path& candidate :
        {program_dir / "demo-site-data", program_dir / FF_DEMO_DATA_FROM_PROGRAM}) {
     std::error_code error;
-    if (fs::is_regular_file(candidate / "catalogue.tsv", error)) return candidate;
+    if (fs::is_regular_file(candidate / "catalogue.tsv", error))
+      return candidate;
   }
   return {};
 }
@@ -71,10 +73,12 @@ pid_t launch(const fs::path& site, const fs::path& data) {
   const std::string port_text = std::to_string(kDemoPort);
   const pid_t parent = getpid();
   const pid_t child = fork();
-  if (child != 0) return child;
+  if (child != 0)
+    return child;
   // In the child: only async-signal-safe calls until exec.
   prctl(PR_SET_PDEATHSIG, SIGTERM);
-  if (getppid() != parent) _exit(1);
+  if (getppid() != parent)
+    _exit(1);
   const int null = open("/dev/null", O_RDWR);
   if (null >= 0) {
     dup2(null, STDIN_FILENO);
@@ -90,18 +94,23 @@ pid_t launch(const fs::path& site, const fs::path& data) {
 }  // namespace
 
 DemoSiteState start_demo_site_if_needed(std::string_view site_base) {
-  if (site_base != kDemoSiteBase) return DemoSiteState::kNotOurs;
-  if (answers(kDemoPort, std::chrono::milliseconds(300))) return DemoSiteState::kAlreadyRunning;
+  if (site_base != kDemoSiteBase)
+    return DemoSiteState::kNotOurs;
+  if (answers(kDemoPort, std::chrono::milliseconds(300)))
+    return DemoSiteState::kAlreadyRunning;
   const fs::path program_dir = rt::program_directory();
   const fs::path site = program_dir / "demo_film_site";
   const fs::path data = data_folder(program_dir);
-  if (access(site.c_str(), X_OK) != 0 || data.empty()) return DemoSiteState::kUnavailable;
+  if (access(site.c_str(), X_OK) != 0 || data.empty())
+    return DemoSiteState::kUnavailable;
   const pid_t child = launch(site, data);
-  if (child < 0) return DemoSiteState::kUnavailable;
+  if (child < 0)
+    return DemoSiteState::kUnavailable;
   g_child.store(child);
   const auto until = std::chrono::steady_clock::now() + kStartWait;
   while (std::chrono::steady_clock::now() < until) {
-    if (answers(kDemoPort, std::chrono::milliseconds(100))) return DemoSiteState::kStarted;
+    if (answers(kDemoPort, std::chrono::milliseconds(100)))
+      return DemoSiteState::kStarted;
     int status = 0;
     if (waitpid(child, &status, WNOHANG) == child) {
       g_child.store(0);  // it ended: the port was taken, or the data is broken
@@ -115,12 +124,14 @@ DemoSiteState start_demo_site_if_needed(std::string_view site_base) {
 
 void stop_demo_site() {
   const pid_t child = g_child.exchange(0);
-  if (child <= 0) return;
+  if (child <= 0)
+    return;
   kill(child, SIGTERM);
   int status = 0;
   // The site stops at once on SIGTERM; do not hang the end of the program if it does not.
   for (int i = 0; i < 40; ++i) {
-    if (waitpid(child, &status, WNOHANG) == child) return;
+    if (waitpid(child, &status, WNOHANG) == child)
+      return;
     std::this_thread::sleep_for(std::chrono::milliseconds(25));
   }
   kill(child, SIGKILL);

@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "app/ids.h"
-#include "app/site.h"
 #include "app/list_commands.h"
+#include "app/site.h"
 #include "bridges/regex_object.h"
 #include "runtime/imports.h"
 #include "runtime/services.h"
@@ -65,7 +65,9 @@ rt::Text get_text(uint32_t window, uint32_t unit, int32_t index) {
       reinterpret_cast<char*>(rt::entry_table().get_property(window, unit, index, -1)));
 }
 
-rt::Cell list_of(uint32_t window, uint32_t unit) { return rt::Cell{window, unit, kKindListView}; }
+rt::Cell list_of(uint32_t window, uint32_t unit) {
+  return rt::Cell{window, unit, kKindListView};
+}
 
 // A fetched page as local text, read in the charset its response declares (UTF-8 unless it
 // declares another); a missing body counts as empty.
@@ -80,12 +82,15 @@ rt::Text fetch_page(const std::string& address) {
 }
 
 // The site's pages, for resolving the links found on them.
-std::string search_page_address() { return std::string(site_base()) + kSearchPage; }
+std::string search_page_address() {
+  return std::string(site_base()) + kSearchPage;
+}
 
 // The address of a page of the site named by a link on the search page. An empty link names the
 // site's base address itself (what an unselected row gives).
 std::string site_page_address(const char* link, const std::string& found_on) {
-  if (!*link) return site_base();
+  if (!*link)
+    return site_base();
   return web::resolve_link(found_on, web::decode_html_references(link));
 }
 
@@ -120,14 +125,16 @@ class DetailsTickets {
   int32_t issue() {
     std::lock_guard lock(lock_);
     newest_.store(newest_.load() + 1);
-    if (running_) running_->abandon();
+    if (running_)
+      running_->abandon();
     running_.reset();
     return newest_.load();
   }
   // The canceller of the worker with this ticket; null when a newer click came meanwhile.
   std::shared_ptr<web::RequestCanceller> enter(int32_t ticket) {
     std::lock_guard lock(lock_);
-    if (ticket != newest_.load()) return nullptr;
+    if (ticket != newest_.load())
+      return nullptr;
     running_ = std::make_shared<web::RequestCanceller>();
     return running_;
   }
@@ -157,7 +164,8 @@ void set_site_base(const std::string& base) {
 }
 
 std::string url_encoded(std::string_view text, PlainBytes plain, QueryCharset charset) {
-  if (text.empty()) return {};
+  if (text.empty())
+    return {};
   const std::string utf8 =
       charset == QueryCharset::kUtf8 ? web::code_pages::local_to_utf8(text) : std::string();
   const std::string_view bytes = charset == QueryCharset::kUtf8 ? std::string_view(utf8) : text;
@@ -219,14 +227,16 @@ int32_t search_worker(int32_t) {
     delete_all_rows(list);
     keyword = get_text(kStartWindow, start::kSearchBox, kPropText);
   });
-  if (!begun) return 0;
+  if (!begun)
+    return 0;
   const std::string encoded = url_encoded(keyword.view(), PlainBytes::kEncode, QueryCharset::kUtf8);
   const rt::Text page = fetch_page(std::string(site_base()) + kSearchPath + encoded);
 
   regex.create(kCardPattern, page.c_str());
   const int32_t n = std::min(regex.match_count(), kMaxResultRows);
   if (n == 0) {
-    window.write([] { set_text(kStartWindow, start::kSearchStatusLabel, kPropText, kSearchFailed); });
+    window.write(
+        [] { set_text(kStartWindow, start::kSearchStatusLabel, kPropText, kSearchFailed); });
   } else {
     if (!window.write([] { set_word(kStartWindow, start::kSearchStatusLabel, kPropVisible, 0); }))
       return 0;
@@ -247,7 +257,8 @@ int32_t search_worker(int32_t) {
         set_cell_text(list, r, 4, cast.c_str());
         set_cell_text(list, r, 5, poster.c_str());
       });
-      if (!written) return 0;
+      if (!written)
+        return 0;
     }
   }
   window.write([] { set_word(kStartWindow, start::kSearchButton, kPropDisabled, 0); });
@@ -264,7 +275,8 @@ int32_t episode_list_worker(int32_t) {
     const int32_t r = get_word(kStartWindow, start::kResultsList, kPropCurrentRow);
     title = row_cell(list_of(kStartWindow, start::kResultsList), r, 3);
   });
-  if (!read) return 0;
+  if (!read)
+    return 0;
   const std::string title_page = site_page_address(title.c_str(), search_page_address());
   const rt::Text page = fetch_page(title_page);
   // The first section between the two names that holds episode links: a tab bar that names
@@ -273,10 +285,12 @@ int32_t episode_list_worker(int32_t) {
   int32_t from = 1;
   for (int pair = 0; pair < kMaxSectionPairs && n == 0; ++pair) {
     const int32_t at = web::text_ops::find(page.view(), kPlaySourceStart, from);
-    if (at == -1) break;
+    if (at == -1)
+      break;
     const std::string section =
         web::text_ops::between(page.view(), kPlaySourceStart, kPlaySourceEnd, at);
-    if (section.empty()) break;
+    if (section.empty())
+      break;
     regex.create(kEpisodePattern, section.c_str());
     n = std::min(regex.match_count(), kMaxEpisodeRows);
     from = at + 1;
@@ -292,32 +306,38 @@ int32_t episode_list_worker(int32_t) {
       set_cell_text(episodes, k, 1, name.c_str());
       set_cell_text(episodes, k, 3, address.c_str());
     });
-    if (!written) return 0;
+    if (!written)
+      return 0;
   }
   play_list.write([] { set_text(kPlayListWindow, play_list::kStatusLabel, kPropText, ""); });
   return 0;
 }
 
 void keep_placeholder_poster() {
-  const uint64_t bits = rt::entry_table().get_property(kStartWindow, start::kPoster, kPropPicture, -1);
+  const uint64_t bits =
+      rt::entry_table().get_property(kStartWindow, start::kPoster, kPropPicture, -1);
   rt::Bytes bytes = rt::Bytes::adopt(reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(bits)));
   std::lock_guard lock(placeholder().lock);
   placeholder().bytes = std::move(bytes);
 }
 
-int32_t next_details_ticket() { return details_tickets().issue(); }
+int32_t next_details_ticket() {
+  return details_tickets().issue();
+}
 
 int32_t details_worker(int32_t ticket) {
   const WindowGuard window(kStartWindow);
   const std::shared_ptr<web::RequestCanceller> canceller = details_tickets().enter(ticket);
-  if (!canceller) return 0;
+  if (!canceller)
+    return 0;
   const web::AbandonScope abandonable(canceller);
   // Writes of this worker land only while no newer click has come.
   const auto write = [&window, ticket](auto fn) {
     bool newest = false;
     window.write([&] {
       newest = details_tickets().newest(ticket);
-      if (newest) fn();
+      if (newest)
+        fn();
     });
     return newest;
   };
@@ -333,7 +353,8 @@ int32_t details_worker(int32_t ticket) {
     set_text(kStartWindow, start::kPosterStatusLabel, kPropText, kPosterLoading);
     set_text(kStartWindow, start::kDownloadBox, kPropText, kFetching);
   });
-  if (!begun) return 0;
+  if (!begun)
+    return 0;
 
   // A card without a poster shows the placeholder; a poster address that cannot be followed
   // fetches nothing and leaves the box empty, like one that does not answer.
@@ -348,13 +369,15 @@ int32_t details_worker(int32_t ticket) {
         web::resolve_link(search_page, web::decode_html_references(poster_link));
     web::WebRequest poster_request;
     poster_request.address = poster_address.c_str();
-    if (!poster_address.empty()) picture = web::web_request(poster_request);
+    if (!poster_address.empty())
+      picture = web::web_request(poster_request);
   }
   const bool shown = write([&] {
     set_pointer(kStartWindow, start::kPoster, kPropPicture, picture.get());
     set_word(kStartWindow, start::kPosterStatusLabel, kPropVisible, 0);
   });
-  if (!shown) return 0;
+  if (!shown)
+    return 0;
 
   const std::string title_page = site_page_address(title.c_str(), search_page);
   const rt::Text page = title_page.empty() ? rt::Text() : fetch_page(title_page);
@@ -396,7 +419,8 @@ int32_t play_worker(int32_t) {
   // Player scripts often write the address as a JSON string, with its slashes escaped.
   const std::string unescaped =
       web::text_ops::replace(value, "\\/", "/", web::text_ops::Case::kExact);
-  const std::string stream = unescaped.empty() ? std::string() : web::resolve_link(play_page, unescaped);
+  const std::string stream =
+      unescaped.empty() ? std::string() : web::resolve_link(play_page, unescaped);
   const bool opened = open_address(stream.c_str());  // also after the window has closed
   // Said in the label rather than cleared as if it had worked.
   const char* outcome = opened ? "" : stream.empty() ? kNoStream : kNoPlayer;

@@ -17,7 +17,9 @@ namespace app {
 const char* site_base();
 // For this run: from the command line, or the tests' own demo site.
 void set_site_base(const std::string& base);
-inline void override_site_base_for_tests(const std::string& base) { set_site_base(base); }
+inline void override_site_base_for_tests(const std::string& base) {
+  set_site_base(base);
+}
 
 // Worker routines, started with the start thread command.
 int32_t search_worker(int32_t);

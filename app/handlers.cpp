@@ -3,11 +3,11 @@
 #include "app/flows.h"
 #include "app/ids.h"
 #include "app/program.h"
+#include "imaging/window_shadow.h"
 #include "runtime/command.h"
 #include "runtime/services.h"
 #include "runtime/startup.h"
 #include "runtime/threads.h"
-#include "imaging/window_shadow.h"
 #include "skin/skin.h"
 
 namespace app {
@@ -21,7 +21,8 @@ void set_flag(uint32_t window, uint32_t unit, int32_t index, bool value) {
 
 rt::HandlerResult on_start_window_created(const int64_t*, int32_t) {
   keep_placeholder_poster();
-  if (g_library_loader) (void)skin::apply(*g_library_loader);
+  if (g_library_loader)
+    (void)skin::apply(*g_library_loader);
   // The window shadow attaches to the window's native handle.
   const rt::Cell own_unit{kStartWindow, kOwnUnit, kKindWindow};
   void* window = rt::call(&rt::cmd::unit_handle, own_unit).pointer<void>();
@@ -43,7 +44,8 @@ rt::HandlerResult on_search_click(const int64_t*, int32_t) {
 rt::HandlerResult on_search_enter(const int64_t*, int32_t) {
   const bool disabled =
       rt::entry_table().get_property(kStartWindow, start::kSearchButton, kPropDisabled, -1) != 0;
-  if (!disabled) rt::start_worker(&search_worker);
+  if (!disabled)
+    rt::start_worker(&search_worker);
   return {};
 }
 

@@ -14,7 +14,8 @@ int main(int argc, char** argv) {
                *line.exit_status == 0 ? stdout : stderr);
     return *line.exit_status;
   }
-  if (line.site) app::set_site_base(*line.site);
+  if (line.site)
+    app::set_site_base(*line.site);
   // Before any thread of the program's own exists: the site is started with fork.
   (void)app::start_demo_site_if_needed(app::site_base());
   app::init_program();

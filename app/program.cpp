@@ -8,12 +8,12 @@
 #include "app/template_data.h"
 #include "imaging/drawing.h"
 #include "imaging/window_shadow.h"
-#include "skin/skin.h"
 #include "runtime/heap.h"
 #include "runtime/imports.h"
 #include "runtime/services.h"
 #include "runtime/startup.h"
 #include "runtime/threads.h"
+#include "skin/skin.h"
 #include "units/libraries.h"
 
 namespace app {

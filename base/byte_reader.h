@@ -27,18 +27,22 @@ inline bool fits(Bytes bytes, size_t offset, size_t n) {
 }
 
 // Unchecked loads for callers that checked fits() for the whole record.
-inline uint16_t load_le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+inline uint16_t load_le16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
 inline uint32_t load_le32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
          static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
 inline std::optional<uint16_t> le16_at(Bytes bytes, size_t offset) {
-  if (!fits(bytes, offset, 2)) return std::nullopt;
+  if (!fits(bytes, offset, 2))
+    return std::nullopt;
   return load_le16(bytes.data() + offset);
 }
 inline std::optional<uint32_t> le32_at(Bytes bytes, size_t offset) {
-  if (!fits(bytes, offset, 4)) return std::nullopt;
+  if (!fits(bytes, offset, 4))
+    return std::nullopt;
   return load_le32(bytes.data() + offset);
 }
 
@@ -75,7 +79,8 @@ class ByteReader {
   // An int32 length, then that many bytes. A length of 0 or less reads as empty.
   Bytes prefixed() {
     const int32_t n = i32();
-    if (n <= 0) return {};
+    if (n <= 0)
+      return {};
     return bytes(static_cast<size_t>(n));
   }
 
@@ -91,7 +96,8 @@ class ByteReader {
 
   // Bytes up to a NUL, which is consumed; a text without one fails.
   std::string c_string() {
-    if (!ok_) return {};
+    if (!ok_)
+      return {};
     const auto* start = data_.data() + pos_;
     const void* zero = remaining() == 0 ? nullptr : std::memchr(start, 0, remaining());
     if (!zero) {

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "imaging/drawing.h"
 #include "decoders/picture.h"
+#include "imaging/drawing.h"
 #include "imaging/window_shadow.h"
 
 namespace {
@@ -58,7 +58,8 @@ void BM_MaskPicture(benchmark::State& state) {
 BENCHMARK(BM_MaskPicture)->Unit(benchmark::kMillisecond);
 
 std::vector<uint8_t> poster_jpeg() {
-  // A 1920 x 1080 JPEG of the same shape as a real poster: made by ImageMagick in a folder of its own.
+  // A 1920 x 1080 JPEG of the same shape as a real poster: made by ImageMagick in a folder of its
+  // own.
   static const std::vector<uint8_t> bytes = [] {
     std::vector<uint8_t> b;
     char dir[] = "/tmp/ff-bench-XXXXXX";
@@ -94,7 +95,10 @@ void BM_DecodePosterJpeg(benchmark::State& state) {
     benchmark::DoNotOptimize(p);
   }
 }
-BENCHMARK(BM_DecodePosterJpeg)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
+BENCHMARK(BM_DecodePosterJpeg)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly();
 
 // libjpeg alone with djpeg's defaults (RGB rows into one reused row buffer).
 void BM_LibjpegAlone(benchmark::State& state) {

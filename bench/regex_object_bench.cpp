@@ -19,8 +19,8 @@
 namespace {
 
 using MultiByteToWideCharFn = int(uint32_t, uint32_t, const char*, int, char16_t*, int);
-using WideCharToMultiByteFn = int(uint32_t, uint32_t, const char16_t*, int, char*, int,
-                                  const char*, int*);
+using WideCharToMultiByteFn = int(uint32_t, uint32_t, const char16_t*, int, char*, int, const char*,
+                                  int*);
 
 // `cards` result cards spread over about `bytes` bytes of markup.
 std::string search_page(int cards, size_t bytes) {
@@ -30,8 +30,10 @@ std::string search_page(int cards, size_t bytes) {
   for (int i = 0; i < cards; ++i) {
     pages::Card card{"更新至" + std::to_string(i % 40 + 1) + "集",
                      "/vod/" + std::to_string(10000 + i) + ".html",
-                     "流浪地球" + std::to_string(i) + " 第二季", "吴京,刘德华,李雪健,沙溢",
-                     "http://img.example/" + std::to_string(i) + ".jpg", i % 7 == 0};
+                     "流浪地球" + std::to_string(i) + " 第二季",
+                     "吴京,刘德华,李雪健,沙溢",
+                     "http://img.example/" + std::to_string(i) + ".jpg",
+                     i % 7 == 0};
     const std::string html = pages::card_html(card);
     page += html + pages::filler(per_card > html.size() ? per_card - html.size() : 0);
   }
@@ -47,14 +49,16 @@ int32_t read_all_groups(const std::string& page, benchmark::State& state) {
     for (int32_t k = 1; k <= 4; ++k) bytes += re.submatch_text(i, k).size();
   }
   benchmark::DoNotOptimize(bytes);
-  if (bytes == 0) state.SkipWithError("no groups read");
+  if (bytes == 0)
+    state.SkipWithError("no groups read");
   return n;
 }
 
 void BM_RegexObjectResultPage(benchmark::State& state) {
   const std::string page = search_page(200, size_t{1} << 20);
   for (auto _ : state) {
-    if (read_all_groups(page, state) != 200) state.SkipWithError("wrong match count");
+    if (read_all_groups(page, state) != 200)
+      state.SkipWithError("wrong match count");
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                           static_cast<int64_t>(page.size()));
@@ -66,7 +70,8 @@ void BM_Pcre2ResultPage(benchmark::State& state) {
   auto* to_wide = rt::dll_function<MultiByteToWideCharFn>(rt::kImportMultiByteToWideChar);
   auto* to_local = rt::dll_function<WideCharToMultiByteFn>(rt::kImportWideCharToMultiByte);
   std::u16string wide_pattern;
-  for (const char* p = pages::kResultPattern; *p; ++p) wide_pattern.push_back(static_cast<char16_t>(*p));
+  for (const char* p = pages::kResultPattern; *p; ++p)
+    wide_pattern.push_back(static_cast<char16_t>(*p));
 
   for (auto _ : state) {
     const int length = static_cast<int>(page.size());
@@ -76,10 +81,9 @@ void BM_Pcre2ResultPage(benchmark::State& state) {
 
     int error = 0;
     PCRE2_SIZE offset = 0;
-    pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(wide_pattern.data()),
-                                     wide_pattern.size(),
-                                     PCRE2_UTF | PCRE2_CASELESS | PCRE2_MULTILINE, &error,
-                                     &offset, nullptr);
+    pcre2_code* code =
+        pcre2_compile(reinterpret_cast<PCRE2_SPTR>(wide_pattern.data()), wide_pattern.size(),
+                      PCRE2_UTF | PCRE2_CASELESS | PCRE2_MULTILINE, &error, &offset, nullptr);
     pcre2_jit_compile(code, PCRE2_JIT_COMPLETE);
     pcre2_match_data* data = pcre2_match_data_create_from_pattern(code, nullptr);
     std::vector<PCRE2_SIZE> offsets;
@@ -106,7 +110,8 @@ void BM_Pcre2ResultPage(benchmark::State& state) {
     benchmark::DoNotOptimize(bytes);
     pcre2_match_data_free(data);
     pcre2_code_free(code);
-    if (offsets.size() != 200 * 10) state.SkipWithError("wrong match count");
+    if (offsets.size() != 200 * 10)
+      state.SkipWithError("wrong match count");
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                           static_cast<int64_t>(page.size()));
@@ -119,11 +124,15 @@ void BM_RegexObjectMatchCount(benchmark::State& state) {
   const int cards = static_cast<int>(state.range(0));
   const std::string page = search_page(cards, size_t{4} << 20);
   for (auto _ : state) {
-    if (read_all_groups(page, state) != cards) state.SkipWithError("wrong match count");
+    if (read_all_groups(page, state) != cards)
+      state.SkipWithError("wrong match count");
   }
   state.counters["matches"] = cards;
 }
-BENCHMARK(BM_RegexObjectMatchCount)->RangeMultiplier(4)->Range(64, 4096)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RegexObjectMatchCount)
+    ->RangeMultiplier(4)
+    ->Range(64, 4096)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "bench/bench_support.h"
 #include "app/flows.h"
 #include "app/ids.h"
 #include "app/list_commands.h"
 #include "app/program.h"
 #include "app/site.h"
+#include "bench/bench_support.h"
 #include "bridges/regex_object.h"
 #include "demo-site/film_site.h"
 #include "runtime/events.h"
@@ -49,8 +49,8 @@ double fetch_and_match(const std::string& address, int32_t* cards) {
   regex.create(site::kCardPattern, page.c_str());
   *cards = regex.match_count();
   for (int32_t i = 1; i <= *cards; ++i) {
-    for (const int group :
-         {site::kCardNote, site::kCardName, site::kCardAddress, site::kCardCast, site::kCardPoster}) {
+    for (const int group : {site::kCardNote, site::kCardName, site::kCardAddress, site::kCardCast,
+                            site::kCardPoster}) {
       (void)regex.submatch_text(i, group);
     }
   }
@@ -98,9 +98,10 @@ int main(int argc, char** argv) {
     flow.push_back(ms_since(t));
     delete_all_rows(list);
   }
-  std::printf("200-card search: click to last cell %.1f ms, fetch + match alone %.1f ms, ratio %.2f"
-              " (%d cards, median of %d)\n",
-              median(flow), median(alone), median(flow) / median(alone), cards, rounds);
+  std::printf(
+      "200-card search: click to last cell %.1f ms, fetch + match alone %.1f ms, ratio %.2f"
+      " (%d cards, median of %d)\n",
+      median(flow), median(alone), median(flow) / median(alone), cards, rounds);
   site->stop();
   return 0;
 }

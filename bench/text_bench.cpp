@@ -16,13 +16,14 @@ const std::string& page() {
   static const std::string text = [] {
     constexpr size_t kSize = 10 * 1024 * 1024;
     const char* genres[] = {"动作", "喜剧", "爱情", "科幻", "纪录片"};
-    std::string t = "<!DOCTYPE html>\r\n<html>\r\n<head><title>搜索结果</title></head>\r\n<body>\r\n";
+    std::string t =
+        "<!DOCTYPE html>\r\n<html>\r\n<head><title>搜索结果</title></head>\r\n<body>\r\n";
     t.reserve(kSize + 4096);
     for (unsigned i = 0; t.size() < kSize; ++i) {
       const std::string id = std::to_string(100000 + i * 7919 % 900000);
       t += "    <li class=\"Item\">\r\n      <a href=\"/Film/" + id + ".html\" title=\"电影" + id +
-           "\">\r\n        <img src=\"/Poster/" + id + ".JPG\" alt=\"\" width=\"120\">" +
-           "电影" + id + "</a>\r\n      <span class=\"Genre\">" + genres[i % 5] +
+           "\">\r\n        <img src=\"/Poster/" + id + ".JPG\" alt=\"\" width=\"120\">" + "电影" +
+           id + "</a>\r\n      <span class=\"Genre\">" + genres[i % 5] +
            "</span>&nbsp;<span class=\"Date\">2023-0" + std::to_string(1 + i % 9) +
            "-15</span>&nbsp;<em>HD 中字</em>\r\n    </li>\r\n";
       if (i % 50 == 0) {

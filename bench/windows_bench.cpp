@@ -18,13 +18,13 @@
 #include <thread>
 #include <vector>
 
-#include "bench/bench_support.h"
 #include "app/ids.h"
+#include "app/list_commands.h"
 #include "app/program.h"
+#include "bench/bench_support.h"
 #include "runtime/services.h"
 #include "runtime/startup.h"
 #include "runtime/windows.h"
-#include "app/list_commands.h"
 
 namespace {
 
@@ -32,7 +32,9 @@ using bench::median;
 
 using Clock = std::chrono::steady_clock;
 
-long rss_kib() { return bench::status_kib("VmRSS:"); }
+long rss_kib() {
+  return bench::status_kib("VmRSS:");
+}
 
 struct Figures {
   double ms = 0;
@@ -42,17 +44,20 @@ struct Figures {
 // Runs fn in a child; the child writes two numbers back through a pipe.
 Figures in_child(Figures (*fn)()) {
   int fds[2];
-  if (pipe(fds) != 0) return {};
+  if (pipe(fds) != 0)
+    return {};
   const pid_t pid = fork();
   if (pid == 0) {
     close(fds[0]);
     const Figures f = fn();
-    if (write(fds[1], &f, sizeof f) != sizeof f) _exit(1);
+    if (write(fds[1], &f, sizeof f) != sizeof f)
+      _exit(1);
     _exit(0);
   }
   close(fds[1]);
   Figures f;
-  if (read(fds[0], &f, sizeof f) != sizeof f) f = {};
+  if (read(fds[0], &f, sizeof f) != sizeof f)
+    f = {};
   close(fds[0]);
   waitpid(pid, nullptr, 0);
   return f;

@@ -23,8 +23,8 @@ thread_local int32_t t_error = kAutomationOk;
 constexpr uint32_t kLocalCodePage = 0;  // code page 936
 
 using MultiByteToWideCharFn = int(uint32_t, uint32_t, const char*, int, char16_t*, int);
-using WideCharToMultiByteFn = int(uint32_t, uint32_t, const char16_t*, int, char*, int,
-                                  const char*, int*);
+using WideCharToMultiByteFn = int(uint32_t, uint32_t, const char16_t*, int, char*, int, const char*,
+                                  int*);
 
 enum class CallKind { kRead, kWrite, kMethod };
 
@@ -44,20 +44,26 @@ void store(void* p, T value) {
 
 // The holder a cell names: its payload, or (bit 29) the holder in the variable it points to.
 ObjectHolder* holder_of(const rt::Cell& c) {
-  if (rt::plain_code(c.type) != kObjectValue) return nullptr;
-  if (!rt::is_by_ref(c.type)) return c.pointer<ObjectHolder>();
+  if (rt::plain_code(c.type) != kObjectValue)
+    return nullptr;
+  if (!rt::is_by_ref(c.type))
+    return c.pointer<ObjectHolder>();
   auto* variable = c.pointer<ObjectHolder*>();
   return variable ? *variable : nullptr;
 }
 
 VARIANT* variant_of(const rt::Cell& c) {
-  if (rt::plain_code(c.type) != kVariantValue) return nullptr;
-  if (!rt::is_by_ref(c.type)) return c.pointer<VARIANT>();
+  if (rt::plain_code(c.type) != kVariantValue)
+    return nullptr;
+  if (!rt::is_by_ref(c.type))
+    return c.pointer<VARIANT>();
   auto* variable = c.pointer<VARIANT*>();
   return variable ? *variable : nullptr;
 }
 
-bool is_missing(const VARIANT& v) { return v.vt == VT_ERROR && v.scode == DISP_E_PARAMNOTFOUND; }
+bool is_missing(const VARIANT& v) {
+  return v.vt == VT_ERROR && v.scode == DISP_E_PARAMNOTFOUND;
+}
 
 void set_missing(VARIANT& v) {
   VariantInit(&v);
@@ -68,33 +74,54 @@ void set_missing(VARIANT& v) {
 // A value of a basic kind read from `p` (a cell's payload or a variable) into a variant.
 bool basic_to_variant(rt::TypeCode code, const void* p, VARIANT& out) {
   const std::optional<rt::BasicKind> kind = rt::basic_kind(code);
-  if (!kind) return false;
+  if (!kind)
+    return false;
   switch (*kind) {
-    case rt::BasicKind::Byte: out.vt = VT_UI1; out.bVal = load<uint8_t>(p); return true;
-    case rt::BasicKind::Short: out.vt = VT_I2; out.iVal = load<int16_t>(p); return true;
-    case rt::BasicKind::Int: out.vt = VT_I4; out.lVal = load<int32_t>(p); return true;
+    case rt::BasicKind::Byte:
+      out.vt = VT_UI1;
+      out.bVal = load<uint8_t>(p);
+      return true;
+    case rt::BasicKind::Short:
+      out.vt = VT_I2;
+      out.iVal = load<int16_t>(p);
+      return true;
+    case rt::BasicKind::Int:
+      out.vt = VT_I4;
+      out.lVal = load<int32_t>(p);
+      return true;
     case rt::BasicKind::Int64:
       out.vt = VT_I4;  // the low 32 bits
       out.lVal = static_cast<int32_t>(load<int64_t>(p));
       return true;
-    case rt::BasicKind::Float: out.vt = VT_R4; out.fltVal = load<float>(p); return true;
-    case rt::BasicKind::Double: out.vt = VT_R8; out.dblVal = load<double>(p); return true;
+    case rt::BasicKind::Float:
+      out.vt = VT_R4;
+      out.fltVal = load<float>(p);
+      return true;
+    case rt::BasicKind::Double:
+      out.vt = VT_R8;
+      out.dblVal = load<double>(p);
+      return true;
     case rt::BasicKind::Bool:
       out.vt = VT_BOOL;
       out.boolVal = load<int32_t>(p) != 0 ? VARIANT_TRUE : VARIANT_FALSE;
       return true;
-    case rt::BasicKind::DateTime: out.vt = VT_DATE; out.date = load<double>(p); return true;
+    case rt::BasicKind::DateTime:
+      out.vt = VT_DATE;
+      out.date = load<double>(p);
+      return true;
     case rt::BasicKind::Text: {
       const char* text = load<const char*>(p);
       BSTR s = text_to_string(rt::text_view(text));
-      if (!s) return false;
+      if (!s)
+        return false;
       out.vt = VT_BSTR;
       out.bstrVal = s;
       return true;
     }
     case rt::BasicKind::Bytes:
     case rt::BasicKind::Subroutine:
-    case rt::BasicKind::EightByte: return false;
+    case rt::BasicKind::EightByte:
+      return false;
   }
   return false;
 }
@@ -112,7 +139,8 @@ bool cell_to_variant(const rt::Cell& c, VARIANT& out) {
     const ObjectHolder* h = holder_of(c);
     out.vt = VT_UNKNOWN;
     out.punkVal = h ? h->object : nullptr;
-    if (out.punkVal) out.punkVal->AddRef();
+    if (out.punkVal)
+      out.punkVal->AddRef();
     return true;
   }
   if (code == kVariantValue) {
@@ -130,51 +158,65 @@ bool cell_to_variant(const rt::Cell& c, VARIANT& out) {
 // Writes a by-reference parameter's value back into the caller's variable (bit-29 cell).
 void write_back(const rt::Cell& c, const VARIANT& value) {
   void* variable = c.pointer<void>();
-  if (!variable) return;
+  if (!variable)
+    return;
   const rt::TypeCode code = rt::plain_code(c.type);
   VARIANT v;
   VariantInit(&v);
   auto as = [&](VARTYPE type) { return SUCCEEDED(VariantChangeType(&v, &value, 0, type)); };
   if (code == kObjectValue) {
-    if (!as(VT_UNKNOWN)) return;
+    if (!as(VT_UNKNOWN))
+      return;
     auto*& holder = *static_cast<ObjectHolder**>(variable);
-    if (!holder) holder = new_object_holder();
-    if (holder->object) holder->object->Release();
+    if (!holder)
+      holder = new_object_holder();
+    if (holder->object)
+      holder->object->Release();
     holder->object = v.punkVal;  // the reference moves into the holder
     return;
   }
   if (code == kVariantValue) {
     auto*& block = *static_cast<VARIANT**>(variable);
-    if (!block) block = new_variant_value();
+    if (!block)
+      block = new_variant_value();
     VariantCopyInd(block, &value);
     return;
   }
   const std::optional<rt::BasicKind> kind = rt::basic_kind(code);
-  if (!kind) return;
+  if (!kind)
+    return;
   switch (*kind) {
     case rt::BasicKind::Byte:
-      if (as(VT_UI1)) store(variable, v.bVal);
+      if (as(VT_UI1))
+        store(variable, v.bVal);
       break;
     case rt::BasicKind::Short:
-      if (as(VT_I2)) store(variable, v.iVal);
+      if (as(VT_I2))
+        store(variable, v.iVal);
       break;
     case rt::BasicKind::Int:
-      if (as(VT_I4)) store(variable, v.lVal);
+      if (as(VT_I4))
+        store(variable, v.lVal);
       break;
     case rt::BasicKind::Int64:
-      if (as(VT_I4)) store(variable, int64_t{v.lVal});
+      if (as(VT_I4))
+        store(variable, int64_t{v.lVal});
       break;
     case rt::BasicKind::Float:
-      if (as(VT_R4)) store(variable, v.fltVal);
+      if (as(VT_R4))
+        store(variable, v.fltVal);
       break;
     case rt::BasicKind::Double:
-      if (as(VT_R8)) store(variable, v.dblVal);
+      if (as(VT_R8))
+        store(variable, v.dblVal);
       break;
     case rt::BasicKind::DateTime:
-      if (as(VT_DATE)) store(variable, v.date);
+      if (as(VT_DATE))
+        store(variable, v.date);
       break;
     case rt::BasicKind::Bool:
-      if (as(VT_BOOL)) store(variable, int32_t{v.boolVal != VARIANT_FALSE ? 1 : 0});
+      if (as(VT_BOOL))
+        store(variable, int32_t{v.boolVal != VARIANT_FALSE ? 1 : 0});
       break;
     case rt::BasicKind::Text:
       if (as(VT_BSTR)) {
@@ -185,21 +227,31 @@ void write_back(const rt::Cell& c, const VARIANT& value) {
       break;
     case rt::BasicKind::Bytes:
     case rt::BasicKind::Subroutine:
-    case rt::BasicKind::EightByte: break;
+    case rt::BasicKind::EightByte:
+      break;
   }
   VariantClear(&v);
 }
 
 int32_t invoke_code(HRESULT hr) {
-  if (hr == DISP_E_BADPARAMCOUNT) return kBadParamCount;
-  if (hr == DISP_E_BADVARTYPE) return kBadVarType;
-  if (hr == DISP_E_EXCEPTION) return kException;
-  if (hr == DISP_E_MEMBERNOTFOUND) return kMemberNotFound;
-  if (hr == DISP_E_NONAMEDARGS) return kNoNamedArgs;
-  if (hr == DISP_E_OVERFLOW) return kOverflow;
-  if (hr == DISP_E_PARAMNOTFOUND) return kParamNotFound;
-  if (hr == DISP_E_TYPEMISMATCH) return kTypeMismatch;
-  if (hr == DISP_E_PARAMNOTOPTIONAL) return kParamNotOptional;
+  if (hr == DISP_E_BADPARAMCOUNT)
+    return kBadParamCount;
+  if (hr == DISP_E_BADVARTYPE)
+    return kBadVarType;
+  if (hr == DISP_E_EXCEPTION)
+    return kException;
+  if (hr == DISP_E_MEMBERNOTFOUND)
+    return kMemberNotFound;
+  if (hr == DISP_E_NONAMEDARGS)
+    return kNoNamedArgs;
+  if (hr == DISP_E_OVERFLOW)
+    return kOverflow;
+  if (hr == DISP_E_PARAMNOTFOUND)
+    return kParamNotFound;
+  if (hr == DISP_E_TYPEMISMATCH)
+    return kTypeMismatch;
+  if (hr == DISP_E_PARAMNOTOPTIONAL)
+    return kParamNotOptional;
   return kOtherInvokeFailure;
 }
 
@@ -208,7 +260,8 @@ class WideName {
  public:
   explicit WideName(std::string_view s) {
     inline_[0] = 0;
-    if (s.empty() || s.size() > INT_MAX) return;
+    if (s.empty() || s.size() > INT_MAX)
+      return;
     auto* convert = rt::dll_function<MultiByteToWideCharFn>(rt::kImportMultiByteToWideChar);
     const int length = static_cast<int>(s.size());
     char16_t* out = inline_.data();
@@ -237,11 +290,13 @@ struct Binding {
   Binding& operator=(const Binding&) = delete;
   ~Binding() { reset(); }
   void reset() {
-    if (kind == DESCKIND_FUNCDESC && owner) owner->ReleaseFuncDesc(bound.lpfuncdesc);
+    if (kind == DESCKIND_FUNCDESC && owner)
+      owner->ReleaseFuncDesc(bound.lpfuncdesc);
     if ((kind == DESCKIND_VARDESC || kind == DESCKIND_IMPLICITAPPOBJ) && owner) {
       owner->ReleaseVarDesc(bound.lpvardesc);
     }
-    if (kind == DESCKIND_TYPECOMP && bound.lptcomp) bound.lptcomp->Release();
+    if (kind == DESCKIND_TYPECOMP && bound.lptcomp)
+      bound.lptcomp->Release();
     kind = DESCKIND_NONE;
     bound.lpfuncdesc = nullptr;
     owner.reset();
@@ -255,14 +310,21 @@ bool bind(ITypeComp* comp, const char16_t* name, uint32_t hash, CallKind kind, B
                                          INVOKE_PROPERTYPUTREF};
   std::span<const uint16_t> order;
   switch (kind) {
-    case CallKind::kRead: order = kRead; break;
-    case CallKind::kWrite: order = kWrite; break;
-    case CallKind::kMethod: order = kMethod; break;
+    case CallKind::kRead:
+      order = kRead;
+      break;
+    case CallKind::kWrite:
+      order = kWrite;
+      break;
+    case CallKind::kMethod:
+      order = kMethod;
+      break;
   }
   for (uint16_t flags : order) {
     out.reset();
     const HRESULT hr = comp->Bind(name, hash, flags, out.owner.put(), &out.kind, &out.bound);
-    if (SUCCEEDED(hr) && out.kind != DESCKIND_NONE) return true;
+    if (SUCCEEDED(hr) && out.kind != DESCKIND_NONE)
+      return true;
   }
   out.reset();
   return false;
@@ -284,7 +346,8 @@ class ArgumentSpace {
   ArgumentSpace& operator=(const ArgumentSpace&) = delete;
   ~ArgumentSpace() {
     for (size_t i = 0; i < converted_; ++i) {
-      if (!lent()[i]) VariantClear(&values()[i]);
+      if (!lent()[i])
+        VariantClear(&values()[i]);
     }
   }
   VARIANT* values() { return heap_values_ ? heap_values_.get() : values_.data(); }
@@ -310,10 +373,13 @@ class ArgumentSpace {
 // A variant value passed by value to a parameter taken by value is lent, not copied: a page's
 // subject is megabytes.
 bool lend_variant(const rt::Cell& c, const ELEMDESC* declared, VARIANT& out) {
-  if (rt::plain_code(c.type) != kVariantValue) return false;
+  if (rt::plain_code(c.type) != kVariantValue)
+    return false;
   const VARIANT* v = variant_of(c);
-  if (!v || (v->vt & VT_BYREF)) return false;
-  if (declared && declared->tdesc.vt == VT_PTR) return false;
+  if (!v || (v->vt & VT_BYREF))
+    return false;
+  if (declared && declared->tdesc.vt == VT_PTR)
+    return false;
   out = *v;
   return true;
 }
@@ -334,22 +400,27 @@ int32_t member_call(CallKind kind, const ObjectHolder* holder, std::string_view 
                     MemberArgs args, VARIANT& result) {
   // 1. The name and the object.
   const WideName wide(name);
-  if (!holder || !holder->object) return kEmptyObject;
+  if (!holder || !holder->object)
+    return kEmptyObject;
   // 2. Its dispatch interface.
   Ref<IDispatch> dispatch = query<IDispatch>(holder->object, IID_IDispatch);
-  if (!dispatch) return kNoDispatch;
+  if (!dispatch)
+    return kNoDispatch;
   // 3. Its type information and type binding.
   const LCID lcid = GetUserDefaultLCID();
   Ref<ITypeComp> comp;
   {
     Ref<ITypeInfo> info;
-    if (FAILED(dispatch->GetTypeInfo(0, lcid, info.put())) || !info) return kNoTypeInfo;
-    if (FAILED(info->GetTypeComp(comp.put())) || !comp) return kNoTypeInfo;
+    if (FAILED(dispatch->GetTypeInfo(0, lcid, info.put())) || !info)
+      return kNoTypeInfo;
+    if (FAILED(info->GetTypeComp(comp.put())) || !comp)
+      return kNoTypeInfo;
   }
   // 4. Bind the name with the invoke kinds of this call, in order.
   Binding binding;
   const uint32_t hash = LHashValOfNameSys(SYS_WIN32, lcid, wide.get());
-  if (!bind(comp.get(), wide.get(), hash, kind, binding)) return kNotBound;
+  if (!bind(comp.get(), wide.get(), hash, kind, binding))
+    return kNotBound;
   comp.reset();
 
   // 5. Member id, invoke flags and declared parameters.
@@ -375,8 +446,7 @@ int32_t member_call(CallKind kind, const ObjectHolder* holder, std::string_view 
       member = v->memid;
       if (kind == CallKind::kWrite) {
         const VARTYPE type = v->elemdescVar.tdesc.vt;
-        const bool reference =
-            type == VT_UNKNOWN || type == VT_DISPATCH || (type & VT_ARRAY) != 0;
+        const bool reference = type == VT_UNKNOWN || type == VT_DISPATCH || (type & VT_ARRAY) != 0;
         flags = reference ? DISPATCH_PROPERTYPUTREF : DISPATCH_PROPERTYPUT;
         variable_value = v->elemdescVar;
         params = &variable_value;
@@ -387,29 +457,33 @@ int32_t member_call(CallKind kind, const ObjectHolder* holder, std::string_view 
       break;
     }
     case DESCKIND_TYPECOMP:
-    case DESCKIND_NONE: return kNotBound;
+    case DESCKIND_NONE:
+      return kNotBound;
   }
 
   // 6. Trailing omitted arguments are dropped; then the count must fit the declaration.
   size_t given = args.size();
   while (given > 0 && !args[given - 1].given()) --given;
-  if (given > declared && !varargs) return kTooManyArguments;
+  if (given > declared && !varargs)
+    return kTooManyArguments;
 
   // 7. The argument array, last argument first.
   ArgumentSpace space(given);
   VARIANT* values = space.values();
   VARIANT* entries = space.entries();
   std::array<bool, 8> out_inline{};
-  std::unique_ptr<bool[]> out_heap = given > out_inline.size() ? std::make_unique<bool[]>(given)
-                                                               : nullptr;
+  std::unique_ptr<bool[]> out_heap =
+      given > out_inline.size() ? std::make_unique<bool[]>(given) : nullptr;
   bool* writes_back = out_heap ? out_heap.get() : out_inline.data();
   for (size_t i = 0; i < given; ++i) {
     const bool lent = lend_variant(args[i], i < declared ? &params[i] : nullptr, values[i]);
-    if (!lent && !cell_to_variant(args[i], values[i])) return kUnconvertibleArgument;
+    if (!lent && !cell_to_variant(args[i], values[i]))
+      return kUnconvertibleArgument;
     space.converted(i + 1, lent);
     VARIANT& entry = entries[given - 1 - i];
     entry = values[i];  // a shallow view: only `values` own what they hold
-    if (i >= declared || is_missing(values[i])) continue;
+    if (i >= declared || is_missing(values[i]))
+      continue;
     const ELEMDESC& e = params[i];
     const bool by_ref = e.tdesc.vt == VT_PTR && e.tdesc.lptdesc;
     const VARTYPE type = by_ref ? e.tdesc.lptdesc->vt : e.tdesc.vt;
@@ -418,16 +492,18 @@ int32_t member_call(CallKind kind, const ObjectHolder* holder, std::string_view 
       // value changes into a value of our own.
       VARIANT changed;
       VariantInit(&changed);
-      if (FAILED(VariantChangeType(&changed, &values[i], 0, type))) continue;
-      if (!lent) VariantClear(&values[i]);
+      if (FAILED(VariantChangeType(&changed, &values[i], 0, type)))
+        continue;
+      if (!lent)
+        VariantClear(&values[i]);
       values[i] = changed;
       space.converted(i + 1, false);
       entry = values[i];
     }
     if (by_ref) {
       entry.vt = static_cast<VARTYPE>(VT_BYREF | type);
-      entry.byref = type == VT_VARIANT ? static_cast<void*>(&values[i])
-                                       : static_cast<void*>(&values[i].bVal);
+      entry.byref =
+          type == VT_VARIANT ? static_cast<void*>(&values[i]) : static_cast<void*>(&values[i].bVal);
       writes_back[i] = rt::is_by_ref(args[i].type) && (e.paramdesc.wParamFlags & PARAMFLAG_FOUT);
     }
   }
@@ -451,7 +527,8 @@ int32_t member_call(CallKind kind, const ObjectHolder* holder, std::string_view 
   // 10. By-reference arguments back into the caller's variables. The arguments clear with their
   // space, the interfaces with their owners.
   for (size_t i = 0; i < given && i < declared; ++i) {
-    if (writes_back[i]) write_back(args[i], values[i]);
+    if (writes_back[i])
+      write_back(args[i], values[i]);
   }
   return kAutomationOk;
 }
@@ -472,7 +549,8 @@ rt::Text call_for_text(CallKind kind, const ObjectHolder* object, std::string_vi
     code = kUnconvertibleResult;
   }
   t_error = code;
-  if (code != kAutomationOk) return {};
+  if (code != kAutomationOk)
+    return {};
   return rt::Text::adopt(string_to_text(text.value.bstrVal, SysStringLen(text.value.bstrVal)));
 }
 
@@ -497,7 +575,8 @@ Object call_for_object(CallKind kind, const ObjectHolder* object, std::string_vi
     code = kUnconvertibleResult;
   }
   t_error = code;
-  if (code != kAutomationOk) return Object();
+  if (code != kAutomationOk)
+    return Object();
   ObjectHolder* holder = new_object_holder();
   holder->object = unknown.punkVal;  // the reference moves into the holder
   return Object::adopt(holder);
@@ -508,7 +587,8 @@ Variant call_for_variant(CallKind kind, const ObjectHolder* object, std::string_
   OwnedVariant result;
   const int32_t code = member_call(kind, object, name, args, result.value);
   t_error = code;
-  if (code != kAutomationOk) return Variant();
+  if (code != kAutomationOk)
+    return Variant();
   VARIANT* block = new_variant_value();
   *block = result.value;  // the contents move into the block
   VariantInit(&result.value);
@@ -525,23 +605,35 @@ MemberArgs member_args(int32_t n, const rt::Cell* a) {
 // --- set_variant ---
 
 VARTYPE element_type(rt::TypeCode code) {
-  if (code == kObjectValue) return VT_UNKNOWN;
-  if (code == kVariantValue) return VT_VARIANT;
+  if (code == kObjectValue)
+    return VT_UNKNOWN;
+  if (code == kVariantValue)
+    return VT_VARIANT;
   const std::optional<rt::BasicKind> kind = rt::basic_kind(code);
-  if (!kind) return VT_EMPTY;
+  if (!kind)
+    return VT_EMPTY;
   switch (*kind) {
-    case rt::BasicKind::Byte: return VT_UI1;
-    case rt::BasicKind::Short: return VT_I2;
+    case rt::BasicKind::Byte:
+      return VT_UI1;
+    case rt::BasicKind::Short:
+      return VT_I2;
     case rt::BasicKind::Int:
-    case rt::BasicKind::Int64: return VT_I4;
-    case rt::BasicKind::Float: return VT_R4;
-    case rt::BasicKind::Double: return VT_R8;
-    case rt::BasicKind::Bool: return VT_BOOL;
-    case rt::BasicKind::DateTime: return VT_DATE;
-    case rt::BasicKind::Text: return VT_BSTR;
+    case rt::BasicKind::Int64:
+      return VT_I4;
+    case rt::BasicKind::Float:
+      return VT_R4;
+    case rt::BasicKind::Double:
+      return VT_R8;
+    case rt::BasicKind::Bool:
+      return VT_BOOL;
+    case rt::BasicKind::DateTime:
+      return VT_DATE;
+    case rt::BasicKind::Text:
+      return VT_BSTR;
     case rt::BasicKind::Bytes:
     case rt::BasicKind::Subroutine:
-    case rt::BasicKind::EightByte: return VT_EMPTY;
+    case rt::BasicKind::EightByte:
+      return VT_EMPTY;
   }
   return VT_EMPTY;
 }
@@ -549,15 +641,19 @@ VARTYPE element_type(rt::TypeCode code) {
 // A one-dimensional array block as a safe array of its element kind.
 bool array_to_variant(const void* block, rt::TypeCode element, VARIANT& out) {
   const VARTYPE type = element_type(element);
-  if (type == VT_EMPTY) return false;
+  if (type == VT_EMPTY)
+    return false;
   const rt::ArrayShape shape = rt::array_shape(block);
-  if (block && shape.dimensions != 1) return false;
+  if (block && shape.dimensions != 1)
+    return false;
   const size_t width = element == kObjectValue || element == kVariantValue
                            ? sizeof(void*)
                            : rt::storage_width(element);
-  if (shape.element_count > UINT32_MAX || width == 0) return false;
+  if (shape.element_count > UINT32_MAX || width == 0)
+    return false;
   SAFEARRAY* array = SafeArrayCreateVector(type, 0, static_cast<uint32_t>(shape.element_count));
-  if (!array) return false;
+  if (!array)
+    return false;
   for (size_t i = 0; i < shape.element_count; ++i) {
     const rt::Cell cell = [&] {
       const uint8_t* at = shape.elements + i * width;
@@ -590,10 +686,13 @@ bool array_to_variant(const void* block, rt::TypeCode element, VARIANT& out) {
 }
 
 bool bytes_to_variant(std::span<const uint8_t> bytes, VARIANT& out) {
-  if (bytes.size() > UINT32_MAX) return false;
+  if (bytes.size() > UINT32_MAX)
+    return false;
   SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<uint32_t>(bytes.size()));
-  if (!array) return false;
-  if (!bytes.empty()) std::memcpy(array->pvData, bytes.data(), bytes.size());
+  if (!array)
+    return false;
+  if (!bytes.empty())
+    std::memcpy(array->pvData, bytes.data(), bytes.size());
   VariantInit(&out);
   out.vt = static_cast<VARTYPE>(VT_ARRAY | VT_UI1);
   out.parray = array;
@@ -602,16 +701,21 @@ bool bytes_to_variant(std::span<const uint8_t> bytes, VARIANT& out) {
 
 // The value of set_variant as a variant: here bit 29 marks an array, not a variable.
 bool value_to_variant(const rt::Cell& c, VARIANT& out) {
-  if (!c.given()) return false;
+  if (!c.given())
+    return false;
   const rt::TypeCode code = rt::plain_code(c.type);
-  if (rt::is_by_ref(c.type)) return array_to_variant(c.pointer<void>(), code, out);
-  if (code == rt::kBytes) return bytes_to_variant(rt::bytes_view(c.pointer<void>()), out);
+  if (rt::is_by_ref(c.type))
+    return array_to_variant(c.pointer<void>(), code, out);
+  if (code == rt::kBytes)
+    return bytes_to_variant(rt::bytes_view(c.pointer<void>()), out);
   return cell_to_variant(c, out);
 }
 
 }  // namespace
 
-int32_t automation_error() { return t_error; }
+int32_t automation_error() {
+  return t_error;
+}
 
 // --- Blocks ---
 
@@ -623,8 +727,10 @@ ObjectHolder* new_object_holder() {
 }
 
 void release_object_value(ObjectHolder* holder) {
-  if (!holder) return;
-  if (holder->object) holder->object->Release();
+  if (!holder)
+    return;
+  if (holder->object)
+    holder->object->Release();
   rt::free_block(holder);
 }
 
@@ -635,7 +741,8 @@ VARIANT* new_variant_value() {
 }
 
 void release_variant_value(VARIANT* variant) {
-  if (!variant) return;
+  if (!variant)
+    return;
   VariantClear(variant);
   rt::free_block(variant);
 }
@@ -643,20 +750,25 @@ void release_variant_value(VARIANT* variant) {
 // --- Text conversions ---
 
 BSTR text_to_string(std::string_view text) {
-  if (text.size() > INT_MAX) return nullptr;
-  if (text.empty()) return SysAllocStringLen(nullptr, 0);
+  if (text.size() > INT_MAX)
+    return nullptr;
+  if (text.empty())
+    return SysAllocStringLen(nullptr, 0);
   auto* convert = rt::dll_function<MultiByteToWideCharFn>(rt::kImportMultiByteToWideChar);
   const int length = static_cast<int>(text.size());
   // Code page 936 never needs more units than bytes; the exact size is asked only otherwise.
   BSTR s = SysAllocStringLen(nullptr, static_cast<uint32_t>(length));
-  if (!s) return nullptr;
+  if (!s)
+    return nullptr;
   int units = convert(kLocalCodePage, 0, text.data(), length, s, length);
   if (units <= 0) {
     const int needed = convert(kLocalCodePage, 0, text.data(), length, nullptr, 0);
     SysFreeString(s);
-    if (needed <= 0) return nullptr;
+    if (needed <= 0)
+      return nullptr;
     s = SysAllocStringLen(nullptr, static_cast<uint32_t>(needed));
-    if (!s) return nullptr;
+    if (!s)
+      return nullptr;
     units = convert(kLocalCodePage, 0, text.data(), length, s, needed);
     if (units <= 0) {
       SysFreeString(s);
@@ -671,16 +783,18 @@ BSTR text_to_string(std::string_view text) {
 }
 
 size_t local_length(const char16_t* units, size_t count) {
-  if (!units || count == 0 || count > INT_MAX) return 0;
+  if (!units || count == 0 || count > INT_MAX)
+    return 0;
   auto* convert = rt::dll_function<WideCharToMultiByteFn>(rt::kImportWideCharToMultiByte);
-  const int bytes = convert(kLocalCodePage, 0, units, static_cast<int>(count), nullptr, 0,
-                            nullptr, nullptr);
+  const int bytes =
+      convert(kLocalCodePage, 0, units, static_cast<int>(count), nullptr, 0, nullptr, nullptr);
   return bytes > 0 ? static_cast<size_t>(bytes) : 0;
 }
 
 char* string_to_text(const char16_t* units, size_t count) {
   const size_t bytes = local_length(units, count);
-  if (bytes == 0) return nullptr;
+  if (bytes == 0)
+    return nullptr;
   auto* convert = rt::dll_function<WideCharToMultiByteFn>(rt::kImportWideCharToMultiByte);
   auto* text = static_cast<char*>(rt::allocate(bytes + 1));
   const int written = convert(kLocalCodePage, 0, units, static_cast<int>(count), text,
@@ -696,26 +810,33 @@ char* string_to_text(const char16_t* units, size_t count) {
 // --- Objects ---
 
 bool create_object(ObjectHolder* holder, std::string_view id) {
-  if (!holder) return false;
+  if (!holder)
+    return false;
   BSTR wide = text_to_string(id);
-  if (!wide) return false;
+  if (!wide)
+    return false;
   CLSID clsid{};
   const HRESULT found =
       !id.empty() && id[0] == '{' ? CLSIDFromString(wide, &clsid) : CLSIDFromProgID(wide, &clsid);
   SysFreeString(wide);
-  if (FAILED(found)) return false;
+  if (FAILED(found))
+    return false;
 
   constexpr uint32_t kAnyServer =
       CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
-  constexpr uint32_t kLocalServers = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER |
-                                     CLSCTX_LOCAL_SERVER;
+  constexpr uint32_t kLocalServers =
+      CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER;
   void* made = nullptr;
   HRESULT hr = CoCreateInstance(clsid, nullptr, kAnyServer, IID_IUnknown, &made);
-  if (hr == E_INVALIDARG) hr = CoCreateInstance(clsid, nullptr, kLocalServers, IID_IUnknown, &made);
-  if (FAILED(hr) || !made) return false;
+  if (hr == E_INVALIDARG)
+    hr = CoCreateInstance(clsid, nullptr, kLocalServers, IID_IUnknown, &made);
+  if (FAILED(hr) || !made)
+    return false;
   Ref<IUnknown> object(static_cast<IUnknown*>(made));
-  if (FAILED(OleRun(object.get()))) return false;
-  if (holder->object) holder->object->Release();
+  if (FAILED(OleRun(object.get())))
+    return false;
+  if (holder->object)
+    holder->object->Release();
   holder->object = object.release();
   return true;
 }
@@ -725,13 +846,16 @@ bool create_object(Object& object, const char* id, const char*) {
 }
 
 bool create_picture_object(ObjectHolder* holder, std::span<const uint8_t> picture) {
-  if (!holder) return false;
+  if (!holder)
+    return false;
   // Bytes that are no picture make no picture object: the holder keeps what it held.
   const std::optional<imaging::Picture> decoded = imaging::decode_picture(picture);
-  if (!decoded) return false;
+  if (!decoded)
+    return false;
   const HBITMAP bitmap =
       CreateBitmap(decoded->width, decoded->height, 1, 32, decoded->pixels().data());
-  if (bitmap == 0) return false;
+  if (bitmap == 0)
+    return false;
   PICTDESC description{};
   description.cbSizeofstruct = sizeof description;
   description.picType = PICTYPE_BITMAP;
@@ -743,8 +867,10 @@ bool create_picture_object(ObjectHolder* holder, std::span<const uint8_t> pictur
   }
   Ref<IDispatch> picture_object(static_cast<IDispatch*>(made));
   Ref<IUnknown> object = query<IUnknown>(picture_object.get(), IID_IUnknown);
-  if (!object) return false;
-  if (holder->object) holder->object->Release();
+  if (!object)
+    return false;
+  if (holder->object)
+    holder->object->Release();
   holder->object = object.release();
   return true;
 }
@@ -754,11 +880,14 @@ bool create_picture_object(Object& object, const rt::Bytes& picture) {
 }
 
 void copy_object(ObjectHolder* destination, const ObjectHolder* source) {
-  if (!destination) return;
+  if (!destination)
+    return;
   IUnknown* fresh = source ? source->object : nullptr;
-  if (fresh) fresh->AddRef();
+  if (fresh)
+    fresh->AddRef();
   IUnknown* old = std::exchange(destination->object, fresh);
-  if (old) old->Release();
+  if (old)
+    old->Release();
 }
 
 void copy_object(Object& destination, const Object& source) {
@@ -766,15 +895,23 @@ void copy_object(Object& destination, const Object& source) {
 }
 
 void clear_object(ObjectHolder* holder) {
-  if (!holder) return;
-  if (IUnknown* old = std::exchange(holder->object, nullptr)) old->Release();
+  if (!holder)
+    return;
+  if (IUnknown* old = std::exchange(holder->object, nullptr))
+    old->Release();
 }
 
-void clear_object(Object& object) { clear_object(object.holder()); }
+void clear_object(Object& object) {
+  clear_object(object.holder());
+}
 
-bool object_is_empty(const ObjectHolder* holder) { return !holder || !holder->object; }
+bool object_is_empty(const ObjectHolder* holder) {
+  return !holder || !holder->object;
+}
 
-bool object_is_empty(const Object& object) { return object_is_empty(object.holder()); }
+bool object_is_empty(const Object& object) {
+  return object_is_empty(object.holder());
+}
 
 // --- Member calls ---
 
@@ -811,14 +948,17 @@ Object call_object(const ObjectHolder* object, std::string_view name, MemberArgs
 // --- Variants ---
 
 bool set_variant(VARIANT* variant, const rt::Cell& value, std::optional<int32_t> index) {
-  if (!variant) return false;
+  if (!variant)
+    return false;
   if (index && (variant->vt & VT_ARRAY) && !(variant->vt & VT_BYREF) && variant->parray) {
     VARTYPE type = VT_EMPTY;
     SafeArrayGetVartype(variant->parray, &type);
     VARIANT element;
-    if (!cell_to_variant(value, element)) return false;
+    if (!cell_to_variant(value, element))
+      return false;
     HRESULT hr = S_OK;
-    if (type != VT_VARIANT) hr = VariantChangeType(&element, &element, 0, type);
+    if (type != VT_VARIANT)
+      hr = VariantChangeType(&element, &element, 0, type);
     if (SUCCEEDED(hr)) {
       hr = type == VT_VARIANT ? SafeArrayPutElement(variant->parray, &*index, &element)
                               : SafeArrayPutElement(variant->parray, &*index, &element.bVal);
@@ -828,16 +968,19 @@ bool set_variant(VARIANT* variant, const rt::Cell& value, std::optional<int32_t>
   }
   VARIANT converted;
   VariantInit(&converted);
-  if (!value_to_variant(value, converted)) return false;
+  if (!value_to_variant(value, converted))
+    return false;
   VariantClear(variant);
   *variant = converted;
   return true;
 }
 
 void assign_variant(VARIANT* destination, const VARIANT* source) {
-  if (!destination || destination == source) return;
+  if (!destination || destination == source)
+    return;
   VariantClear(destination);
-  if (source) VariantCopy(destination, source);
+  if (source)
+    VariantCopy(destination, source);
 }
 
 void assign_variant(Variant& destination, const Variant& source) {
@@ -845,24 +988,31 @@ void assign_variant(Variant& destination, const Variant& source) {
 }
 
 void clear_variant(VARIANT* variant) {
-  if (!variant) return;
+  if (!variant)
+    return;
   VariantClear(variant);
   std::memset(static_cast<void*>(variant), 0, sizeof *variant);
 }
 
-void clear_variant(Variant& variant) { clear_variant(variant.get()); }
+void clear_variant(Variant& variant) {
+  clear_variant(variant.get());
+}
 
 rt::Text variant_to_text(const VARIANT* variant) {
-  if (!variant) return {};
+  if (!variant)
+    return {};
   VARIANT text;
   VariantInit(&text);
-  if (FAILED(VariantChangeType(&text, variant, 0, VT_BSTR))) return {};
+  if (FAILED(VariantChangeType(&text, variant, 0, VT_BSTR)))
+    return {};
   rt::Text local = rt::Text::adopt(string_to_text(text.bstrVal, SysStringLen(text.bstrVal)));
   VariantClear(&text);
   return local;
 }
 
-rt::Text variant_to_text(const Variant& variant) { return variant_to_text(variant.get()); }
+rt::Text variant_to_text(const Variant& variant) {
+  return variant_to_text(variant.get());
+}
 
 // --- Commands: the cells read, the typed functions above called, the result stored ---
 
@@ -885,8 +1035,8 @@ void write_property(rt::Cell* r, int32_t n, const rt::Cell* a) {
 
 void read_text_property(rt::Cell* r, int32_t n, const rt::Cell* a) {
   const rt::Args args(n, a);
-  rt::set_text(r, member::read_text(holder_of(args.at(0)), args.text_view(1), member_args(n, a))
-                      .release());
+  rt::set_text(
+      r, member::read_text(holder_of(args.at(0)), args.text_view(1), member_args(n, a)).release());
 }
 void read_number_property(rt::Cell* r, int32_t n, const rt::Cell* a) {
   const rt::Args args(n, a);
@@ -912,8 +1062,8 @@ void call_method(rt::Cell* r, int32_t n, const rt::Cell* a) {
 }
 void call_text_method(rt::Cell* r, int32_t n, const rt::Cell* a) {
   const rt::Args args(n, a);
-  rt::set_text(r, member::call_text(holder_of(args.at(0)), args.text_view(1), member_args(n, a))
-                      .release());
+  rt::set_text(
+      r, member::call_text(holder_of(args.at(0)), args.text_view(1), member_args(n, a)).release());
 }
 void call_object_method(rt::Cell* r, int32_t n, const rt::Cell* a) {
   const rt::Args args(n, a);

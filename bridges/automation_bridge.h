@@ -68,7 +68,8 @@ class Object {
   static Object adopt(ObjectHolder* holder) { return Object(holder); }
   Object(Object&& o) noexcept : holder_(std::exchange(o.holder_, nullptr)) {}
   Object& operator=(Object&& o) noexcept {
-    if (this != &o) release_object_value(std::exchange(holder_, std::exchange(o.holder_, nullptr)));
+    if (this != &o)
+      release_object_value(std::exchange(holder_, std::exchange(o.holder_, nullptr)));
     return *this;
   }
   Object(const Object&) = delete;
@@ -94,7 +95,8 @@ class Variant {
   static Variant adopt(automation::VARIANT* block) { return Variant(block); }
   Variant(Variant&& o) noexcept : block_(std::exchange(o.block_, nullptr)) {}
   Variant& operator=(Variant&& o) noexcept {
-    if (this != &o) release_variant_value(std::exchange(block_, std::exchange(o.block_, nullptr)));
+    if (this != &o)
+      release_variant_value(std::exchange(block_, std::exchange(o.block_, nullptr)));
     return *this;
   }
   Variant(const Variant&) = delete;
@@ -113,8 +115,12 @@ class Variant {
   automation::VARIANT* block_;
 };
 
-inline rt::Cell to_cell(const Object& o) { return o.cell(); }
-inline rt::Cell to_cell(const Variant& v) { return v.cell(); }
+inline rt::Cell to_cell(const Object& o) {
+  return o.cell();
+}
+inline rt::Cell to_cell(const Variant& v) {
+  return v.cell();
+}
 
 // --- Commands (result cell, argument count, argument cells) ---
 namespace cmd {

@@ -14,12 +14,17 @@ namespace {
 using CoInitializeFn = automation::HRESULT(void*);
 using CoUninitializeFn = void();
 
-void initialise_thread() { rt::dll_function<CoInitializeFn>(rt::kImportCoInitialize)(nullptr); }
-void uninitialise_thread() { rt::dll_function<CoUninitializeFn>(rt::kImportCoUninitialize)(); }
+void initialise_thread() {
+  rt::dll_function<CoInitializeFn>(rt::kImportCoInitialize)(nullptr);
+}
+void uninitialise_thread() {
+  rt::dll_function<CoUninitializeFn>(rt::kImportCoUninitialize)();
+}
 
 // A count read as a double, truncated toward zero and kept within int range.
 int32_t truncate_count(double d) {
-  if (!(d > 0)) return 0;
+  if (!(d > 0))
+    return 0;
   if (d >= static_cast<double>(std::numeric_limits<int32_t>::max())) {
     return std::numeric_limits<int32_t>::max();
   }
@@ -27,11 +32,15 @@ int32_t truncate_count(double d) {
 }
 
 // Item numbers travel as doubles, 0-based.
-double item_index(int32_t n) { return static_cast<double>(n) - 1.0; }
+double item_index(int32_t n) {
+  return static_cast<double>(n) - 1.0;
+}
 
 }  // namespace
 
-RegexObject::RegexObject() { initialise_thread(); }
+RegexObject::RegexObject() {
+  initialise_thread();
+}
 
 RegexObject::~RegexObject() {
   clear_object(engine_);
@@ -48,7 +57,8 @@ RegexObject::RegexObject(const RegexObject& other) {
 }
 
 RegexObject& RegexObject::operator=(const RegexObject& other) {
-  if (this == &other) return *this;
+  if (this == &other)
+    return *this;
   copy_object(engine_, other.engine_);
   copy_object(matches_, other.matches_);
   assign_variant(subject_, other.subject_);
@@ -92,7 +102,8 @@ bool RegexObject::create(const char* pattern, const char* subject, const Options
 }
 
 rt::Text RegexObject::pattern() const {
-  if (object_is_empty(engine_)) return {};
+  if (object_is_empty(engine_))
+    return {};
   return read_text_property(engine_, "Pattern");
 }
 
@@ -153,25 +164,29 @@ int32_t RegexObject::submatch_count() const {
 // the local form of the units before it.
 int32_t RegexObject::byte_offset(double first_index) const {
   const automation::VARIANT* subject = subject_.get();
-  if (!subject || subject->vt != automation::VT_BSTR || !std::isfinite(first_index)) return -1;
+  if (!subject || subject->vt != automation::VT_BSTR || !std::isfinite(first_index))
+    return -1;
   const uint32_t length = SysStringLen(subject->bstrVal);
-  if (first_index < 0 || first_index > length) return -1;
+  if (first_index < 0 || first_index > length)
+    return -1;
   const auto units = static_cast<int32_t>(first_index);
   if (units < cached_units_) {
     cached_units_ = 0;
     cached_bytes_ = 0;
   }
-  const size_t more = local_length(subject->bstrVal + cached_units_,
-                                   static_cast<size_t>(units - cached_units_));
+  const size_t more =
+      local_length(subject->bstrVal + cached_units_, static_cast<size_t>(units - cached_units_));
   const size_t bytes = static_cast<size_t>(cached_bytes_) + more;
-  if (bytes > static_cast<size_t>(std::numeric_limits<int32_t>::max())) return -1;
+  if (bytes > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
+    return -1;
   cached_units_ = units;
   cached_bytes_ = static_cast<int32_t>(bytes);
   return cached_bytes_;
 }
 
 const char* RegexObject::subject_text() const {
-  if (subject_text_.empty()) subject_text_ = variant_to_text(subject_);
+  if (subject_text_.empty())
+    subject_text_ = variant_to_text(subject_);
   return subject_text_.c_str();
 }
 

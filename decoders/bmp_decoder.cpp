@@ -65,7 +65,9 @@ struct Header {
   DecodeFailure failure = DecodeFailure::kNone;
 };
 
-Header refuse_header(DecodeFailure why) { return {std::nullopt, why}; }
+Header refuse_header(DecodeFailure why) {
+  return {std::nullopt, why};
+}
 
 Header read_header(Bytes b, size_t at, Source source) {
   if (!fits(b, at, 4))

@@ -24,7 +24,9 @@ inline uint32_t argb(uint32_t a, uint32_t r, uint32_t g, uint32_t b) {
 inline constexpr uint32_t kOpaqueBlack = 0xFF000000u;
 
 // No picture, and why.
-inline DecodeResult no_picture(DecodeFailure why) { return {std::nullopt, why}; }
+inline DecodeResult no_picture(DecodeFailure why) {
+  return {std::nullopt, why};
+}
 
 // kNone for dimensions a picture may have; kBadHeader for zero or negative, kTooLarge past the
 // caps.

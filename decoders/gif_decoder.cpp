@@ -1,11 +1,12 @@
 // GIF through giflib's record interface, so that every frame's size is checked before any
 // pixel of it is read. The LZW data is decoded here: giflib's decoder wipes its whole 16 KiB
 // table at every clear code, so a stream of clear codes, 3 bits each, cost it seconds; here a
-// clear costs what any code does, and the work stays bounded by the data and the pixels. Frames are composed onto the logical screen (parts outside it are cut
-// off) with their transparency and disposal; the first frame alone, or every frame for an
-// animation. The whole file is read to its trailer either way: a file cut short is no picture.
-// Frames past the animation caps are skipped undecoded; the pixels a frame decodes count against
-// them even where they fall outside the screen, since decoding them is the work.
+// clear costs what any code does, and the work stays bounded by the data and the pixels. Frames are
+// composed onto the logical screen (parts outside it are cut off) with their transparency and
+// disposal; the first frame alone, or every frame for an animation. The whole file is read to its
+// trailer either way: a file cut short is no picture. Frames past the animation caps are skipped
+// undecoded; the pixels a frame decodes count against them even where they fall outside the screen,
+// since decoding them is the work.
 #include <gif_lib.h>
 
 #include <algorithm>
@@ -240,7 +241,9 @@ DecodeResult giflib_refused(int error) {
     return no_picture(DecodeFailure::kTruncated);
   return no_picture(DecodeFailure::kCorruptData);
 }
-DecodeResult giflib_refused(const GifFileType* gif) { return giflib_refused(gif->Error); }
+DecodeResult giflib_refused(const GifFileType* gif) {
+  return giflib_refused(gif->Error);
+}
 
 }  // namespace
 

@@ -209,8 +209,7 @@ class Decoder {
   DecodeResult decode(Bytes bytes) {
     if (!guarded_start(bytes, &c_))
       return refused();
-    DecodeResult r =
-        blank_picture(PictureKind::kJpeg, c_.info.output_width, c_.info.output_height);
+    DecodeResult r = blank_picture(PictureKind::kJpeg, c_.info.output_width, c_.info.output_height);
     if (!r.picture)
       return r;
     std::vector<uint8_t> cmyk_row(is_cmyk(c_.info) ? size_t{c_.info.output_width} * 4 : 0);

@@ -33,8 +33,7 @@ DecodeResult decode_pcx(Bytes b, PictureKind kind) {
   if (eight ? bits != 8 || (planes != 1 && planes != 3) : bits != 1 || planes != 1)
     return no_picture(DecodeFailure::kUnsupported);
   // Each plane's line must hold the whole width.
-  if (bytes_per_line == 0 ||
-      bytes_per_line < static_cast<size_t>((width * bits + 7) / 8))
+  if (bytes_per_line == 0 || bytes_per_line < static_cast<size_t>((width * bits + 7) / 8))
     return no_picture(DecodeFailure::kBadHeader);
 
   size_t data_end = b.size();
@@ -46,7 +45,8 @@ DecodeResult decode_pcx(Bytes b, PictureKind kind) {
       return no_picture(DecodeFailure::kCorruptData);
     data_end = b.size() - kPaletteSize;
     const uint8_t* pal = &b[data_end + 1];
-    for (size_t i = 0; i < 256; ++i) palette[i] = argb(0xFF, pal[3 * i], pal[3 * i + 1], pal[3 * i + 2]);
+    for (size_t i = 0; i < 256; ++i)
+      palette[i] = argb(0xFF, pal[3 * i], pal[3 * i + 1], pal[3 * i + 2]);
   }
 
   // A run of two bytes codes at most 63: data too short for every line is refused before the

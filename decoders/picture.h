@@ -51,8 +51,8 @@ struct Picture {
   std::vector<Frame> frames;  // never empty in a decoded picture
 
   uint32_t pixel(int32_t x, int32_t y) const {
-    return frames.front().pixels[static_cast<size_t>(y) * static_cast<size_t>(width) +
-                                 static_cast<size_t>(x)];
+    return frames.front()
+        .pixels[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)];
   }
   const std::vector<uint32_t>& pixels() const { return frames.front().pixels; }
 };

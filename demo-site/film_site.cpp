@@ -51,10 +51,14 @@ constexpr std::string_view kSegmentType = "video/mp2t";
 constexpr std::string_view kDownloadType = "video/mp4";
 
 std::string_view content_type_for(std::string_view name) {
-  if (name.ends_with(".jpg")) return "image/jpeg";
-  if (name.ends_with(".png")) return "image/png";
-  if (name.ends_with(".css")) return "text/css; charset=utf-8";
-  if (name.ends_with(".js")) return "application/javascript; charset=utf-8";
+  if (name.ends_with(".jpg"))
+    return "image/jpeg";
+  if (name.ends_with(".png"))
+    return "image/png";
+  if (name.ends_with(".css"))
+    return "text/css; charset=utf-8";
+  if (name.ends_with(".js"))
+    return "application/javascript; charset=utf-8";
   return "application/octet-stream";
 }
 
@@ -63,19 +67,20 @@ std::string_view content_type_for(std::string_view name) {
 std::string origin_for(const httplib::Request& request, const std::string& fallback_host,
                        int port) {
   const std::string host = request.get_header_value("Host");
-  const bool plain = !host.empty() && host.size() <= 255 &&
-                     std::all_of(host.begin(), host.end(), [](char c) {
-                       return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                              (c >= '0' && c <= '9') || c == '.' || c == '-' || c == ':' ||
-                              c == '[' || c == ']';
-                     });
-  if (plain) return "http://" + host;
+  const bool plain =
+      !host.empty() && host.size() <= 255 && std::all_of(host.begin(), host.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '.' || c == '-' || c == ':' || c == '[' || c == ']';
+      });
+  if (plain)
+    return "http://" + host;
   return "http://" + fallback_host + ":" + std::to_string(port);
 }
 
 template <typename T>
 bool parse_match(const std::string& text, T& value) {
-  if (text.empty() || text.size() > 9) return false;
+  if (text.empty() || text.size() > 9)
+    return false;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   return ec == std::errc{} && end == text.data() + text.size();
 }
@@ -104,12 +109,14 @@ struct FilmSite::State {
 
   // Live title pages are not all UTF-8, so the type comes with the page.
   live::EncodedPage any_title_page(const Title& title, const PageContext& page) const {
-    if (live()) return live::title_page(catalogue, title, page);
+    if (live())
+      return live::title_page(catalogue, title, page);
     return {title_page(title, page), std::string(kHtml)};
   }
 
   void slow_down() const {
-    if (options.delay.count() > 0) std::this_thread::sleep_for(options.delay);
+    if (options.delay.count() > 0)
+      std::this_thread::sleep_for(options.delay);
   }
 
   void answer_not_found(const httplib::Request& request, httplib::Response& response) const {
@@ -128,11 +135,13 @@ struct FilmSite::State {
       return nullptr;
     }
     const Title* title = catalogue.find(id);
-    if (!title) return nullptr;
+    if (!title)
+      return nullptr;
     if (std::find(title->lines.begin(), title->lines.end(), line) == title->lines.end()) {
       return nullptr;
     }
-    if (episode < 1 || episode > title->episodes.size()) return nullptr;
+    if (episode < 1 || episode > title->episodes.size())
+      return nullptr;
     return title;
   }
 
@@ -197,19 +206,18 @@ struct FilmSite::State {
                                   : search_page(catalogue, keyword, page),
                            std::string(kHtml));
     });
-    server.Get(R"(/vod/(\d{1,9})\.html)",
-               [this](const httplib::Request& request, httplib::Response& response) {
-                 uint32_t id = 0;
-                 const Title* title =
-                     parse_match(request.matches[1].str(), id) ? catalogue.find(id) : nullptr;
-                 if (!title) {
-                   answer_not_found(request, response);
-                   return;
-                 }
-                 slow_down();
-                 const live::EncodedPage page = any_title_page(*title, context(request));
-                 response.set_content(page.body, page.content_type);
-               });
+    server.Get(R"(/vod/(\d{1,9})\.html)", [this](const httplib::Request& request,
+                                                 httplib::Response& response) {
+      uint32_t id = 0;
+      const Title* title = parse_match(request.matches[1].str(), id) ? catalogue.find(id) : nullptr;
+      if (!title) {
+        answer_not_found(request, response);
+        return;
+      }
+      slow_down();
+      const live::EncodedPage page = any_title_page(*title, context(request));
+      response.set_content(page.body, page.content_type);
+    });
     server.Get(R"(/play/(\d{1,9})-(\d{1,2})-(\d{1,4})\.html)",
                [this](const httplib::Request& request, httplib::Response& response) {
                  int line = 0;
@@ -250,21 +258,19 @@ struct FilmSite::State {
                  }
                  serve_media(segment_files[segment], kSegmentType, request, response);
                });
-    server.Get(R"(/download/(\d{1,9})/(\d{1,4})\.mp4)",
-               [this](const httplib::Request& request, httplib::Response& response) {
-                 uint32_t id = 0;
-                 size_t episode = 0;
-                 const Title* title =
-                     parse_match(request.matches[1].str(), id) ? catalogue.find(id) : nullptr;
-                 // Only what the title page lists: titles without downloads list nothing.
-                 if (!title || !title->downloads ||
-                     !parse_match(request.matches[2].str(), episode) || episode < 1 ||
-                     episode > title->episodes.size()) {
-                   answer_not_found(request, response);
-                   return;
-                 }
-                 serve_media(download_file, kDownloadType, request, response);
-               });
+    server.Get(R"(/download/(\d{1,9})/(\d{1,4})\.mp4)", [this](const httplib::Request& request,
+                                                               httplib::Response& response) {
+      uint32_t id = 0;
+      size_t episode = 0;
+      const Title* title = parse_match(request.matches[1].str(), id) ? catalogue.find(id) : nullptr;
+      // Only what the title page lists: titles without downloads list nothing.
+      if (!title || !title->downloads || !parse_match(request.matches[2].str(), episode) ||
+          episode < 1 || episode > title->episodes.size()) {
+        answer_not_found(request, response);
+        return;
+      }
+      serve_media(download_file, kDownloadType, request, response);
+    });
     server.Get(R"(/posters/([A-Za-z0-9_][A-Za-z0-9._-]{0,63}))",
                [this](const httplib::Request& request, httplib::Response& response) {
                  serve_file(posters, request, response);
@@ -274,7 +280,8 @@ struct FilmSite::State {
                  serve_file(statics, request, response);
                });
     server.set_error_handler([this](const httplib::Request& request, httplib::Response& response) {
-      if (response.status == 404) answer_not_found(request, response);
+      if (response.status == 404)
+        answer_not_found(request, response);
     });
   }
 };
@@ -282,7 +289,8 @@ struct FilmSite::State {
 std::filesystem::path default_data_dir() {
   std::error_code ec;
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) return "demo-site-data";
+  if (ec)
+    return "demo-site-data";
   const std::filesystem::path beside = self.parent_path() / "demo-site-data";
   // Installed, the data lives under the data directory, found relative to the program.
   const std::filesystem::path installed = self.parent_path() / FF_DEMO_DATA_FROM_PROGRAM;
@@ -295,7 +303,8 @@ std::unique_ptr<FilmSite> FilmSite::open(const SiteOptions& options, std::string
   auto state = std::make_unique<State>();
   state->options = options;
   std::string text;
-  if (!read_file(options.data_dir / "catalogue.tsv", text, error)) return nullptr;
+  if (!read_file(options.data_dir / "catalogue.tsv", text, error))
+    return nullptr;
   std::optional<Catalogue> catalogue = parse_catalogue(text, error);
   if (!catalogue) {
     error = "catalogue.tsv " + error;
@@ -303,17 +312,21 @@ std::unique_ptr<FilmSite> FilmSite::open(const SiteOptions& options, std::string
   }
   state->catalogue = std::move(*catalogue);
   for (const Title& title : state->catalogue.titles) {
-    if (state->posters.contains(title.poster)) continue;
+    if (state->posters.contains(title.poster))
+      continue;
     std::string bytes;
-    if (!read_file(options.data_dir / "posters" / title.poster, bytes, error)) return nullptr;
+    if (!read_file(options.data_dir / "posters" / title.poster, bytes, error))
+      return nullptr;
     state->posters.emplace(title.poster, std::move(bytes));
   }
   for (const char* name : {"site.css", "site.js"}) {
     std::string bytes;
-    if (!read_file(options.data_dir / "static" / name, bytes, error)) return nullptr;
+    if (!read_file(options.data_dir / "static" / name, bytes, error))
+      return nullptr;
     state->statics.emplace(name, std::move(bytes));
   }
-  if (!read_file(options.data_dir / "media" / "segments.m3u8", text, error)) return nullptr;
+  if (!read_file(options.data_dir / "media" / "segments.m3u8", text, error))
+    return nullptr;
   std::optional<std::vector<MediaSegment>> segments = parse_segment_list(text, error);
   if (!segments) {
     error = "media/segments.m3u8 " + error;
@@ -322,7 +335,8 @@ std::unique_ptr<FilmSite> FilmSite::open(const SiteOptions& options, std::string
   state->segments = std::move(*segments);
   for (const MediaSegment& segment : state->segments) {
     std::string bytes;
-    if (!read_file(options.data_dir / "media" / segment.file, bytes, error)) return nullptr;
+    if (!read_file(options.data_dir / "media" / segment.file, bytes, error))
+      return nullptr;
     state->segment_files.push_back(std::move(bytes));
   }
   if (!read_file(options.data_dir / "media" / "sample.mp4", state->download_file, error)) {
@@ -340,18 +354,22 @@ std::unique_ptr<FilmSite> FilmSite::open(const SiteOptions& options, std::string
 
 FilmSite::FilmSite(std::unique_ptr<State> state) : state_(std::move(state)) {}
 
-FilmSite::~FilmSite() { stop(); }
+FilmSite::~FilmSite() {
+  stop();
+}
 
 int FilmSite::start(const std::string& host, int port) {
   State& s = *state_;
-  if (s.listener.joinable()) return -1;
+  if (s.listener.joinable())
+    return -1;
   int bound = -1;
   if (port == 0) {
     bound = s.server.bind_to_any_port(host);
   } else if (s.server.bind_to_port(host, port)) {
     bound = port;
   }
-  if (bound <= 0) return -1;
+  if (bound <= 0)
+    return -1;
   s.host = host;
   s.port = bound;
   s.listen_returned = false;
@@ -372,13 +390,18 @@ int FilmSite::start(const std::string& host, int port) {
 
 void FilmSite::stop() {
   State& s = *state_;
-  if (!s.listener.joinable()) return;
+  if (!s.listener.joinable())
+    return;
   s.server.stop();
   s.listener.join();
 }
 
-int FilmSite::port() const { return state_->port; }
+int FilmSite::port() const {
+  return state_->port;
+}
 
-const Catalogue& FilmSite::catalogue() const { return state_->catalogue; }
+const Catalogue& FilmSite::catalogue() const {
+  return state_->catalogue;
+}
 
 }  // namespace demo_site

@@ -27,11 +27,11 @@
 //    2   1002 长安小食记     search card    poster root-relative: "/posters/1002.png"
 //    3   1003 青石巷的春天   search card    no poster: the poster link has no data-original
 //    4   1004 雾港迷踪       search card    no remarks span
-//    5   1005 山海有灵       search card    poster scheme-relative: "//<host:port>/posters/1005.jpg"
-//    6   1006 Silver Harbor  search card    title links absolute: "http://<host:port>/vod/1006.html"
-//    7   1007 小狐狸阿橘     search card    name written "&#23567;狐狸阿&#x6A58;"
-//    8   1008 冬至饺子宴     search card    poster relative: "posters/1008.png"
-//    9   1009 白鹭洲探案     search card    empty cast
+//    5   1005 山海有灵       search card    poster scheme-relative:
+//    "//<host:port>/posters/1005.jpg" 6   1006 Silver Harbor  search card    title links absolute:
+//    "http://<host:port>/vod/1006.html" 7   1007 小狐狸阿橘     search card    name written
+//    "&#23567;狐狸阿&#x6A58;" 8   1008 冬至饺子宴     search card    poster relative:
+//    "posters/1008.png" 9   1009 白鹭洲探案     search card    empty cast
 //   10   1010 追风少年       search card    cast "李小川\xFF,陈晨,马骁": one byte that is not UTF-8
 //   11   1011 周末厨房       title page     tab bar names the lines ("lzyun云播", "zuidall直连",
 //                                           "zuidam3u8") ahead of the sections headed by them

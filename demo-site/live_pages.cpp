@@ -56,20 +56,23 @@ std::optional<size_t> position_of(const Catalogue& catalogue, const Title& title
   const Title* first = catalogue.titles.data();
   const Title* end = first + catalogue.titles.size();
   const std::less<const Title*> before;
-  if (before(&title, first) || !before(&title, end)) return std::nullopt;
+  if (before(&title, first) || !before(&title, end))
+    return std::nullopt;
   return static_cast<size_t>(&title - first);
 }
 
 CardVariation card_variation(const Catalogue& catalogue, const Title& title) {
   const std::optional<size_t> position = position_of(catalogue, title);
-  if (!position || *position >= kCardVariations.size()) return CardVariation::plain;
+  if (!position || *position >= kCardVariations.size())
+    return CardVariation::plain;
   return kCardVariations[*position];
 }
 
 TitleVariation title_variation(const Catalogue& catalogue, const Title& title) {
   const std::optional<size_t> position = position_of(catalogue, title);
   for (const auto& [at, variation] : kTitleVariations) {
-    if (position == at) return variation;
+    if (position == at)
+      return variation;
   }
   return TitleVariation::plain;
 }
@@ -103,7 +106,8 @@ class Lines {
     ++depth_;
   }
   void close(std::string_view tag) {
-    if (depth_ > 0) --depth_;
+    if (depth_ > 0)
+      --depth_;
     line(tag);
   }
 
@@ -206,8 +210,9 @@ void site_footer(Lines& w) {
   w.close("</div>");
   w.open("<div class=\"fed-foot-info fed-part-layout fed-back-whits\">");
   w.open("<div class=\"fed-part-case fed-text-center\">");
-  w.line("<p class=\"fed-font-xii\">本站为 Film Finder "
-         "的演示站点，片目、演员与地址均为虚构，仅供测试。</p>");
+  w.line(
+      "<p class=\"fed-font-xii\">本站为 Film Finder "
+      "的演示站点，片目、演员与地址均为虚构，仅供测试。</p>");
   w.line("<p class=\"fed-font-xii\">&copy; " + std::string(kSiteName) +
          " · <a href=\"/\">返回首页</a> · <a href=\"#top\">回到顶部</a></p>");
   w.close("</div>");
@@ -261,13 +266,16 @@ std::string name_with_references(std::string_view name) {
   std::vector<std::string_view> characters;
   for (size_t at = 0; at < name.size();) {
     const size_t length = utf8_sequence_length(name, at);
-    if (length == 0) return html_escape(name);
+    if (length == 0)
+      return html_escape(name);
     characters.push_back(name.substr(at, length));
     at += length;
   }
-  if (characters.empty()) return {};
+  if (characters.empty())
+    return {};
   std::string out = "&#" + std::to_string(code_point(characters.front())) + ";";
-  if (characters.size() == 1) return out;
+  if (characters.size() == 1)
+    return out;
   for (size_t i = 1; i + 1 < characters.size(); ++i) out += html_escape(characters[i]);
   char hex[16];
   std::snprintf(hex, sizeof hex, "&#x%X;", static_cast<unsigned>(code_point(characters.back())));
@@ -298,8 +306,8 @@ void search_card(Lines& w, const Catalogue& catalogue, const Title& title,
   w.open("<li class=\"fed-list-item fed-padding fed-col-xs4 fed-col-sm3 fed-col-md2\">");
   w.open(poster_link + ">");
   w.line("<span class=\"fed-list-play fed-hide-xs\"></span>");
-  w.line("<span class=\"fed-list-score fed-font-xii fed-back-green\">" +
-         html_escape(title.score) + "</span>");
+  w.line("<span class=\"fed-list-score fed-font-xii fed-back-green\">" + html_escape(title.score) +
+         "</span>");
   if (variation != CardVariation::no_remarks) {
     w.line("<span " + class_attribute(kCardRemarksClass) + ">" + html_escape(title.note) +
            "</span>");
@@ -415,8 +423,7 @@ std::string home_page(const Catalogue& catalogue, const PageContext& context) {
   for (const Title& title : catalogue.titles) all.push_back(&title);
   Lines w;
   page_head(w, "免费高清影视在线观看",
-            html_escape("青柚影院演示站：最新电影、电视剧、综艺与动漫。"),
-            Charset::utf8_declared);
+            html_escape("青柚影院演示站：最新电影、电视剧、综艺与动漫。"), Charset::utf8_declared);
   site_header(w, "");
   w.open("<div class=\"fed-part-layout fed-back-whits\">");
   list_head(w, "最近更新", "共 " + std::to_string(all.size()) + " 部");
@@ -491,9 +498,11 @@ std::string play_page(const Title& title, int line, size_t episode, const PageCo
   w.close("</script>");
   w.line("<script type=\"text/javascript\">startPlayer(now, pn);</script>");
   w.open("<div class=\"fed-play-nav fed-text-center\">");
-  if (!previous.empty()) w.line("<a class=\"fed-btns-info\" href=\"" + previous + "\">上一集</a>");
+  if (!previous.empty())
+    w.line("<a class=\"fed-btns-info\" href=\"" + previous + "\">上一集</a>");
   w.line("<a class=\"fed-btns-info\" href=\"" + title_path(title) + "\">返回详情</a>");
-  if (!next.empty()) w.line("<a class=\"fed-btns-info\" href=\"" + next + "\">下一集</a>");
+  if (!next.empty())
+    w.line("<a class=\"fed-btns-info\" href=\"" + next + "\">下一集</a>");
   w.close("</div>");
   w.close("</div>");
   site_footer(w);

@@ -12,7 +12,9 @@ namespace {
 
 constexpr std::string_view kSiteName = "青柚影院";
 
-std::string number_text(size_t value) { return std::to_string(value); }
+std::string number_text(size_t value) {
+  return std::to_string(value);
+}
 
 std::string page_head(std::string_view page_title, std::string_view description) {
   std::string out;
@@ -39,16 +41,25 @@ std::string site_header(std::string_view keyword) {
          std::string(kSiteName) + "</a>\n";
   out += "<ul class=\"fed-menu-info\">\n";
   out += "<li class=\"fed-menu-item\"><a href=\"/\">首页</a></li>\n";
-  out += "<li class=\"fed-menu-item\"><a href=\"/search.php?searchword=%E7%94%B5%E5%BD%B1\">电影</a></li>\n";
-  out += "<li class=\"fed-menu-item\"><a href=\"/search.php?searchword=%E5%89%A7%E9%9B%86\">剧集</a></li>\n";
-  out += "<li class=\"fed-menu-item\"><a href=\"/search.php?searchword=%E7%BB%BC%E8%89%BA\">综艺</a></li>\n";
-  out += "<li class=\"fed-menu-item\"><a href=\"/search.php?searchword=%E5%8A%A8%E6%BC%AB\">动漫</a></li>\n";
+  out +=
+      "<li class=\"fed-menu-item\"><a "
+      "href=\"/search.php?searchword=%E7%94%B5%E5%BD%B1\">电影</a></li>\n";
+  out +=
+      "<li class=\"fed-menu-item\"><a "
+      "href=\"/search.php?searchword=%E5%89%A7%E9%9B%86\">剧集</a></li>\n";
+  out +=
+      "<li class=\"fed-menu-item\"><a "
+      "href=\"/search.php?searchword=%E7%BB%BC%E8%89%BA\">综艺</a></li>\n";
+  out +=
+      "<li class=\"fed-menu-item\"><a "
+      "href=\"/search.php?searchword=%E5%8A%A8%E6%BC%AB\">动漫</a></li>\n";
   out += "</ul>\n";
-  out += "<form class=\"fed-navs-search\" action=\"/search.php\" method=\"get\">"
-         "<input class=\"fed-search-keys\" type=\"text\" name=\"searchword\" value=\"" +
-         html_escape(keyword) +
-         "\" placeholder=\"输入片名或演员\" autocomplete=\"off\">"
-         "<button class=\"fed-search-btns\" type=\"submit\">搜索</button></form>\n";
+  out +=
+      "<form class=\"fed-navs-search\" action=\"/search.php\" method=\"get\">"
+      "<input class=\"fed-search-keys\" type=\"text\" name=\"searchword\" value=\"" +
+      html_escape(keyword) +
+      "\" placeholder=\"输入片名或演员\" autocomplete=\"off\">"
+      "<button class=\"fed-search-btns\" type=\"submit\">搜索</button></form>\n";
   out += "</div>\n</div>\n";
   out += "<div class=\"fed-main-info fed-min-width\">\n<div class=\"fed-part-case\">\n";
   return out;
@@ -59,7 +70,9 @@ std::string site_footer() {
   out += "</div>\n</div>\n";
   out += "<div class=\"fed-foot-info fed-part-layout fed-back-whits\">\n";
   out += "<div class=\"fed-part-case fed-text-center\">\n";
-  out += "<p class=\"fed-font-xii\">本站为 Film Finder 的演示站点，片目、演员与地址均为虚构，仅供测试。</p>\n";
+  out +=
+      "<p class=\"fed-font-xii\">本站为 Film Finder "
+      "的演示站点，片目、演员与地址均为虚构，仅供测试。</p>\n";
   out += "<p class=\"fed-font-xii\">&copy; " + std::string(kSiteName) +
          " · <a href=\"/\">返回首页</a> · <a href=\"#top\">回到顶部</a></p>\n";
   out += "</div>\n</div>\n";
@@ -112,20 +125,25 @@ std::string detail_row(std::string_view label, std::string_view value) {
 
 std::optional<size_t> bench_card_count(std::string_view keyword) {
   constexpr std::string_view kPrefix = "cards:";
-  if (!keyword.starts_with(kPrefix)) return std::nullopt;
+  if (!keyword.starts_with(kPrefix))
+    return std::nullopt;
   const std::string_view digits = keyword.substr(kPrefix.size());
-  if (digits.empty() || digits.size() > 4) return std::nullopt;
+  if (digits.empty() || digits.size() > 4)
+    return std::nullopt;
   size_t count = 0;
   const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), count);
-  if (ec != std::errc{} || end != digits.data() + digits.size()) return std::nullopt;
-  if (count < 1 || count > kMaxBenchCards) return std::nullopt;
+  if (ec != std::errc{} || end != digits.data() + digits.size())
+    return std::nullopt;
+  if (count < 1 || count > kMaxBenchCards)
+    return std::nullopt;
   return count;
 }
 
 std::string download_value(const Title& title, const PageContext& context, int line) {
   std::string out;
   for (size_t n = 1; n <= title.episodes.size(); ++n) {
-    if (n > 1) out += "###";
+    if (n > 1)
+      out += "###";
     out += title.episodes[n - 1];
     out += '$';
     if (line == 0) {
@@ -137,7 +155,8 @@ std::string download_value(const Title& title, const PageContext& context, int l
   // The value sits inside a double-quoted script string.
   std::string safe;
   for (char c : out) {
-    if (c == '"' || c == '\\' || c == '<') continue;
+    if (c == '"' || c == '\\' || c == '<')
+      continue;
     safe.push_back(c);
   }
   return safe;
@@ -176,7 +195,9 @@ std::string player_script(const Title& title, int line, size_t episode,
          previous_play_path(title, line, episode) + "\";";
 }
 
-std::string title_path(const Title& title) { return "/vod/" + number_text(title.id) + ".html"; }
+std::string title_path(const Title& title) {
+  return "/vod/" + number_text(title.id) + ".html";
+}
 
 std::string play_path(const Title& title, int line, size_t episode) {
   return "/play/" + number_text(title.id) + "-" + std::to_string(line) + "-" +
@@ -198,7 +219,8 @@ std::string stream_path(const Title& title, int line, size_t episode) {
 
 std::vector<const Title*> search_titles(const Catalogue& catalogue, std::string_view keyword) {
   std::vector<const Title*> found;
-  if (catalogue.titles.empty() || keyword.size() > kMaxKeywordBytes) return found;
+  if (catalogue.titles.empty() || keyword.size() > kMaxKeywordBytes)
+    return found;
   if (const auto count = bench_card_count(keyword)) {
     for (size_t i = 0; i < *count; ++i) {
       found.push_back(&catalogue.titles[i % catalogue.titles.size()]);
@@ -216,12 +238,14 @@ std::vector<const Title*> search_titles(const Catalogue& catalogue, std::string_
 std::string home_page(const Catalogue& catalogue, const PageContext& context) {
   std::vector<const Title*> all;
   for (const Title& title : catalogue.titles) all.push_back(&title);
-  std::string out = page_head("免费高清影视在线观看", "青柚影院演示站：最新电影、电视剧、综艺与动漫。");
+  std::string out =
+      page_head("免费高清影视在线观看", "青柚影院演示站：最新电影、电视剧、综艺与动漫。");
   out += site_header("");
   out += "<div class=\"fed-part-layout fed-back-whits\">\n";
-  out += "<div class=\"fed-list-head fed-part-rows\"><h2 class=\"fed-font-xvi\">最近更新</h2>"
-         "<span class=\"fed-text-muted fed-font-xii\">共 " + number_text(all.size()) +
-         " 部</span></div>\n";
+  out +=
+      "<div class=\"fed-list-head fed-part-rows\"><h2 class=\"fed-font-xvi\">最近更新</h2>"
+      "<span class=\"fed-text-muted fed-font-xii\">共 " +
+      number_text(all.size()) + " 部</span></div>\n";
   out += card_list(all, context);
   out += "</div>\n";
   out += site_footer();
@@ -244,9 +268,10 @@ std::string search_page(const Catalogue& catalogue, std::string_view keyword,
            "片名或演员名均可。</p></div>\n";
   } else {
     out += card_list(found, context);
-    out += "<div class=\"fed-page-info fed-text-center\"><span class=\"fed-btns-info "
-           "fed-back-green\">1</span><span class=\"fed-text-muted fed-font-xii\">共1页</span>"
-           "</div>\n";
+    out +=
+        "<div class=\"fed-page-info fed-text-center\"><span class=\"fed-btns-info "
+        "fed-back-green\">1</span><span class=\"fed-text-muted fed-font-xii\">共1页</span>"
+        "</div>\n";
   }
   out += "</div>\n";
   out += site_footer();
@@ -281,8 +306,8 @@ std::string title_page(const Title& title, const PageContext& context) {
   out += "<ul class=\"fed-tabs-head\">";
   for (int line : title.lines) {
     const PlayLine* play_line = find_play_line(line);
-    out += "<li><a href=\"#line-" + std::to_string(line) + "\">" +
-           std::string(play_line->label) + "</a></li>";
+    out += "<li><a href=\"#line-" + std::to_string(line) + "\">" + std::string(play_line->label) +
+           "</a></li>";
   }
   out += "</ul></div>\n";
   for (int line : title.lines) {
@@ -318,15 +343,18 @@ std::string play_page(const Title& title, int line, size_t episode, const PageCo
   out += "<div class=\"fed-crumbs fed-font-xii\"><a href=\"/\">首页</a> &gt; <a href=\"" +
          title_path(title) + "\">" + html_escape(title.name) + "</a> &gt; " +
          html_escape(episode_name) + "</div>\n";
-  out += "<div class=\"fed-play-player\" id=\"player\"><div class=\"fed-play-tips\">"
-         "播放器加载中……</div></div>\n";
+  out +=
+      "<div class=\"fed-play-player\" id=\"player\"><div class=\"fed-play-tips\">"
+      "播放器加载中……</div></div>\n";
   out += "<script type=\"text/javascript\">" + player_script(title, line, episode, context) +
          "</script>\n";
   out += "<script type=\"text/javascript\">startPlayer(now, pn);</script>\n";
   out += "<div class=\"fed-play-nav fed-text-center\">";
-  if (!previous.empty()) out += "<a class=\"fed-btns-info\" href=\"" + previous + "\">上一集</a>";
+  if (!previous.empty())
+    out += "<a class=\"fed-btns-info\" href=\"" + previous + "\">上一集</a>";
   out += "<a class=\"fed-btns-info\" href=\"" + title_path(title) + "\">返回详情</a>";
-  if (!next.empty()) out += "<a class=\"fed-btns-info\" href=\"" + next + "\">下一集</a>";
+  if (!next.empty())
+    out += "<a class=\"fed-btns-info\" href=\"" + next + "\">下一集</a>";
   out += "</div>\n</div>\n";
   out += site_footer();
   return out;
@@ -353,8 +381,8 @@ std::string stream_playlist(const Title& title, int line, size_t episode,
     char duration[32];
     std::snprintf(duration, sizeof duration, "%u.%03u", segments[n].milliseconds / 1000,
                   segments[n].milliseconds % 1000);
-    out += "#EXTINF:" + std::string(duration) + ",\n" + segment_path(title, line, episode, n) +
-           "\n";
+    out +=
+        "#EXTINF:" + std::string(duration) + ",\n" + segment_path(title, line, episode, n) + "\n";
   }
   out += "#EXT-X-ENDLIST\n";
   return out;
@@ -363,9 +391,10 @@ std::string stream_playlist(const Title& title, int line, size_t episode,
 std::string not_found_page(const PageContext&) {
   std::string out = page_head("页面不存在", "页面不存在。");
   out += site_header("");
-  out += "<div class=\"fed-part-layout fed-back-whits fed-text-center\">"
-         "<h2 class=\"fed-font-xvi\">404</h2><p>您访问的页面不存在或已被删除。</p>"
-         "<p><a href=\"/\">返回首页</a></p></div>\n";
+  out +=
+      "<div class=\"fed-part-layout fed-back-whits fed-text-center\">"
+      "<h2 class=\"fed-font-xvi\">404</h2><p>您访问的页面不存在或已被删除。</p>"
+      "<p><a href=\"/\">返回首页</a></p></div>\n";
   out += site_footer();
   return out;
 }

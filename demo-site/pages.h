@@ -61,8 +61,7 @@ std::string episode_anchor(const Title& title, int line, size_t episode);
 // download lists' `var GvodUrls1 = "...";echoDown(GvodUrls1,0);` and so on, one per list, and
 // the play page's variables with `...";var now="<stream address>";var pn=...`.
 std::vector<std::string> download_scripts(const Title& title, const PageContext& context);
-std::string player_script(const Title& title, int line, size_t episode,
-                          const PageContext& context);
+std::string player_script(const Title& title, int line, size_t episode, const PageContext& context);
 
 std::string title_path(const Title& title);
 std::string play_path(const Title& title, int line, size_t episode);

@@ -26,7 +26,8 @@ using namespace fuzz::reference;
 size_t count_at_starts(std::string_view t, char c) {
   size_t n = 0;
   for (size_t i = 0; i < t.size(); i += is_lead(t[i]) ? 2 : 1) {
-    if (is_lead(t[i]) && i + 1 == t.size()) break;
+    if (is_lead(t[i]) && i + 1 == t.size())
+      break;
     n += t[i] == c ? 1 : 0;
   }
   return n;
@@ -34,7 +35,8 @@ size_t count_at_starts(std::string_view t, char c) {
 
 bool has_upper_at_starts(std::string_view t) {
   for (char c = 'A'; c <= 'Z'; ++c) {
-    if (count_at_starts(t, c) != 0) return true;
+    if (count_at_starts(t, c) != 0)
+      return true;
   }
   return false;
 }
@@ -49,8 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint32_t raw_levels = 0;
   for (int i = 0; i < 4; ++i) raw_levels = raw_levels << 8 | in.byte();
   const std::string address(in.field());
-  const web::OptBool main_domain_only =
-      given & 1 ? web::OptBool((given & 2) != 0) : std::nullopt;
+  const web::OptBool main_domain_only = given & 1 ? web::OptBool((given & 2) != 0) : std::nullopt;
   const web::OptBool keep_port = given & 4 ? web::OptBool((given & 8) != 0) : std::nullopt;
   // Small counts mostly, so that the dots are counted off; any count now and then.
   const auto levels_value = static_cast<int32_t>(given & 0x20 ? raw_levels : raw_levels % 8);
@@ -61,7 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view h = host.view();
   FF_CHECK(!has_upper_at_starts(h));
   FF_CHECK(count_at_starts(h, '/') == 0);
-  if (!keep_port.value_or(false)) FF_CHECK(count_at_starts(h, ':') == 0);
+  if (!keep_port.value_or(false))
+    FF_CHECK(count_at_starts(h, ':') == 0);
   if (levels) {
     FF_CHECK(count_at_starts(h, '.') <= static_cast<size_t>(std::max(*levels, 0)) + 1);
   } else if (main_domain_only.value_or(false)) {
@@ -75,6 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const rt::Text with_port = web::host_of_address(a, {}, true);
   const int32_t port = web::port_of_address(a);
-  if (count_at_starts(with_port.view(), ':') == 0) FF_CHECK(port == 80 || port == 443);
+  if (count_at_starts(with_port.view(), ':') == 0)
+    FF_CHECK(port == 80 || port == 443);
   return 0;
 }

@@ -62,11 +62,13 @@ std::optional<std::string> bytes_of(std::u16string_view units, int32_t code_page
 
 // text_to_utf16: 2N bytes where N is the ANSI reading's unit count.
 std::string expected_utf16(std::string_view text, int32_t code_page) {
-  if (text.empty()) return {};
+  if (text.empty())
+    return {};
   const size_t n = units_of(text, 0)->size();
   std::string bytes(2 * n, '\0');
   const std::optional<std::u16string> units = units_of(text, code_page);
-  if (units && units->size() <= n) std::memcpy(bytes.data(), units->data(), 2 * units->size());
+  if (units && units->size() <= n)
+    std::memcpy(bytes.data(), units->data(), 2 * units->size());
   return bytes;
 }
 
@@ -74,10 +76,12 @@ std::string expected_utf16(std::string_view text, int32_t code_page) {
 std::string expected_text(std::span<const uint8_t> data, int32_t code_page) {
   std::u16string units(data.size() / 2, u'\0');
   std::memcpy(units.data(), data.data(), 2 * units.size());
-  if (units.empty()) return {};
+  if (units.empty())
+    return {};
   const size_t room = 2 * bytes_of(units, 0)->size();
   const std::optional<std::string> written = bytes_of(units, code_page);
-  if (!written || written->size() > room) return std::string(room, ' ');
+  if (!written || written->size() > room)
+    return std::string(room, ' ');
   return written->substr(0, written->size() - 1);
 }
 
@@ -88,7 +92,8 @@ std::string round_trip(std::string_view text, int32_t from, int32_t to) {
 
 // Read in a code page and written in code page 936, each step sized by itself.
 std::string read_sized_by_itself(std::string_view bytes, int32_t code_page) {
-  if (bytes.empty()) return {};
+  if (bytes.empty())
+    return {};
   std::u16string units = *units_of(bytes, code_page);
   units.pop_back();
   return reference_to_gbk(units);

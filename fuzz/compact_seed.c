@@ -8,6 +8,8 @@
  * makes them. */
 extern int counter;
 extern int weak_thing __attribute__((weak));
-int answer(void) { return 42 + counter; }
+int answer(void) {
+  return 42 + counter;
+}
 int (*hook)(void) = answer;
 const char* greeting = "seed";

@@ -24,13 +24,15 @@ using namespace fuzz::reference;
 
 std::vector<std::string> split(std::string_view t, std::string_view separator) {
   std::vector<std::string> parts;
-  if (t.empty()) return parts;
+  if (t.empty())
+    return parts;
   size_t pos = 0;
   for (size_t q; (q = reference_find(t, separator, false, pos, t.size())) != kNone;) {
     parts.emplace_back(t.substr(pos, q - pos));
     pos = q + separator.size();
   }
-  if (pos < t.size()) parts.emplace_back(t.substr(pos));
+  if (pos < t.size())
+    parts.emplace_back(t.substr(pos));
   return parts;
 }
 
@@ -43,7 +45,8 @@ std::string without_duplicates(std::string_view text, std::string_view separator
   std::vector<std::string> seen;
   std::string out;
   for (const std::string& part : split(text, separator)) {
-    if (std::find(seen.begin(), seen.end(), part) != seen.end()) continue;
+    if (std::find(seen.begin(), seen.end(), part) != seen.end())
+      continue;
     seen.push_back(part);
     out.append(part).append(separator);
   }
@@ -59,13 +62,15 @@ std::string merged(std::string_view old_text, std::string_view new_text) {
   }
   for (const std::string& item : split(reference_remove_spaces(old_text), ";")) {
     std::string name = name_of(item);
-    if (std::find(names.begin(), names.end(), name) != names.end()) continue;
+    if (std::find(names.begin(), names.end(), name) != names.end())
+      continue;
     items.push_back(item);
     names.push_back(std::move(name));
   }
   std::string joined;
   for (const std::string& item : items) {
-    if (std::string_view(item).ends_with("=deleted")) continue;
+    if (std::string_view(item).ends_with("=deleted"))
+      continue;
     joined.append(item).append("; ");
   }
   return without_duplicates(joined.substr(0, joined.size() - std::min<size_t>(joined.size(), 2)),

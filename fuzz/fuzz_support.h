@@ -29,7 +29,8 @@ class Input {
   Input(const uint8_t* data, size_t size) : rest_(reinterpret_cast<const char*>(data), size) {}
 
   uint8_t byte() {
-    if (rest_.empty()) return 0;
+    if (rest_.empty())
+      return 0;
     const auto b = static_cast<uint8_t>(rest_.front());
     rest_.remove_prefix(1);
     return b;
@@ -63,8 +64,8 @@ inline void start_runtime() {
 }  // namespace fuzz
 
 // A harness whose code calls commands through argument cells starts the runtime first.
-#define FF_FUZZ_WITH_RUNTIME()                           \
+#define FF_FUZZ_WITH_RUNTIME()                         \
   extern "C" int LLVMFuzzerInitialize(int*, char***) { \
-    ::fuzz::start_runtime();                             \
-    return 0;                                            \
+    ::fuzz::start_runtime();                           \
+    return 0;                                          \
   }

@@ -18,7 +18,9 @@
 
 namespace {
 
-bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+bool is_space(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
 
 std::string_view trimmed(std::string_view t) {
   while (!t.empty() && is_space(t.front())) t.remove_prefix(1);
@@ -28,20 +30,26 @@ std::string_view trimmed(std::string_view t) {
 
 int digit_value(char c, int base) {
   int v = 99;
-  if (c >= '0' && c <= '9') v = c - '0';
-  if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+  if (c >= '0' && c <= '9')
+    v = c - '0';
+  if (c >= 'a' && c <= 'f')
+    v = c - 'a' + 10;
+  if (c >= 'A' && c <= 'F')
+    v = c - 'A' + 10;
   return v < base ? v : -1;
 }
 
 std::optional<uint32_t> number(std::string_view digits, int base) {
-  if (digits.empty()) return std::nullopt;
+  if (digits.empty())
+    return std::nullopt;
   uint64_t value = 0;
   for (const char c : digits) {
     const int d = digit_value(c, base);
-    if (d < 0) return std::nullopt;
+    if (d < 0)
+      return std::nullopt;
     value = value * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
-    if (value > 0x10FFFF) return std::nullopt;
+    if (value > 0x10FFFF)
+      return std::nullopt;
   }
   return static_cast<uint32_t>(value);
 }
@@ -60,10 +68,11 @@ std::optional<std::string> reference_of(std::string_view body) {
   } else if (body.size() > 1 && body[0] == '#') {
     code_point = number(body.substr(1), 10);
   } else {
-    const std::string_view names[][2] = {{"amp", "&"},   {"lt", "<"},    {"gt", ">"},
+    const std::string_view names[][2] = {{"amp", "&"},   {"lt", "<"},   {"gt", ">"},
                                          {"quot", "\""}, {"apos", "'"}, {"nbsp", " "}};
     for (const auto& n : names) {
-      if (body == n[0]) return std::string(n[1]);
+      if (body == n[0])
+        return std::string(n[1]);
     }
     return std::nullopt;
   }
@@ -80,9 +89,9 @@ std::string decoded(std::string_view t) {
       continue;
     }
     const size_t semicolon = t.substr(i, 12).find(';');
-    const std::optional<std::string> r =
-        semicolon == std::string_view::npos ? std::nullopt
-                                            : reference_of(t.substr(i + 1, semicolon - 1));
+    const std::optional<std::string> r = semicolon == std::string_view::npos
+                                             ? std::nullopt
+                                             : reference_of(t.substr(i + 1, semicolon - 1));
     if (!r) {
       out += t[i++];
       continue;

@@ -26,14 +26,16 @@ constexpr std::string_view kPages[] = {
 bool has_control_or_space(std::string_view address) {
   for (const char c : address) {
     const auto b = static_cast<unsigned char>(c);
-    if (b <= 0x20 || b == 0x7F) return true;
+    if (b <= 0x20 || b == 0x7F)
+      return true;
   }
   return false;
 }
 
 bool is_ascii(std::string_view text) {
   for (const char c : text) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
+    if (static_cast<unsigned char>(c) >= 0x80)
+      return false;
   }
   return true;
 }
@@ -47,15 +49,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t choice = in.byte();
   const std::string_view page_field = in.field();
   const std::string_view link = in.rest();
-  const std::string_view page =
-      choice < 0xC0 ? kPages[choice % std::size(kPages)] : page_field;
+  const std::string_view page = choice < 0xC0 ? kPages[choice % std::size(kPages)] : page_field;
 
   const std::string resolved = web::resolve_link(page, link);
-  if (resolved.empty()) return 0;
+  if (resolved.empty())
+    return 0;
   FF_CHECK(resolved.starts_with("http://") || resolved.starts_with("https://"));
   FF_CHECK(web::is_web_address(resolved));
   FF_CHECK(!has_control_or_space(resolved));
-  if (is_ascii(page)) FF_CHECK(is_ascii(resolved));
-  if (is_ascii(resolved)) FF_CHECK(web::resolve_link(kPages[0], resolved) == resolved);
+  if (is_ascii(page))
+    FF_CHECK(is_ascii(resolved));
+  if (is_ascii(resolved))
+    FF_CHECK(web::resolve_link(kPages[0], resolved) == resolved);
   return 0;
 }

@@ -12,7 +12,9 @@ uint64_t g_somewhere[4];
 
 // Offers an address for every import except names starting with 'x', which go on to the
 // process's own symbols and mostly are not found there: both paths get exercised.
-void* resolve(const char* name, void*) { return name[0] == 'x' ? nullptr : g_somewhere; }
+void* resolve(const char* name, void*) {
+  return name[0] == 'x' ? nullptr : g_somewhere;
+}
 
 }  // namespace
 

@@ -26,11 +26,14 @@ bool is_identifier_byte(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
 }
 
-bool is_high(char c) { return static_cast<unsigned char>(c) >= 0x80; }
+bool is_high(char c) {
+  return static_cast<unsigned char>(c) >= 0x80;
+}
 
 std::optional<std::string> to_gb18030(std::string_view utf8) {
   iconv_t cd = iconv_open("GB18030", "UTF-8");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+  if (cd == reinterpret_cast<iconv_t>(-1))
+    return std::nullopt;
   std::string in(utf8);
   std::string out(in.size() * 4, '\0');
   char* src = in.data();
@@ -39,7 +42,8 @@ std::optional<std::string> to_gb18030(std::string_view utf8) {
   size_t dst_left = out.size();
   const size_t done = iconv(cd, &src, &src_left, &dst, &dst_left);
   iconv_close(cd);
-  if (done == static_cast<size_t>(-1) || src_left != 0) return std::nullopt;
+  if (done == static_cast<size_t>(-1) || src_left != 0)
+    return std::nullopt;
   out.resize(out.size() - dst_left);
   return out;
 }
@@ -68,7 +72,8 @@ class Rewriter {
       } else if (s_.substr(at_, 2) == "/*") {
         copy_until("*/", 2);
       } else if (c == '"' || (c == '\'' && !in_number())) {
-        if (!literal()) return std::nullopt;
+        if (!literal())
+          return std::nullopt;
       } else if (is_high(c)) {
         fail("text outside ASCII outside a literal or comment");
         return std::nullopt;
@@ -97,9 +102,10 @@ class Rewriter {
     const std::string prefix = token_;
     token_.clear();
     const char quote = s_[at_];
-    if (quote == '"' && !prefix.empty() && prefix.back() == 'R') return raw_literal(prefix);
-    const bool convert = prefix.empty() || (prefix != "u8" && prefix != "u" && prefix != "U" &&
-                                            prefix != "L");
+    if (quote == '"' && !prefix.empty() && prefix.back() == 'R')
+      return raw_literal(prefix);
+    const bool convert =
+        prefix.empty() || (prefix != "u8" && prefix != "u" && prefix != "U" && prefix != "L");
     out_ += quote;
     ++at_;
     while (at_ < s_.size() && s_[at_] != quote && s_[at_] != '\n') {
@@ -117,14 +123,16 @@ class Rewriter {
       const std::string_view run = s_.substr(at_, end - at_);
       if (convert) {
         const std::optional<std::string> local = to_gb18030(run);
-        if (!local) return fail("a literal's text is not UTF-8 or has no GB18030 form");
+        if (!local)
+          return fail("a literal's text is not UTF-8 or has no GB18030 form");
         out_ += octal_escapes(*local);
       } else {
         out_.append(run);
       }
       at_ = end;
     }
-    if (at_ == s_.size() || s_[at_] != quote) return fail("a literal does not end on its line");
+    if (at_ == s_.size() || s_[at_] != quote)
+      return fail("a literal does not end on its line");
     out_ += quote;
     ++at_;
     return true;
@@ -132,14 +140,17 @@ class Rewriter {
 
   bool raw_literal(const std::string& prefix) {
     const size_t open = s_.find('(', at_);
-    if (open == std::string_view::npos) return fail("a raw literal without its '('");
+    if (open == std::string_view::npos)
+      return fail("a raw literal without its '('");
     const std::string close = ")" + std::string(s_.substr(at_ + 1, open - at_ - 1)) + "\"";
     const size_t found = s_.find(close, open);
-    if (found == std::string_view::npos) return fail("a raw literal without its end");
+    if (found == std::string_view::npos)
+      return fail("a raw literal without its end");
     const size_t stop = found + close.size();
     const std::string_view whole = s_.substr(at_, stop - at_);
     const bool ascii = whole.find_first_of(high_bytes()) == std::string_view::npos;
-    if (!ascii && prefix == "R") return fail("text outside ASCII in a raw literal");
+    if (!ascii && prefix == "R")
+      return fail("text outside ASCII in a raw literal");
     out_.append(whole);
     at_ = stop;
     return true;

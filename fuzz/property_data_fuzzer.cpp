@@ -41,7 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const units::KindTable& kind : units::kind_tables()) {
     const std::optional<units::PropertyValues> values =
         units::PropertyValues::decode(kind.code, bytes);
-    if (!values) continue;
+    if (!values)
+      continue;
     FF_CHECK(values->encode() == original);
     for (int32_t index = units::kFirstKindProperty; index < kind.property_count; ++index) {
       FF_CHECK(values->has(index));
@@ -50,19 +51,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FF_CHECK(!units::PropertyValues::decode(0x30001, bytes));
 
   if (const auto columns = units::decode_columns(bytes)) {
-    if (!columns->empty()) FF_CHECK(units::encode_columns(*columns) == original);
+    if (!columns->empty())
+      FF_CHECK(units::encode_columns(*columns) == original);
     FF_CHECK(units::decode_columns(units::encode_columns(*columns)) == columns);
   }
   if (const auto rows = units::decode_rows(bytes)) {
-    if (!rows->empty()) FF_CHECK(units::encode_rows(*rows) == original);
+    if (!rows->empty())
+      FF_CHECK(units::encode_rows(*rows) == original);
     FF_CHECK(units::decode_rows(units::encode_rows(*rows)) == rows);
   }
 
   const std::string_view cell = units::cell_prefix(rest);
   FF_CHECK(cell.size() <= units::kMaxCellBytes && rest.starts_with(cell));
-  FF_CHECK(rest.size() <= units::kMaxCellBytes ? cell.size() == rest.size()
-                                               : ends_on_character(rest, cell.size()) &&
-                                                     units::kMaxCellBytes - cell.size() <= 1);
+  FF_CHECK(rest.size() <= units::kMaxCellBytes
+               ? cell.size() == rest.size()
+               : ends_on_character(rest, cell.size()) && units::kMaxCellBytes - cell.size() <= 1);
 
   const rt::LogicalFont font = units::make_font(rest, height);
   const std::string_view face = units::face_name(font);

@@ -35,8 +35,8 @@ class Converter {
     size_t src_left = in.size();
     char* dst = out;
     size_t dst_left = sizeof out;
-    if (iconv(cd_, &src, &src_left, &dst, &dst_left) == static_cast<size_t>(-1) ||
-        src_left != 0 || dst_left != 4)
+    if (iconv(cd_, &src, &src_left, &dst, &dst_left) == static_cast<size_t>(-1) || src_left != 0 ||
+        dst_left != 4)
       return std::nullopt;
     uint32_t code_point;
     std::memcpy(&code_point, out, 4);

@@ -63,7 +63,8 @@ void check_matches(const regex::Matches& m, size_t subject_size, bool global) {
       const uint32_t gs = m.start(i, g);
       const uint32_t ge = m.end(i, g);
       FF_CHECK((gs == regex::kUnset) == (ge == regex::kUnset));
-      if (gs != regex::kUnset) FF_CHECK(gs <= ge && ge <= subject_size);
+      if (gs != regex::kUnset)
+        FF_CHECK(gs <= ge && ge <= subject_size);
     }
   }
 }
@@ -100,16 +101,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   regex::Matches matches;
   const HRESULT found = regex::find_matches(*pattern, subject, global, matches);
   FF_CHECK(found == S_OK || found == kErrorMatchAbandoned);
-  if (found == S_OK) check_matches(matches, subject.size(), global);
+  if (found == S_OK)
+    check_matches(matches, subject.size(), global);
 
   bool any = false;
   const HRESULT tested = regex::test_match(*pattern, subject, any);
   FF_CHECK(tested == S_OK || tested == kErrorMatchAbandoned);
-  if (tested == S_OK && found == S_OK) FF_CHECK(any == (matches.count() > 0));
+  if (tested == S_OK && found == S_OK)
+    FF_CHECK(any == (matches.count() > 0));
 
   std::u16string replaced;
   const HRESULT replace = regex::replace_matches(*pattern, subject, replacement, global, replaced);
   FF_CHECK(replace == S_OK || replace == kErrorMatchAbandoned);
-  if (replace == S_OK && found == S_OK && matches.count() == 0) FF_CHECK(replaced == subject);
+  if (replace == S_OK && found == S_OK && matches.count() == 0)
+    FF_CHECK(replaced == subject);
   return 0;
 }

@@ -21,7 +21,8 @@ namespace {
 bool is_printable_ascii(std::string_view text) {
   for (const char c : text) {
     const auto b = static_cast<unsigned char>(c);
-    if (b <= 0x20 || b >= 0x7F) return false;
+    if (b <= 0x20 || b >= 0x7F)
+      return false;
   }
   return true;
 }
@@ -31,14 +32,15 @@ bool is_printable_ascii(std::string_view text) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   const std::optional<std::string> address = shell::web_address(text);
-  if (!address) return 0;
+  if (!address)
+    return 0;
   const std::string& a = *address;
   const size_t scheme_end = a.starts_with("https://") ? 8 : 7;
   FF_CHECK(a.starts_with("http://") || a.starts_with("https://"));
   FF_CHECK(is_printable_ascii(a));
   const size_t authority_end = std::min(a.find_first_of("/?#", scheme_end), a.size());
-  const std::string_view authority = std::string_view(a).substr(scheme_end,
-                                                                authority_end - scheme_end);
+  const std::string_view authority =
+      std::string_view(a).substr(scheme_end, authority_end - scheme_end);
   FF_CHECK(!authority.empty());
   FF_CHECK(authority.find_first_of("@\\") == std::string_view::npos);
   FF_CHECK(std::string_view(a).substr(authority_end).find_first_of("`$'\";()*!") ==

@@ -51,7 +51,8 @@ void check_skin(const skin_format::Skin& skin, const uint8_t* data, size_t size,
   const auto out = std::make_unique<char[]>(length);
   FF_CHECK(expand_rules(skin, shifted, out.get(), length) == length);
   FF_CHECK(std::memchr(out.get(), 0, length) == nullptr);
-  if (length > 0) FF_CHECK(expand_rules(skin, shifted, out.get(), length - 1) == length);
+  if (length > 0)
+    FF_CHECK(expand_rules(skin, shifted, out.get(), length - 1) == length);
 }
 
 }  // namespace
@@ -69,7 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t header = resource[6] | resource[7] << 8;
     if (header >= skin_format::kHeaderLength && header <= resource.size()) {
       const auto body = static_cast<uint32_t>(resource.size() - header);
-      if (options & 1) put_u32(resource.data() + 8, body);
+      if (options & 1)
+        put_u32(resource.data() + 8, body);
       if (options & 2)
         put_u32(resource.data() + 12, skin_format::crc32(resource.data() + header, body));
     }

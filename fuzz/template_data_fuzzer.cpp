@@ -16,10 +16,13 @@
 
 namespace {
 
-std::vector<uint8_t> encoded(const rt::UnitRecord& record) { return rt::encode_unit_record(record); }
+std::vector<uint8_t> encoded(const rt::UnitRecord& record) {
+  return rt::encode_unit_record(record);
+}
 
 bool same_records(const rt::UnitTable& a, const rt::UnitTable& b) {
-  if (a.count() != b.count()) return false;
+  if (a.count() != b.count())
+    return false;
   for (uint32_t i = 0; i < a.count(); ++i) {
     const auto x = a.record(i);
     const auto y = b.record(i);
@@ -44,7 +47,8 @@ void check_units(rt::UnitTable& units) {
     const std::vector<uint8_t> bytes = encoded(*decoded);
     const std::optional<rt::UnitRecord> again = rt::decode_unit_record(bytes, menu_item);
     FF_CHECK(again && encoded(*again) == bytes);
-    if (menu_item) continue;
+    if (menu_item)
+      continue;
 
     const std::optional<rt::RecordFieldOffsets> at = rt::record_field_offsets(record);
     FF_CHECK(at.has_value());
@@ -61,16 +65,19 @@ void check_units(rt::UnitTable& units) {
   // cursor length reads as empty); the others move and stay whole.
   for (uint32_t u = 0; u < units.count(); ++u) {
     const bool menu_item = rt::is_menu_item_id(units.id_at(u));
-    const std::optional<rt::UnitRecord> decoded = rt::decode_unit_record(units.record(u), menu_item);
+    const std::optional<rt::UnitRecord> decoded =
+        rt::decode_unit_record(units.record(u), menu_item);
     FF_CHECK(decoded.has_value());
     rt::UnitRecord longer = *decoded;
-    if (!menu_item) longer.property_data.resize(longer.property_data.size() + u % 3 * 5, 7);
+    if (!menu_item)
+      longer.property_data.resize(longer.property_data.size() + u % 3 * 5, 7);
     rt::UnitTable before = units.copy();
     units.replace_record(u, encoded(longer));
     rt::UnitTable check;
     FF_CHECK(check.assign(units.bytes(), units.count()));
     for (uint32_t other = 0; other < units.count(); ++other) {
-      if (other == u) continue;
+      if (other == u)
+        continue;
       const auto x = before.record(other);
       const auto y = units.record(other);
       FF_CHECK(std::equal(x.begin(), x.end(), y.begin(), y.end()));
@@ -84,7 +91,8 @@ FF_FUZZ_WITH_RUNTIME()
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::optional<std::vector<rt::WindowTemplate>> windows = rt::decode_templates({data, size});
-  if (!windows) return 0;
+  if (!windows)
+    return 0;
   const std::vector<uint8_t> written = rt::encode_templates(*windows);
   std::optional<std::vector<rt::WindowTemplate>> again = rt::decode_templates(written);
   FF_CHECK(again && again->size() == windows->size());

@@ -33,15 +33,18 @@ std::string expected(std::string_view text, std::string_view left_marker,
   const std::string left = with_quotes(left_marker);
   const std::string right = with_quotes(right_marker);
   const int64_t from = start ? std::max<int64_t>(int64_t{*start} - 1, 0) : 0;
-  if (static_cast<size_t>(from) >= text.size() || right.empty()) return {};
-  const size_t at = left.empty() ? 0
-                                 : reference_find(text, left, folded, static_cast<size_t>(from),
-                                                  text.size());
-  if (at == kNone) return {};
+  if (static_cast<size_t>(from) >= text.size() || right.empty())
+    return {};
+  const size_t at =
+      left.empty() ? 0 : reference_find(text, left, folded, static_cast<size_t>(from), text.size());
+  if (at == kNone)
+    return {};
   const size_t inside = at + left.size();
-  if (inside >= text.size()) return {};
+  if (inside >= text.size())
+    return {};
   const size_t end = reference_find(text, right, folded, inside, text.size());
-  if (end == kNone) return {};
+  if (end == kNone)
+    return {};
   return std::string(text.substr(inside, end - inside));
 }
 
@@ -69,7 +72,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const rt::Cell flag = odd_flag ? rt::Cell::of_int(2) : rt::to_cell(folded);
   const rt::Text cut = rt::call_text(&web::cmd::text_between, text.c_str(), left.c_str(),
                                      right.c_str(), rt::to_cell(start), flag);
-  FF_CHECK(cut.view() ==
-           expected(text, left, right, start, !odd_flag && folded.value_or(false)));
+  FF_CHECK(cut.view() == expected(text, left, right, start, !odd_flag && folded.value_or(false)));
   return 0;
 }

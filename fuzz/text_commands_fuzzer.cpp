@@ -28,7 +28,9 @@ using namespace fuzz::reference;
 
 constexpr size_t kMaxText = 16384;
 
-int32_t position(size_t offset) { return offset == kNone ? -1 : static_cast<int32_t>(offset + 1); }
+int32_t position(size_t offset) {
+  return offset == kNone ? -1 : static_cast<int32_t>(offset + 1);
+}
 
 struct Options {
   std::optional<int32_t> start;
@@ -42,26 +44,32 @@ rt::Cell cell_of(const std::optional<int32_t>& v) {
 }
 
 size_t start_offset(const std::optional<int32_t>& start) {
-  if (!start) return 0;
+  if (!start)
+    return 0;
   const int64_t offset = int64_t{*start} - 1;
   return offset > 0 ? static_cast<size_t>(offset) : 0;
 }
 
 int32_t reference_find_text(std::string_view t, std::string_view sought, const Options& o) {
   const size_t from = start_offset(o.start);
-  if (from >= t.size()) return -1;
-  if (sought.empty()) return 1;
+  if (from >= t.size())
+    return -1;
+  if (sought.empty())
+    return 1;
   return position(reference_find(t, sought, o.flag == 1, from, t.size()));
 }
 
 // The last match at a character start of the walk from 0 that ends at or before the start.
 int32_t reference_find_backward(std::string_view t, std::string_view sought, const Options& o) {
   const size_t range = o.start ? std::min(start_offset(o.start), t.size()) : t.size();
-  if (sought.empty()) return range > 0 ? 1 : -1;
+  if (sought.empty())
+    return range > 0 ? 1 : -1;
   size_t last = kNone;
   for (size_t q = 0; q < t.size(); q += is_lead(t[q]) ? 2 : 1) {
-    if (is_lead(t[q]) && q + 1 == t.size()) break;
-    if (q + sought.size() <= range && matches_at(t, q, sought, o.flag == 1)) last = q;
+    if (is_lead(t[q]) && q + 1 == t.size())
+      break;
+    if (q + sought.size() <= range && matches_at(t, q, sought, o.flag == 1))
+      last = q;
   }
   return position(last);
 }
@@ -71,7 +79,8 @@ std::string expected_replace(std::string_view t, std::string_view sought,
   const size_t from = start_offset(o.start);
   const int32_t count = o.count.value_or(-1);
   const bool folded = !(o.flag && *o.flag != 0);
-  if (t.empty() || sought.empty() || from >= t.size() || count == 0) return std::string(t);
+  if (t.empty() || sought.empty() || from >= t.size() || count == 0)
+    return std::string(t);
   const size_t limit = count < 0 ? kNone : static_cast<size_t>(count);
   return reference_replace(t, sought, replacement, from, limit, folded);
 }
@@ -79,16 +88,19 @@ std::string expected_replace(std::string_view t, std::string_view sought,
 std::vector<std::string> reference_split(std::string_view t, std::string_view separator,
                                          const Options& o) {
   size_t limit = o.count ? static_cast<size_t>(std::max(*o.count, 0)) : kNone;
-  if (t.empty()) limit = 0;
+  if (t.empty())
+    limit = 0;
   std::vector<std::string> parts;
   size_t pos = 0;
   while (!separator.empty() && parts.size() < limit) {
     const size_t q = reference_find(t, separator, false, pos, t.size());
-    if (q == kNone) break;
+    if (q == kNone)
+      break;
     parts.emplace_back(t.substr(pos, q - pos));
     pos = q + separator.size();
   }
-  if (pos < t.size() && parts.size() < limit) parts.emplace_back(t.substr(pos));
+  if (pos < t.size() && parts.size() < limit)
+    parts.emplace_back(t.substr(pos));
   return parts;
 }
 
@@ -129,24 +141,30 @@ int32_t reference_compare(std::string_view a, std::string_view b, const Options&
   const std::vector<uint32_t> x = character_numbers(a, folded);
   const std::vector<uint32_t> y = character_numbers(b, folded);
   for (size_t i = 0;; ++i) {
-    if (x[i] != y[i]) return x[i] < y[i] ? -1 : 1;
-    if (x[i] == 0) return 0;
+    if (x[i] != y[i])
+      return x[i] < y[i] ? -1 : 1;
+    if (x[i] == 0)
+      return 0;
   }
 }
 
-int32_t sign(int32_t v) { return v < 0 ? -1 : v > 0 ? 1 : 0; }
+int32_t sign(int32_t v) {
+  return v < 0 ? -1 : v > 0 ? 1 : 0;
+}
 
 std::string_view reference_left(std::string_view t, int32_t count) {
   return count <= 0 ? std::string_view() : t.substr(0, static_cast<size_t>(count));
 }
 
 std::string_view reference_right(std::string_view t, int32_t count) {
-  if (count <= 0) return {};
+  if (count <= 0)
+    return {};
   return t.substr(t.size() - std::min(t.size(), static_cast<size_t>(count)));
 }
 
 std::string_view reference_middle(std::string_view t, int32_t start, int32_t count) {
-  if (count <= 0 || start < 1 || static_cast<size_t>(start) > t.size()) return {};
+  if (count <= 0 || start < 1 || static_cast<size_t>(start) > t.size())
+    return {};
   return t.substr(static_cast<size_t>(start) - 1, static_cast<size_t>(count));
 }
 
@@ -162,9 +180,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int32_t start = in.small_int();
   const int32_t count = in.small_int();
   const uint8_t repeat = in.byte();
-  if (given & 1) o.start = start;
-  if (given & 2) o.count = count;
-  if (given & 4) o.flag = (given >> 5) & 3;  // 0 to 3: only 1 folds for the searches
+  if (given & 1)
+    o.start = start;
+  if (given & 2)
+    o.count = count;
+  if (given & 4)
+    o.flag = (given >> 5) & 3;  // 0 to 3: only 1 folds for the searches
   o.separator_given = (given & 8) != 0;
   std::string text(in.field());
   const std::string sought(in.field());

@@ -23,7 +23,9 @@ bool record(raster::Status s) {
 
 }  // namespace
 
-int32_t last_status() { return g_last_status; }
+int32_t last_status() {
+  return g_last_status;
+}
 
 bool start_graphics_library() {
   if (g_token != 0)
@@ -36,15 +38,17 @@ bool start_graphics_library() {
   return true;
 }
 
-uintptr_t graphics_token() { return g_token; }
+uintptr_t graphics_token() {
+  return g_token;
+}
 
 // ---- GUID texts ---------------------------------------------------------------------------------
 
 std::string guid_text(const raster::Guid& id) {
   char text[39];
-  std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                id.data1, id.data2, id.data3, id.data4[0], id.data4[1], id.data4[2], id.data4[3],
-                id.data4[4], id.data4[5], id.data4[6], id.data4[7]);
+  std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", id.data1,
+                id.data2, id.data3, id.data4[0], id.data4[1], id.data4[2], id.data4[3], id.data4[4],
+                id.data4[5], id.data4[6], id.data4[7]);
   return text;
 }
 
@@ -128,7 +132,9 @@ void StreamBuffer::release() {
 
 namespace {
 
-size_t block_size(kernel::GlobalHandle block) { return block ? FF_CALL(GlobalSize)(block) : 0; }
+size_t block_size(kernel::GlobalHandle block) {
+  return block ? FF_CALL(GlobalSize)(block) : 0;
+}
 
 // A copy of a global memory block's current contents.
 std::vector<uint8_t> block_bytes(kernel::GlobalHandle block) {
@@ -145,16 +151,22 @@ std::vector<uint8_t> block_bytes(kernel::GlobalHandle block) {
 
 }  // namespace
 
-size_t StreamBuffer::size() const { return block_size(block_); }
+size_t StreamBuffer::size() const {
+  return block_size(block_);
+}
 
 kernel::GlobalHandle StreamBuffer::block_of(kernel::Stream* stream) {
   kernel::GlobalHandle h = nullptr;
   return FF_CALL(GetHGlobalFromStream)(stream, &h) == kernel::kOk ? h : nullptr;
 }
 
-std::vector<uint8_t> StreamBuffer::bytes() const { return block_bytes(block_); }
+std::vector<uint8_t> StreamBuffer::bytes() const {
+  return block_bytes(block_);
+}
 
-MemoryStream::~MemoryStream() { release(); }
+MemoryStream::~MemoryStream() {
+  release();
+}
 
 void MemoryStream::release() {
   if (stream_)
@@ -187,9 +199,13 @@ kernel::Stream* MemoryStream::create(std::optional<std::span<const uint8_t>> byt
   return stream_;
 }
 
-size_t MemoryStream::size() const { return block_size(block_); }
+size_t MemoryStream::size() const {
+  return block_size(block_);
+}
 
-std::vector<uint8_t> MemoryStream::bytes() const { return block_bytes(block_); }
+std::vector<uint8_t> MemoryStream::bytes() const {
+  return block_bytes(block_);
+}
 
 void MemoryStream::free_block() {
   if (block_ && !stream_owns_block_)
@@ -199,8 +215,12 @@ void MemoryStream::free_block() {
 
 // ---- graphics objects --------------------------------------------------------------------------
 
-void* GraphicsObject::allocate(size_t size) { return FF_CALL(GdipAlloc)(size); }
-void GraphicsObject::free(void* block) { FF_CALL(GdipFree)(block); }
+void* GraphicsObject::allocate(size_t size) {
+  return FF_CALL(GdipAlloc)(size);
+}
+void GraphicsObject::free(void* block) {
+  FF_CALL(GdipFree)(block);
+}
 
 bool Image::create_bitmap(int32_t width, int32_t height, int32_t format) {
   return create_bitmap_over(width, height, 0, nullptr, format);
@@ -209,8 +229,8 @@ bool Image::create_bitmap(int32_t width, int32_t height, int32_t format) {
 bool Image::create_bitmap_over(int32_t width, int32_t height, int32_t stride, uint8_t* pixels,
                                int32_t format) {
   raster::Image* bitmap = nullptr;
-  const bool ok = record(
-      FF_CALL(GdipCreateBitmapFromScan0)(width, height, stride, format, pixels, &bitmap));
+  const bool ok =
+      record(FF_CALL(GdipCreateBitmapFromScan0)(width, height, stride, format, pixels, &bitmap));
   adopt(bitmap);
   return ok;
 }
@@ -311,22 +331,22 @@ bool SolidBrush::remove() {
 
 bool Graphics::from_image(Image& image) {
   raster::Graphics* g = nullptr;
-  const bool ok = record(FF_CALL(GdipGetImageGraphicsContext)(
-      reinterpret_cast<raster::Image*>(image.handle()), &g));
+  const bool ok = record(
+      FF_CALL(GdipGetImageGraphicsContext)(reinterpret_cast<raster::Image*>(image.handle()), &g));
   adopt(g);
   return ok;
 }
 
 bool Graphics::fill_rectangle(SolidBrush& brush, float x, float y, float width, float height) {
   return record(FF_CALL(GdipFillRectangle)(native<raster::Graphics>(),
-                                           reinterpret_cast<raster::Brush*>(brush.handle()), x,
-                                           y, width, height));
+                                           reinterpret_cast<raster::Brush*>(brush.handle()), x, y,
+                                           width, height));
 }
 
 bool Graphics::draw_image(Image& image, float x, float y, float width, float height) {
   return record(FF_CALL(GdipDrawImageRect)(native<raster::Graphics>(),
-                                           reinterpret_cast<raster::Image*>(image.handle()), x,
-                                           y, width, height));
+                                           reinterpret_cast<raster::Image*>(image.handle()), x, y,
+                                           width, height));
 }
 
 bool Graphics::remove() {

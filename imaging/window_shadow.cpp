@@ -29,9 +29,8 @@ void show_picture_on_layered_window(LayeredWindow* window, std::span<const uint8
   }
   const int32_t width = static_cast<int32_t>(w), height = static_cast<int32_t>(h);
   // The library draws straight into the window's content: a bitmap over its rows.
-  std::vector<uint32_t> content(static_cast<size_t>(std::max(width, 0)) *
-                                    static_cast<size_t>(std::max(height, 0)),
-                                0u);
+  std::vector<uint32_t> content(
+      static_cast<size_t>(std::max(width, 0)) * static_cast<size_t>(std::max(height, 0)), 0u);
   Image canvas;
   Graphics graphics;
   if (canvas.create_bitmap_over(width, height, width * 4,
@@ -162,10 +161,18 @@ void WindowShadow::attach(windowing::Handle target, int32_t size, int32_t streng
   record_->create(target, size_, strength);
 }
 
-void WindowShadow::refresh() { record_->refresh(size_); }
-void WindowShadow::close() { record_->close(); }
-LayeredWindow* WindowShadow::window() const { return record_->window(); }
-int32_t WindowShadow::creations() const { return record_->creations(); }
+void WindowShadow::refresh() {
+  record_->refresh(size_);
+}
+void WindowShadow::close() {
+  record_->close();
+}
+LayeredWindow* WindowShadow::window() const {
+  return record_->window();
+}
+int32_t WindowShadow::creations() const {
+  return record_->creations();
+}
 
 namespace {
 constexpr size_t kShadowCount = 999;

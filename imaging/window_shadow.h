@@ -20,8 +20,8 @@
 
 namespace imaging {
 
-using windowing::LayeredWindow;
 using windowing::force_translucency;
+using windowing::LayeredWindow;
 using windowing::translucency_available;
 
 // Loads the picture with the graphics library, resizes the window to it without moving it and
@@ -31,8 +31,8 @@ void show_picture_on_layered_window(LayeredWindow* window, std::span<const uint8
 
 // The shadow picture: a (w + 2s) x (h + 2s) PNG, the w x h rectangle at (s, s) of the colour
 // (0xRRGGBB) with the alpha, blurred by radius s.
-std::vector<uint8_t> shadow_picture(int32_t width, int32_t height, int32_t size,
-                                    uint32_t rgb = 0, uint8_t alpha = 255);
+std::vector<uint8_t> shadow_picture(int32_t width, int32_t height, int32_t size, uint32_t rgb = 0,
+                                    uint8_t alpha = 255);
 // The mask picture: the same size as a BMP, opaque white with the target's rectangle magenta.
 std::vector<uint8_t> mask_picture(int32_t width, int32_t height, int32_t size);
 

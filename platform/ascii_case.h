@@ -7,13 +7,17 @@
 
 namespace ascii {
 
-inline char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
+inline char lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+}
 
 // Whether `text` starts with `lower_prefix`, which is written in lower case.
 inline bool starts_with_folded(std::string_view text, std::string_view lower_prefix) {
-  if (text.size() < lower_prefix.size()) return false;
+  if (text.size() < lower_prefix.size())
+    return false;
   for (size_t i = 0; i < lower_prefix.size(); ++i) {
-    if (lower(text[i]) != lower_prefix[i]) return false;
+    if (lower(text[i]) != lower_prefix[i])
+      return false;
   }
   return true;
 }

@@ -28,19 +28,23 @@ ByteBuffer& ByteBuffer::operator=(ByteBuffer&& o) noexcept {
   return *this;
 }
 
-ByteBuffer::~ByteBuffer() { free_block(data_); }
+ByteBuffer::~ByteBuffer() {
+  free_block(data_);
+}
 
 void ByteBuffer::make_room(size_t wanted) {
   switch (growth_) {
     case Growth::kSlack: {
       const bool fits = data_ && wanted <= capacity_;
-      if (fits && capacity_ - wanted <= kMaxUnused) return;
+      if (fits && capacity_ - wanted <= kMaxUnused)
+        return;
       data_ = static_cast<uint8_t*>(reallocate(data_, wanted + kSlack));
       capacity_ = wanted + kSlack;
       return;
     }
     case Growth::kGeometric: {
-      if (wanted <= capacity_) return;
+      if (wanted <= capacity_)
+        return;
       // wanted never passes max_size_: the edits check before they grow.
       const size_t grown = std::max({wanted, capacity_ * 2, kFirstGeometricBlock});
       capacity_ = std::min(grown, max_size_);
@@ -55,7 +59,9 @@ void ByteBuffer::resize(size_t new_size) {
   size_ = new_size;
 }
 
-bool ByteBuffer::append(const void* bytes, size_t n) { return insert(size_, bytes, n); }
+bool ByteBuffer::append(const void* bytes, size_t n) {
+  return insert(size_, bytes, n);
+}
 
 bool ByteBuffer::insert(size_t offset, const void* bytes, size_t n) {
   return replace(offset, 0, bytes, n);
@@ -64,20 +70,28 @@ bool ByteBuffer::insert(size_t offset, const void* bytes, size_t n) {
 bool ByteBuffer::replace(size_t offset, size_t length, const void* bytes, size_t n) {
   offset = std::min(offset, size_);
   length = std::min(length, size_ - offset);
-  if (n > length && n - length > max_size_ - size_) return false;
+  if (n > length && n - length > max_size_ - size_)
+    return false;
   const size_t tail = size_ - offset - length;
   const size_t old_size = size_;
-  if (n > length) resize(old_size + (n - length));
-  if (tail > 0) std::memmove(data_ + offset + n, data_ + offset + length, tail);
-  if (n > 0 && bytes) std::memcpy(data_ + offset, bytes, n);
-  if (n < length) resize(old_size - (length - n));
+  if (n > length)
+    resize(old_size + (n - length));
+  if (tail > 0)
+    std::memmove(data_ + offset + n, data_ + offset + length, tail);
+  if (n > 0 && bytes)
+    std::memcpy(data_ + offset, bytes, n);
+  if (n < length)
+    resize(old_size - (length - n));
   return true;
 }
 
-void ByteBuffer::remove(size_t offset, size_t length) { replace(offset, length, nullptr, 0); }
+void ByteBuffer::remove(size_t offset, size_t length) {
+  replace(offset, length, nullptr, 0);
+}
 
 uint8_t* ByteBuffer::grow_for(size_t n) {
-  if (n > max_size_ - size_) return nullptr;
+  if (n > max_size_ - size_)
+    return nullptr;
   make_room(size_ + n);
   return data_ + size_;
 }
@@ -90,14 +104,16 @@ ByteBuffer::Block ByteBuffer::release() {
 
 int64_t ByteBuffer::find_word(uint32_t word) const {
   for (size_t i = 0; i + 4 <= size_; i += 4) {
-    if (word_at(i / 4) == word) return static_cast<int64_t>(i / 4);
+    if (word_at(i / 4) == word)
+      return static_cast<int64_t>(i / 4);
   }
   return -1;
 }
 
 uint32_t ByteBuffer::word_at(size_t index) const {
   uint32_t w = 0;
-  if ((index + 1) * 4 <= size_) std::memcpy(&w, data_ + index * 4, 4);
+  if ((index + 1) * 4 <= size_)
+    std::memcpy(&w, data_ + index * 4, 4);
   return w;
 }
 
@@ -109,10 +125,13 @@ void ByteBuffer::serialise_into(ByteBuffer& out) const {
 size_t ByteBuffer::deserialise(std::span<const uint8_t> in) {
   clear();
   const std::optional<uint32_t> word = base::le32_at(in, 0);
-  if (!word) return 0;
+  if (!word)
+    return 0;
   const auto length = static_cast<int32_t>(*word);
-  if (length <= 0) return 4;
-  if (static_cast<size_t>(length) > in.size() - 4) return 0;
+  if (length <= 0)
+    return 4;
+  if (static_cast<size_t>(length) > in.size() - 4)
+    return 0;
   append(in.data() + 4, static_cast<size_t>(length));
   return 4 + static_cast<size_t>(length);
 }

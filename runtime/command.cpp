@@ -23,11 +23,16 @@ double Args::number(int32_t i) const {
   const Cell& c = at(i);
   switch (plain_code(c.type)) {
     case kDouble:
-    case kDateTime: return c.as_double();
-    case kFloat: return c.as_float();
-    case kInt64: return static_cast<double>(c.as_int64());
-    case kByte: return static_cast<uint8_t>(c.low);
-    default: return c.as_int();
+    case kDateTime:
+      return c.as_double();
+    case kFloat:
+      return c.as_float();
+    case kInt64:
+      return static_cast<double>(c.as_int64());
+    case kByte:
+      return static_cast<uint8_t>(c.low);
+    default:
+      return c.as_int();
   }
 }
 

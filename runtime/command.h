@@ -36,9 +36,7 @@ class Args {
   const char* text(int32_t i) const;
   std::string_view text_view(int32_t i) const { return rt::text_view(text(i)); }
   std::span<const uint8_t> bytes(int32_t i) const;
-  int32_t int_or(int32_t i, int32_t fallback) const {
-    return given(i) ? at(i).as_int() : fallback;
-  }
+  int32_t int_or(int32_t i, int32_t fallback) const { return given(i) ? at(i).as_int() : fallback; }
   // A bool argument: left out counts as false; any non-zero value is true.
   bool flag(int32_t i) const { return given(i) && at(i).low != 0; }
   // A bool argument where only the value 1 counts as true.
@@ -51,11 +49,21 @@ class Args {
 };
 
 // Result writers.
-inline void set_int(Cell* r, int32_t v) { *r = Cell::of_int(v); }
-inline void set_bool(Cell* r, bool v) { *r = Cell::of_bool(v); }
-inline void set_double(Cell* r, double v) { *r = Cell::of_double(v); }
-inline void set_text(Cell* r, char* text) { *r = Cell::of_pointer(text, kText); }
-inline void set_bytes(Cell* r, uint8_t* block) { *r = Cell::of_pointer(block, kBytes); }
+inline void set_int(Cell* r, int32_t v) {
+  *r = Cell::of_int(v);
+}
+inline void set_bool(Cell* r, bool v) {
+  *r = Cell::of_bool(v);
+}
+inline void set_double(Cell* r, double v) {
+  *r = Cell::of_double(v);
+}
+inline void set_text(Cell* r, char* text) {
+  *r = Cell::of_pointer(text, kText);
+}
+inline void set_bytes(Cell* r, uint8_t* block) {
+  *r = Cell::of_pointer(block, kBytes);
+}
 inline void set_array(Cell* r, void* block, TypeCode element) {
   *r = Cell::of_pointer(block, plain_code(element) | kByRef);
 }
@@ -70,19 +78,45 @@ struct Ref {
   T* variable;
 };
 
-inline Cell to_cell(const Cell& c) { return c; }
-inline Cell to_cell(Omitted) { return {}; }
-inline Cell to_cell(const char* text) { return Cell::of_pointer(text, kText); }
-inline Cell to_cell(const Text& text) { return Cell::of_pointer(text.get(), kText); }
-inline Cell to_cell(const Bytes& bytes) { return Cell::of_pointer(bytes.get(), kBytes); }
-inline Cell to_cell(bool v) { return Cell::of_bool(v); }
-inline Cell to_cell(int32_t v) { return Cell::of_int(v); }
-inline Cell to_cell(double v) { return Cell::of_double(v); }
-inline Cell to_cell(Ref<int32_t> r) { return Cell::by_ref(r.variable, kInt); }
-inline Cell to_cell(Ref<char*> r) { return Cell::by_ref(r.variable, kText); }
-inline Cell to_cell(Ref<const char*> r) { return Cell::by_ref(r.variable, kText); }
-inline Cell to_cell(Ref<uint8_t*> r) { return Cell::by_ref(r.variable, kBytes); }
-inline Cell to_cell(Ref<const uint8_t*> r) { return Cell::by_ref(r.variable, kBytes); }
+inline Cell to_cell(const Cell& c) {
+  return c;
+}
+inline Cell to_cell(Omitted) {
+  return {};
+}
+inline Cell to_cell(const char* text) {
+  return Cell::of_pointer(text, kText);
+}
+inline Cell to_cell(const Text& text) {
+  return Cell::of_pointer(text.get(), kText);
+}
+inline Cell to_cell(const Bytes& bytes) {
+  return Cell::of_pointer(bytes.get(), kBytes);
+}
+inline Cell to_cell(bool v) {
+  return Cell::of_bool(v);
+}
+inline Cell to_cell(int32_t v) {
+  return Cell::of_int(v);
+}
+inline Cell to_cell(double v) {
+  return Cell::of_double(v);
+}
+inline Cell to_cell(Ref<int32_t> r) {
+  return Cell::by_ref(r.variable, kInt);
+}
+inline Cell to_cell(Ref<char*> r) {
+  return Cell::by_ref(r.variable, kText);
+}
+inline Cell to_cell(Ref<const char*> r) {
+  return Cell::by_ref(r.variable, kText);
+}
+inline Cell to_cell(Ref<uint8_t*> r) {
+  return Cell::by_ref(r.variable, kBytes);
+}
+inline Cell to_cell(Ref<const uint8_t*> r) {
+  return Cell::by_ref(r.variable, kBytes);
+}
 
 template <typename T>
 inline Cell to_cell(const std::optional<T>& v) {

@@ -13,19 +13,23 @@ namespace rt {
 namespace {
 
 bool parse_ordinal(const std::string& name, uint32_t& ordinal) {
-  if (name.size() < 2 || name[0] != '#') return false;
+  if (name.size() < 2 || name[0] != '#')
+    return false;
   uint64_t value = 0;
   const char* first = name.data() + 1;
   const char* last = name.data() + name.size();
   auto [ptr, ec] = std::from_chars(first, last, value);
-  if (ec != std::errc() || ptr != last) return false;
+  if (ec != std::errc() || ptr != last)
+    return false;
   ordinal = static_cast<uint32_t>(value & 0xFFFF);  // the low 16 bits
   return true;
 }
 
 }  // namespace
 
-DllCommands::~DllCommands() { release_all(); }
+DllCommands::~DllCommands() {
+  release_all();
+}
 
 void DllCommands::prepare(int32_t count, const char* const* file_names,
                           const char* const* function_names, std::string program_directory) {
@@ -49,18 +53,22 @@ void* DllCommands::load_library(const std::string& file) {
     if (!directory_.empty()) {
       module = dlopen((directory_ + "/" + file).c_str(), RTLD_NOW | RTLD_LOCAL);
     }
-    if (!module) module = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!module)
+      module = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
   }
-  if (module) loads_.fetch_add(1);
+  if (module)
+    loads_.fetch_add(1);
   return module;
 }
 
 void* DllCommands::lookup(void* module, const std::string& function) const {
   uint32_t ordinal = 0;
-  if (!parse_ordinal(function, ordinal)) return dlsym(module, function.c_str());
+  if (!parse_ordinal(function, ordinal))
+    return dlsym(module, function.c_str());
   const auto* table = static_cast<const OrdinalEntry*>(dlsym(module, kOrdinalTableSymbol));
   for (; table && table->address; ++table) {
-    if (table->ordinal == ordinal) return table->address;
+    if (table->ordinal == ordinal)
+      return table->address;
   }
   return nullptr;
 }
@@ -75,26 +83,31 @@ void* DllCommands::resolve(int32_t index) {
     fatal_error("无法找到指定DLL库文件中的输出命令“”", 0);
   }
   Entry& entry = *entries_[static_cast<size_t>(index)];
-  if (void* cached = entry.address.load(std::memory_order_acquire)) return cached;
+  if (void* cached = entry.address.load(std::memory_order_acquire))
+    return cached;
 
   void* module = nullptr;
   void* address = nullptr;
   if (entry.file.empty()) {
     for (const std::string& library : system_libraries()) {
       module = load_library(library);
-      if (!module) continue;
+      if (!module)
+        continue;
       address = lookup(module, entry.function);
-      if (address) break;
+      if (address)
+        break;
       dlclose(module);
       module = nullptr;
     }
   } else {
     module = load_library(entry.file);
-    if (module) address = lookup(module, entry.function);
+    if (module)
+      address = lookup(module, entry.function);
   }
 
   if (!address) {
-    if (module) dlclose(module);
+    if (module)
+      dlclose(module);
     char message[1024];
     if (entry.file.empty()) {
       std::snprintf(message, sizeof message, "无法找到指定DLL库文件中的输出命令“%s”",
@@ -107,7 +120,8 @@ void* DllCommands::resolve(int32_t index) {
   }
   // Two threads resolving one entry at once both load the library; the loser releases its load.
   void* expected = nullptr;
-  if (!entry.module.compare_exchange_strong(expected, module)) dlclose(module);
+  if (!entry.module.compare_exchange_strong(expected, module))
+    dlclose(module);
   entry.address.store(address, std::memory_order_release);
   return address;
 }
@@ -125,7 +139,7 @@ void DllCommands::release_all() {
 const std::vector<std::string>& system_libraries() {
   // The C and math libraries, then this program's own platform stand-ins.
   static const std::vector<std::string> kLibraries = {
-      "libc.so.6",      "libm.so.6",         "libffkernel.so", "libffinet.so",
+      "libc.so.6",          "libm.so.6",      "libffkernel.so", "libffinet.so",
       "libffautomation.so", "libffraster.so", "libffshell.so",
   };
   return kLibraries;

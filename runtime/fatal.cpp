@@ -28,7 +28,9 @@ constexpr const char* kNumberedMessages[] = {
 std::atomic<ErrorHook> g_hook{nullptr};
 std::atomic<bool> g_hook_running{false};
 
-void show_in_box(const char* report) { windowing::show_error_box("错误", report); }
+void show_in_box(const char* report) {
+  windowing::show_error_box("错误", report);
+}
 std::atomic<ReportPresenter> g_presenter{&show_in_box};
 
 // A trap with no debugger attached would kill the process before the end sequence runs.
@@ -36,7 +38,8 @@ bool debugger_attached() {
   std::ifstream status("/proc/self/status");
   std::string line;
   while (std::getline(status, line)) {
-    if (line.rfind("TracerPid:", 0) == 0) return std::stoi(line.substr(10)) != 0;
+    if (line.rfind("TracerPid:", 0) == 0)
+      return std::stoi(line.substr(10)) != 0;
   }
   return false;
 }
@@ -63,7 +66,9 @@ std::string build_error_report(std::string_view text, int32_t code) {
   return report;
 }
 
-void set_error_hook(ErrorHook hook) { g_hook.store(hook); }
+void set_error_hook(ErrorHook hook) {
+  g_hook.store(hook);
+}
 void set_report_presenter(ReportPresenter presenter) {
   g_presenter.store(presenter ? presenter : &show_in_box);
 }
@@ -81,7 +86,8 @@ void fatal_error(const char* text, int32_t code) {
     const std::string report = build_error_report(text ? text : "", code);
     g_presenter.load()(report.c_str());
   }
-  if (run_mode() == 2 && debugger_attached()) std::raise(SIGTRAP);  // stop in the debugger
+  if (run_mode() == 2 && debugger_attached())
+    std::raise(SIGTRAP);  // stop in the debugger
   clear_at_exit_routines();
   end_program(-1);
 }

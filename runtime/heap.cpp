@@ -26,21 +26,26 @@ ConstantArea g_constant_area;
 
 }  // namespace
 
-void* allocate_or_null(size_t n) { return std::malloc(n == 0 ? 1 : n); }
+void* allocate_or_null(size_t n) {
+  return std::malloc(n == 0 ? 1 : n);
+}
 
 void* allocate(size_t n) {
   void* p = allocate_or_null(n);
-  if (!p) out_of_memory(n);
+  if (!p)
+    out_of_memory(n);
   return p;
 }
 
 void free_block(void* p) {
-  if (!p || g_constant_area.contains(p)) return;
+  if (!p || g_constant_area.contains(p))
+    return;
   std::free(p);
 }
 
 void* reallocate(void* p, size_t n) {
-  if (!p) return allocate(n);
+  if (!p)
+    return allocate(n);
   if (g_constant_area.contains(p)) {
     void* fresh = allocate(n);
     const auto offset = static_cast<size_t>(static_cast<const uint8_t*>(p) - g_constant_area.start);
@@ -48,21 +53,28 @@ void* reallocate(void* p, size_t n) {
     return fresh;
   }
   void* q = std::realloc(p, n == 0 ? 1 : n);
-  if (!q) out_of_memory(n);
+  if (!q)
+    out_of_memory(n);
   return q;
 }
 
 void record_constant_area(const void* start, size_t length) {
-  if (length == 0) return;
+  if (length == 0)
+    return;
   g_constant_area = {static_cast<const uint8_t*>(start), length};
 }
 
-const ConstantArea& constant_area() { return g_constant_area; }
+const ConstantArea& constant_area() {
+  return g_constant_area;
+}
 
-bool in_constant_area(const void* p) { return g_constant_area.contains(p); }
+bool in_constant_area(const void* p) {
+  return g_constant_area.contains(p);
+}
 
 ConstantArea linker_constant_area() {
-  if (!__start_ff_const || !__stop_ff_const) return {};
+  if (!__start_ff_const || !__stop_ff_const)
+    return {};
   return {__start_ff_const, static_cast<size_t>(__stop_ff_const - __start_ff_const)};
 }
 

@@ -29,7 +29,8 @@ uint64_t now_ms() {
 
 bool any_window_loaded() {
   for (int32_t i = 0; i < registry().count(); ++i) {
-    if (window_is_loaded(*registry().at(i))) return true;
+    if (window_is_loaded(*registry().at(i)))
+      return true;
   }
   return false;
 }
@@ -39,7 +40,8 @@ bool any_window_loaded() {
 bool idle_step(uint32_t count) {
   LoopState& s = loop_state();
   for (size_t i = s.idle.size(); i-- > 0;) {
-    if (i >= s.idle.size()) continue;
+    if (i >= s.idle.size())
+      continue;
     const LoopState::IdleCallback callback = s.idle[i];
     if (!windowing::is_window(callback.window)) {
       s.idle.erase(s.idle.begin() + static_cast<std::ptrdiff_t>(i));
@@ -51,12 +53,14 @@ bool idle_step(uint32_t count) {
     s.idle_started_ms = now_ms();
     s.declined_idle.clear();
   }
-  if (count < 2) return count == 0 || count == 1;
+  if (count < 2)
+    return count == 0 || count == 1;
   bool more = false;
   const auto elapsed = static_cast<int32_t>(now_ms() - s.idle_started_ms);
   for (int32_t i = 0; i < registry().count(); ++i) {
     WindowEntry* w = registry().at(i);
-    if (!window_is_loaded(*w)) continue;
+    if (!window_is_loaded(*w))
+      continue;
     if (std::find(s.declined_idle.begin(), s.declined_idle.end(), w->id) != s.declined_idle.end()) {
       continue;
     }
@@ -79,36 +83,44 @@ void post_quit() {
 }
 
 void after_window_destroyed() {
-  if (loop_state().entered && !any_window_loaded()) post_quit();
+  if (loop_state().entered && !any_window_loaded())
+    post_quit();
 }
 
 void run_loop(bool modal) {
   LoopState& s = loop_state();
   s.entered = true;
-  if (!any_window_loaded() || !windowing::has_application()) return;
+  if (!any_window_loaded() || !windowing::has_application())
+    return;
   uint32_t idle_count = 0;
   bool idle_wanted = true;
   for (;;) {
     while (idle_wanted) {
       idle_wanted = idle_step(idle_count);
-      if (modal && s.modal_window == 0) return;
+      if (modal && s.modal_window == 0)
+        return;
       ++idle_count;
       // Messages that arrived meanwhile come first.
       windowing::process_messages(windowing::WaitForMessages::kNo);
-      if (s.quit_posted || (modal && s.modal_window == 0)) break;
+      if (s.quit_posted || (modal && s.modal_window == 0))
+        break;
     }
     // The quit message ends the program's loop; a modal loop leaves it queued for that one.
     if (s.quit_posted) {
-      if (!modal) s.quit_posted = false;
+      if (!modal)
+        s.quit_posted = false;
       return;
     }
-    if (modal && s.modal_window == 0) return;
+    if (modal && s.modal_window == 0)
+      return;
     windowing::process_messages(windowing::WaitForMessages::kWait);
     if (s.quit_posted) {
-      if (!modal) s.quit_posted = false;
+      if (!modal)
+        s.quit_posted = false;
       return;
     }
-    if (modal && s.modal_window == 0) return;
+    if (modal && s.modal_window == 0)
+      return;
     idle_wanted = true;
     idle_count = 0;
   }
@@ -116,6 +128,8 @@ void run_loop(bool modal) {
 
 }  // namespace detail
 
-void run_message_loop() { detail::run_loop(false); }
+void run_message_loop() {
+  detail::run_loop(false);
+}
 
 }  // namespace rt

@@ -58,8 +58,10 @@ void locate_program(RuntimeObject& rt) {
 // Steps 3 to 8 of the end sequence, on the window thread.
 [[noreturn]] void perform_end(int32_t exit_code) {
   RuntimeObject& rt = object();
-  if (rt.ending.exchange(true)) terminate_process(exit_code);
-  if (TeardownFn teardown = rt.teardown.load()) teardown();
+  if (rt.ending.exchange(true))
+    terminate_process(exit_code);
+  if (TeardownFn teardown = rt.teardown.load())
+    teardown();
   std::vector<AtExitRoutine> routines;
   {
     std::lock_guard lock(rt.at_exit_lock);
@@ -102,12 +104,17 @@ void prepare_runtime(const ProgramInfo& info) {
   }
 }
 
-int32_t run_mode() { return object().run_mode; }
-int32_t build_number() { return object().build_number; }
+int32_t run_mode() {
+  return object().run_mode;
+}
+int32_t build_number() {
+  return object().build_number;
+}
 
 const std::string& program_directory() {
   RuntimeObject& rt = object();
-  if (rt.directory.empty() && rt.file_name.empty()) locate_program(rt);
+  if (rt.directory.empty() && rt.file_name.empty())
+    locate_program(rt);
   return rt.directory;
 }
 
@@ -116,16 +123,24 @@ const std::string& program_file_name() {
   return object().file_name;
 }
 
-void suppress_events() { object().suppression.fetch_add(1); }
-void resume_events() { object().suppression.fetch_sub(1); }
-int32_t event_suppression_count() { return object().suppression.load(); }
+void suppress_events() {
+  object().suppression.fetch_add(1);
+}
+void resume_events() {
+  object().suppression.fetch_sub(1);
+}
+int32_t event_suppression_count() {
+  return object().suppression.load();
+}
 
 void register_at_exit(AtExitRoutine routine) {
-  if (!routine) return;
+  if (!routine)
+    return;
   RuntimeObject& rt = object();
   std::lock_guard lock(rt.at_exit_lock);
   for (AtExitRoutine r : rt.at_exit) {
-    if (r == routine) return;
+    if (r == routine)
+      return;
   }
   rt.at_exit.push_back(routine);
 }
@@ -136,17 +151,23 @@ void clear_at_exit_routines() {
   rt.at_exit.clear();
 }
 
-int32_t unit_library_count() { return static_cast<int32_t>(object().libraries.size()); }
+int32_t unit_library_count() {
+  return static_cast<int32_t>(object().libraries.size());
+}
 
 const UnitLibrary* unit_library(int32_t index) {
   const auto& libs = object().libraries;
   return index >= 0 && static_cast<size_t>(index) < libs.size() ? libs[static_cast<size_t>(index)]
-                                                                 : nullptr;
+                                                                : nullptr;
 }
 
-void set_window_teardown(TeardownFn teardown) { object().teardown.store(teardown); }
+void set_window_teardown(TeardownFn teardown) {
+  object().teardown.store(teardown);
+}
 
-bool end_sequence_started() { return object().ending.load(); }
+bool end_sequence_started() {
+  return object().ending.load();
+}
 
 void end_program(int32_t exit_code) {
   suppress_events();
@@ -156,7 +177,8 @@ void end_program(int32_t exit_code) {
     if (windowing::has_application()) {
       windowing::run_on_window_thread([exit_code] { perform_end(exit_code); });
     }
-    if (!end_sequence_started()) terminate_process(exit_code);
+    if (!end_sequence_started())
+      terminate_process(exit_code);
     for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
   }
   perform_end(exit_code);

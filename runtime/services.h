@@ -16,13 +16,13 @@ enum Service : int32_t {
   kServiceIconResource = 1000,
   kServiceWindowRegistry = 1001,
   // Runtime.
-  kServiceFindKind = 1002,         // value1 a kind's type code: its descriptor, or null
+  kServiceFindKind = 1002,  // value1 a kind's type code: its descriptor, or null
   // Window layer.
   kServicePictureDrawer = 1003,
   // Runtime.
-  kServiceRuntimeLevel = 1004,     // answers 1
-  kServiceRuntimeVersion = 1005,   // answers 0x30005
-  kServiceProgramPath = 1006,      // value1 a PathPart, value2 a buffer of kPathBufferSize bytes
+  kServiceRuntimeLevel = 1004,    // answers 1
+  kServiceRuntimeVersion = 1005,  // answers 0x30005
+  kServiceProgramPath = 1006,     // value1 a PathPart, value2 a buffer of kPathBufferSize bytes
   // Window layer: the framework window of a native window, idle callbacks, owners.
   kServiceNewFrameworkWindow = 1007,
   kServiceDeleteFrameworkWindow = 1008,
@@ -34,12 +34,12 @@ enum Service : int32_t {
   kServiceUnitOfNative = 1014,
   kServiceUnitDestroyed = 2000,
   // Runtime.
-  kServiceNumberToInt = 2001,      // value1 a numeric cell; any other is fatal
+  kServiceNumberToInt = 2001,  // value1 a numeric cell; any other is fatal
   kServiceAnswersZero = 2002,
   kServiceProgramDirectory = 2003,
   kServiceProgramFileName = 2004,
   // Window layer: windows, unit objects, events, the object list, pending messages.
-  kServiceLoadWindow = 2005,       // value1 a LoadWindowRequest
+  kServiceLoadWindow = 2005,  // value1 a LoadWindowRequest
   kServiceFindUnitObject = 2006,
   kServiceRequireUnitObject = 2007,
   kServiceRaiseEvent = 2008,
@@ -49,21 +49,21 @@ enum Service : int32_t {
   kServiceObjectListSet = 2012,
   kServiceObjectListRemove = 2013,
   kServiceObjectListClear = 2014,
-  kServiceSoundFirst = 2015,       // through kServiceSoundLast: no sound output here
+  kServiceSoundFirst = 2015,  // through kServiceSoundLast: no sound output here
   kServiceSoundLast = 2016,
   kServiceCurrentEventSource = 2017,
   kServiceProcessPendingMessages = 2018,
-  kServiceTrayIconFirst = 2019,    // through kServiceTrayIconLast: no notification-area icons
+  kServiceTrayIconFirst = 2019,  // through kServiceTrayIconLast: no notification-area icons
   kServiceTrayIconLast = 2021,
   kServiceUnitRecord = 2022,
   // Runtime: memory, fatal errors, the end, kinds, the run mode.
-  kServiceReleaseArray = 2023,     // value1 an array block, value2 its element type
-  kServiceAllocate = 2024,         // value1 bytes; value2 non-zero answers null instead of failing
+  kServiceReleaseArray = 2023,  // value1 an array block, value2 its element type
+  kServiceAllocate = 2024,      // value1 bytes; value2 non-zero answers null instead of failing
   kServiceFree = 2025,
   kServiceReallocate = 2026,
   kServiceFatalError = 2027,
   kServiceEndProgram = 2028,
-  kServiceKindRaisesEvents = 2029, // 0 no, 1 yes, 2 the other way
+  kServiceKindRaisesEvents = 2029,  // 0 no, 1 yes, 2 the other way
   kServiceRunMode = 2030,
   // Window layer.
   kServiceRaiseTypedEvent = 2031,
@@ -94,9 +94,9 @@ void set_window_services(ServiceHandler handler);
 enum Routine : int32_t {
   kRoutineFindFile = 0,
   kRoutineCloseFind = 1,
-  kRoutineMakeWritable = 2,       // an array variable
+  kRoutineMakeWritable = 2,  // an array variable
   kRoutineRegisterAtExit = 3,
-  kRoutineGetKindProperty = 4,    // a property of a value of a library-defined kind
+  kRoutineGetKindProperty = 4,  // a property of a value of a library-defined kind
   kRoutineSetKindProperty = 5,
   kRoutineStartup = 6,
 };

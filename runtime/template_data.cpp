@@ -51,8 +51,10 @@ std::optional<UnitRecord> decode_unit_record(std::span<const uint8_t> bytes, boo
     const auto rest = r.bytes(r.remaining());
     u.property_data.assign(rest.begin(), rest.end());
   }
-  if (!r.ok()) return std::nullopt;
-  if (menu_item && !r.at_end()) return std::nullopt;
+  if (!r.ok())
+    return std::nullopt;
+  if (menu_item && !r.at_end())
+    return std::nullopt;
   return u;
 }
 
@@ -119,28 +121,33 @@ std::optional<RecordFieldOffsets> record_field_offsets(std::span<const uint8_t> 
   r.i32();
   o.events = r.position();
   r.i32();
-  if (!r.ok()) return std::nullopt;
+  if (!r.ok())
+    return std::nullopt;
   return o;
 }
 
 bool UnitTable::assign(std::span<const uint8_t> table, uint32_t unit_count) {
   clear();
   const size_t head = size_t{unit_count} * 8;
-  if (unit_count == 0 || head > table.size()) return unit_count == 0 && table.empty();
+  if (unit_count == 0 || head > table.size())
+    return unit_count == 0 && table.empty();
   // Every offset must point at a whole record inside the table, and no two records may share a
   // byte: replacing or writing one would change the other, its length word included.
   std::vector<std::pair<size_t, size_t>> spans;  // where each record starts and ends
   spans.reserve(unit_count);
   for (uint32_t i = 0; i < unit_count; ++i) {
     const uint32_t offset = base::load_le32(table.data() + size_t{unit_count} * 4 + size_t{i} * 4);
-    if (offset > table.size() - head || table.size() - head - offset < 4) return false;
+    if (offset > table.size() - head || table.size() - head - offset < 4)
+      return false;
     const auto length = static_cast<int32_t>(base::load_le32(table.data() + head + offset));
-    if (length < 0 || static_cast<size_t>(length) > table.size() - head - offset - 4) return false;
+    if (length < 0 || static_cast<size_t>(length) > table.size() - head - offset - 4)
+      return false;
     spans.emplace_back(offset, size_t{offset} + 4 + static_cast<size_t>(length));
   }
   std::sort(spans.begin(), spans.end());
   for (size_t i = 1; i < spans.size(); ++i) {
-    if (spans[i].first < spans[i - 1].second) return false;
+    if (spans[i].first < spans[i - 1].second)
+      return false;
   }
   bytes_.append(table.data(), table.size());
   count_ = unit_count;
@@ -175,21 +182,29 @@ void UnitTable::clear() {
   count_ = 0;
 }
 
-uint32_t UnitTable::id_at(uint32_t index) const { return bytes_.word_at(index); }
+uint32_t UnitTable::id_at(uint32_t index) const {
+  return bytes_.word_at(index);
+}
 
-uint32_t UnitTable::offset_at(uint32_t index) const { return bytes_.word_at(count_ + index); }
+uint32_t UnitTable::offset_at(uint32_t index) const {
+  return bytes_.word_at(count_ + index);
+}
 
 int32_t UnitTable::find(uint32_t unit_id) const {
-  if (count_ == 0) return -1;
-  if (unit_id == 0) return 0;
+  if (count_ == 0)
+    return -1;
+  if (unit_id == 0)
+    return 0;
   for (uint32_t i = 0; i < count_; ++i) {
-    if (id_at(i) == unit_id) return static_cast<int32_t>(i);
+    if (id_at(i) == unit_id)
+      return static_cast<int32_t>(i);
   }
   return -1;
 }
 
 std::span<const uint8_t> UnitTable::record(uint32_t index) const {
-  if (index >= count_) return {};
+  if (index >= count_)
+    return {};
   const size_t start = size_t{count_} * 8 + offset_at(index);
   const auto length = static_cast<int32_t>(base::load_le32(bytes_.data() + start));
   return {bytes_.data() + start + 4, static_cast<size_t>(length)};
@@ -201,14 +216,16 @@ std::span<uint8_t> UnitTable::mutable_record(uint32_t index) {
 }
 
 void UnitTable::replace_record(uint32_t index, std::span<const uint8_t> bytes) {
-  if (index >= count_) return;
+  if (index >= count_)
+    return;
   const size_t start = size_t{count_} * 8 + offset_at(index);
   const size_t old_length = record(index).size();
   const auto new_length = static_cast<uint32_t>(bytes.size());
   bytes_.replace(start + 4, old_length, bytes.data(), bytes.size());
   std::memcpy(bytes_.data() + start, &new_length, 4);
   const auto delta = static_cast<int64_t>(bytes.size()) - static_cast<int64_t>(old_length);
-  if (delta == 0) return;
+  if (delta == 0)
+    return;
   // Shift the offsets of every record stored after this one.
   const uint32_t my_offset = offset_at(index);
   for (uint32_t i = 0; i < count_; ++i) {
@@ -222,20 +239,23 @@ void UnitTable::replace_record(uint32_t index, std::span<const uint8_t> bytes) {
 
 int32_t UnitTable::read_field(uint32_t index, size_t offset) const {
   const auto r = record(index);
-  if (offset + 4 > r.size()) return 0;
+  if (offset + 4 > r.size())
+    return 0;
   return static_cast<int32_t>(base::load_le32(r.data() + offset));
 }
 
 void UnitTable::write_field(uint32_t index, size_t offset, int32_t value) {
   auto r = mutable_record(index);
-  if (offset + 4 > r.size()) return;
+  if (offset + 4 > r.size())
+    return;
   std::memcpy(r.data() + offset, &value, 4);
 }
 
 std::optional<std::vector<WindowTemplate>> decode_templates(std::span<const uint8_t> data) {
   base::ByteReader r(data);
   const auto list = r.prefixed();
-  if (!r.ok() || list.size() % 8 != 0) return std::nullopt;
+  if (!r.ok() || list.size() % 8 != 0)
+    return std::nullopt;
   const size_t n = list.size() / 8;
   std::vector<WindowTemplate> windows(n);
   for (size_t i = 0; i < n; ++i) windows[i].id = base::load_le32(list.data() + i * 4);
@@ -248,15 +268,19 @@ std::optional<std::vector<WindowTemplate>> decode_templates(std::span<const uint
     w.text2.assign(t2.begin(), t2.end());
     const uint32_t units = r.count(8);
     const auto table = r.prefixed();
-    if (!r.ok() || !w.units.assign(table, units)) return std::nullopt;
+    if (!r.ok() || !w.units.assign(table, units))
+      return std::nullopt;
     // Entry 0 is the window's own unit; every record must decode.
     for (uint32_t u = 0; u < units; ++u) {
       const uint32_t id = w.units.id_at(u);
-      if (!valid_id(id) || (u == 0) != is_window_unit_id(id)) return std::nullopt;
-      if (!decode_unit_record(w.units.record(u), is_menu_item_id(id))) return std::nullopt;
+      if (!valid_id(id) || (u == 0) != is_window_unit_id(id))
+        return std::nullopt;
+      if (!decode_unit_record(w.units.record(u), is_menu_item_id(id)))
+        return std::nullopt;
     }
   }
-  if (!r.ok() || !r.at_end()) return std::nullopt;
+  if (!r.ok() || !r.at_end())
+    return std::nullopt;
   return windows;
 }
 

@@ -20,9 +20,15 @@ namespace rt {
 
 // Unit ids: the top four bits tell the entry (0 window's own unit, 1 ordinary unit, 2 with bits
 // 24-27 equal to 6 a menu item).
-inline bool valid_id(uint32_t id) { return (id & 0x00FFFFFF) != 0 && (id & 0x0F000000) != 0; }
-inline bool is_menu_item_id(uint32_t id) { return (id >> 28) == 2 && ((id >> 24) & 0xF) == 6; }
-inline bool is_window_unit_id(uint32_t id) { return (id >> 28) == 0; }
+inline bool valid_id(uint32_t id) {
+  return (id & 0x00FFFFFF) != 0 && (id & 0x0F000000) != 0;
+}
+inline bool is_menu_item_id(uint32_t id) {
+  return (id >> 28) == 2 && ((id >> 24) & 0xF) == 6;
+}
+inline bool is_window_unit_id(uint32_t id) {
+  return (id >> 28) == 0;
+}
 
 struct EventBinding {
   int32_t event = 0;
@@ -33,7 +39,7 @@ struct EventBinding {
 struct UnitRecord {
   uint32_t kind = 0;
   uint32_t link = 0;
-  std::string name;     // GBK
+  std::string name;  // GBK
   std::string comment;
   // Menu items only:
   int32_t menu_a = 0, menu_b = 0, menu_state = 0;

@@ -64,7 +64,8 @@ void start_thread(Cell* result, int32_t count, const Cell* args) {
     });
   } catch (const std::system_error&) {
     set_bool(result, false);
-    if (keep_handle) *a.at(2).pointer<int32_t>() = 0;
+    if (keep_handle)
+      *a.at(2).pointer<int32_t>() = 0;
     return;
   }
   set_bool(result, true);
@@ -74,7 +75,8 @@ void start_thread(Cell* result, int32_t count, const Cell* args) {
     state->id = thread.get_id();
   }
   thread.detach();
-  if (!keep_handle) return;
+  if (!keep_handle)
+    return;
   HandleTable& table = handles();
   std::lock_guard guard(table.lock);
   const int32_t handle = table.next;
@@ -84,14 +86,13 @@ void start_thread(Cell* result, int32_t count, const Cell* args) {
 }
 
 bool start_worker(WorkerRoutine routine) {
-  return call_bool(&start_thread, Cell::of_pointer(reinterpret_cast<const void*>(routine),
-                                                   kSubroutine));
+  return call_bool(&start_thread,
+                   Cell::of_pointer(reinterpret_cast<const void*>(routine), kSubroutine));
 }
 
 bool start_worker(WorkerRoutine routine, int32_t argument) {
   return call_bool(&start_thread,
-                   Cell::of_pointer(reinterpret_cast<const void*>(routine), kSubroutine),
-                   argument);
+                   Cell::of_pointer(reinterpret_cast<const void*>(routine), kSubroutine), argument);
 }
 
 bool thread_handle_open(int32_t handle) {
@@ -106,7 +107,8 @@ int32_t wait_thread_handle(int32_t handle) {
     HandleTable& table = handles();
     std::lock_guard guard(table.lock);
     const auto it = table.threads.find(handle);
-    if (it == table.threads.end()) return -1;
+    if (it == table.threads.end())
+      return -1;
     state = it->second;
   }
   std::unique_lock guard(state->lock);
@@ -132,11 +134,13 @@ LockRecord* create_lock() {
 }
 
 void enter_lock(LockRecord* lock) {
-  if (lock) lock->section.lock();
+  if (lock)
+    lock->section.lock();
 }
 
 void leave_lock(LockRecord* lock) {
-  if (lock) lock->section.unlock();
+  if (lock)
+    lock->section.unlock();
 }
 
 int32_t lock_count() {
@@ -147,8 +151,10 @@ int32_t lock_count() {
 }
 
 int32_t thread_library_notify(int32_t code, intptr_t /*value1*/, intptr_t /*value2*/) {
-  if (code == kLibraryServiceEntry) return 0;
-  if (code != kLibraryProgramEnd) return -1;
+  if (code == kLibraryServiceEntry)
+    return 0;
+  if (code != kLibraryProgramEnd)
+    return -1;
   std::lock_guard guard(g_lock_list_guard);
   while (g_locks) {
     LockRecord* next = g_locks->next;

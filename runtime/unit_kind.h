@@ -62,11 +62,11 @@ struct PropertyPair {
 };
 
 struct UnitCreateParams {
-  NativeWindow parent = nullptr;   // the window's native window; null for a window's own unit
-  const uint8_t* data = nullptr;   // the kind's property data
+  NativeWindow parent = nullptr;  // the window's native window; null for a window's own unit
+  const uint8_t* data = nullptr;  // the kind's property data
   size_t length = 0;
-  uint32_t style = 0;              // kStyleDisabled, kStyleTabStop
-  int32_t control_id = 0;          // 100, 110, 120 ... in creation order
+  uint32_t style = 0;      // kStyleDisabled, kStyleTabStop
+  int32_t control_id = 0;  // 100, 110, 120 ... in creation order
   int32_t left = 0, top = 0, width = 0, height = 0;
   uint32_t window_id = 0;
   uint32_t unit_id = 0;
@@ -159,13 +159,13 @@ static_assert(sizeof(LogicalFont) == 60);
 // The element of a font property that get_property and set_property address; any other element
 // is the whole font as a byte set (the six attributes as int32 words, then a 32-byte face).
 enum FontElement : int32_t {
-  kFontAngle = 0,      // tenths of a degree, 0-3599
+  kFontAngle = 0,  // tenths of a degree, 0-3599
   kFontBold = 1,
   kFontItalic = 2,
   kFontUnderline = 3,
   kFontStrikeOut = 4,
-  kFontSize = 5,       // points
-  kFontFace = 6,       // text
+  kFontSize = 5,  // points
+  kFontFace = 6,  // text
 };
 inline constexpr int32_t kFontAttributeCount = 6;  // angle to size: the whole font's words
 

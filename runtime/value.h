@@ -35,13 +35,18 @@ inline constexpr TypeCode kEightByte = 0x80000008;
 // caller's variable for a by-reference argument).
 inline constexpr TypeCode kByRef = 0x20000000;
 
-inline constexpr TypeCode plain_code(TypeCode code) { return code & ~kByRef; }
-inline constexpr bool is_by_ref(TypeCode code) { return (code & kByRef) != 0; }
+inline constexpr TypeCode plain_code(TypeCode code) {
+  return code & ~kByRef;
+}
+inline constexpr bool is_by_ref(TypeCode code) {
+  return (code & kByRef) != 0;
+}
 
 enum class TypeClass { kNone, kBasic, kUserDefined, kLibraryDefined };
 
 inline constexpr TypeClass type_class(TypeCode code) {
-  if (code == 0) return TypeClass::kNone;
+  if (code == 0)
+    return TypeClass::kNone;
   switch (code >> 30) {
     case 2:
       return TypeClass::kBasic;
@@ -122,7 +127,9 @@ struct Cell {
   static Cell of_int(int32_t v) { return {static_cast<uint32_t>(v), 0, kInt}; }
   static Cell of_bool(bool v) { return {v ? 1u : 0u, 0, kBool}; }
   static Cell of_byte(uint8_t v) { return {v, 0, kByte}; }
-  static Cell of_short(int16_t v) { return {static_cast<uint32_t>(static_cast<int32_t>(v)), 0, kShort}; }
+  static Cell of_short(int16_t v) {
+    return {static_cast<uint32_t>(static_cast<int32_t>(v)), 0, kShort};
+  }
   static Cell of_int64(int64_t v) {
     Cell c{0, 0, kInt64};
     c.set_payload(static_cast<uint64_t>(v));
@@ -162,7 +169,9 @@ struct UnitRef {
 // --- Block views (read-only, bounds-safe on null) ---
 
 // Length of a text; 0 for null.
-inline size_t text_length(const char* text) { return text ? std::strlen(text) : 0; }
+inline size_t text_length(const char* text) {
+  return text ? std::strlen(text) : 0;
+}
 inline std::string_view text_view(const char* text) {
   return text ? std::string_view(text) : std::string_view();
 }
@@ -171,10 +180,12 @@ inline constexpr size_t kBytesHeader = 8;
 
 // The bytes of a byte-set block; empty for null or a negative length field.
 inline std::span<const uint8_t> bytes_view(const void* block) {
-  if (!block) return {};
+  if (!block)
+    return {};
   int32_t length;
   std::memcpy(&length, static_cast<const uint8_t*>(block) + 4, sizeof length);
-  if (length <= 0) return {};
+  if (length <= 0)
+    return {};
   return {static_cast<const uint8_t*>(block) + kBytesHeader, static_cast<size_t>(length)};
 }
 

@@ -14,7 +14,9 @@ namespace rt {
 
 // New text of exactly these bytes; null for n < 1.
 char* make_text(const void* bytes, size_t n);
-inline char* make_text(std::string_view s) { return make_text(s.data(), s.size()); }
+inline char* make_text(std::string_view s) {
+  return make_text(s.data(), s.size());
+}
 // New text from a NUL-terminated source; null for a null or empty source.
 char* copy_text(const char* source);
 // New byte set; null for n == 0.
@@ -53,7 +55,8 @@ class Text {
   }
   Text(Text&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
   Text& operator=(Text&& o) noexcept {
-    if (this != &o) reset(std::exchange(o.p_, nullptr));
+    if (this != &o)
+      reset(std::exchange(o.p_, nullptr));
     return *this;
   }
   Text(const Text&) = delete;
@@ -68,7 +71,8 @@ class Text {
   Text copy() const { return adopt(copy_text(p_)); }
   char* release() { return std::exchange(p_, nullptr); }
   void reset(char* p = nullptr) {
-    if (p != p_) free_block(p_);
+    if (p != p_)
+      free_block(p_);
     p_ = p;
   }
 
@@ -87,7 +91,8 @@ class Bytes {
   }
   Bytes(Bytes&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
   Bytes& operator=(Bytes&& o) noexcept {
-    if (this != &o) reset(std::exchange(o.p_, nullptr));
+    if (this != &o)
+      reset(std::exchange(o.p_, nullptr));
     return *this;
   }
   Bytes(const Bytes&) = delete;
@@ -101,7 +106,8 @@ class Bytes {
   bool empty() const { return size() == 0; }
   uint8_t* release() { return std::exchange(p_, nullptr); }
   void reset(uint8_t* block = nullptr) {
-    if (block != p_) free_block(p_);
+    if (block != p_)
+      free_block(p_);
     p_ = block;
   }
 
@@ -140,7 +146,8 @@ class Array {
   const char* text_at(size_t i) const;
   void* release() { return std::exchange(p_, nullptr); }
   void reset() {
-    if (p_ && !in_constant_area(p_)) release_array(p_, element_);
+    if (p_ && !in_constant_area(p_))
+      release_array(p_, element_);
     p_ = nullptr;
   }
 

@@ -34,7 +34,8 @@ UnitObject* owner_of(NativeWindow h) {
     WindowEntry* w = registry().at(i);
     for (uint32_t u = 0; u < w->working.count(); ++u) {
       UnitObject* unit = live_unit(*w, u);
-      if (unit && unit->native() == h) return unit;
+      if (unit && unit->native() == h)
+        return unit;
     }
   }
   return nullptr;
@@ -42,13 +43,20 @@ UnitObject* owner_of(NativeWindow h) {
 
 intptr_t window_service(int32_t code, intptr_t v1, intptr_t v2) {
   switch (code) {
-    case kServiceIconResource: return 0;  // the program carries no icon resource
-    case kServiceWindowRegistry: return reinterpret_cast<intptr_t>(&registry());
-    case kServicePictureDrawer: return 0;  // pictures are drawn by the picture unit itself
-    case kServiceNewFrameworkWindow: return reinterpret_cast<intptr_t>(new FrameworkWindow{reinterpret_cast<NativeWindow>(v1)});
-    case kServiceDeleteFrameworkWindow: delete reinterpret_cast<FrameworkWindow*>(v1); return 0;
+    case kServiceIconResource:
+      return 0;  // the program carries no icon resource
+    case kServiceWindowRegistry:
+      return reinterpret_cast<intptr_t>(&registry());
+    case kServicePictureDrawer:
+      return 0;  // pictures are drawn by the picture unit itself
+    case kServiceNewFrameworkWindow:
+      return reinterpret_cast<intptr_t>(new FrameworkWindow{reinterpret_cast<NativeWindow>(v1)});
+    case kServiceDeleteFrameworkWindow:
+      delete reinterpret_cast<FrameworkWindow*>(v1);
+      return 0;
     case kServiceDetachFrameworkWindow:
-      if (auto* f = reinterpret_cast<FrameworkWindow*>(v1)) f->window = nullptr;
+      if (auto* f = reinterpret_cast<FrameworkWindow*>(v1))
+        f->window = nullptr;
       return 0;
     case kServiceFrameworkWindowNative: {
       auto* f = reinterpret_cast<FrameworkWindow*>(v1);
@@ -56,15 +64,18 @@ intptr_t window_service(int32_t code, intptr_t v1, intptr_t v2) {
     }
     case kServiceAttachFrameworkWindow: {
       auto* f = reinterpret_cast<FrameworkWindow*>(v1);
-      if (f && !f->window) f->window = reinterpret_cast<NativeWindow>(v2);
+      if (f && !f->window)
+        f->window = reinterpret_cast<NativeWindow>(v2);
       return 0;
     }
     case kServiceAddIdleCallback: {
       const auto* request = reinterpret_cast<const LoopState::IdleCallback*>(v1);
-      if (!request || !windowing::is_window(request->window)) return 0;
+      if (!request || !windowing::is_window(request->window))
+        return 0;
       auto& idle = loop_state().idle;
       for (const auto& c : idle) {
-        if (c.window == request->window) return 0;
+        if (c.window == request->window)
+          return 0;
       }
       idle.push_back(*request);
       return 0;
@@ -76,15 +87,18 @@ intptr_t window_service(int32_t code, intptr_t v1, intptr_t v2) {
       });
       return 0;
     }
-    case kServiceUnitOfNative: return reinterpret_cast<intptr_t>(owner_of(reinterpret_cast<NativeWindow>(v1)));
+    case kServiceUnitOfNative:
+      return reinterpret_cast<intptr_t>(owner_of(reinterpret_cast<NativeWindow>(v1)));
     case kServiceUnitDestroyed: {
       const auto* unit = reinterpret_cast<const UnitObject*>(v1);
-      if (unit) unit_destroyed(unit->window_id, unit->unit_id);
+      if (unit)
+        unit_destroyed(unit->window_id, unit->unit_id);
       return 0;
     }
     case kServiceLoadWindow: {
       const auto* request = reinterpret_cast<const LoadWindowRequest*>(v1);
-      if (!request) return -1;
+      if (!request)
+        return -1;
       return load_window(request->window_id, request->parent, request->modal != 0) ? 0 : -1;
     }
     case kServiceFindUnitObject:
@@ -92,69 +106,101 @@ intptr_t window_service(int32_t code, intptr_t v1, intptr_t v2) {
           find_unit_object(static_cast<uint32_t>(v1), static_cast<uint32_t>(v2)));
     case kServiceRequireUnitObject: {
       UnitObject* unit = find_unit_object(static_cast<uint32_t>(v1), static_cast<uint32_t>(v2));
-      if (!unit) fatal_error("指定窗口或窗口组件不存在或尚未载入", 0);
+      if (!unit)
+        fatal_error("指定窗口或窗口组件不存在或尚未载入", 0);
       return reinterpret_cast<intptr_t>(unit);
     }
-    case kServiceRaiseEvent: return raise_event(*reinterpret_cast<EventRecord*>(v1));
-    case kServiceBeginCreation: begin_creation(); return 0;
-    case kServiceEndCreation: end_creation(); return 0;
+    case kServiceRaiseEvent:
+      return raise_event(*reinterpret_cast<EventRecord*>(v1));
+    case kServiceBeginCreation:
+      begin_creation();
+      return 0;
+    case kServiceEndCreation:
+      end_creation();
+      return 0;
     case kServiceObjectListFind: {
       const auto it = object_list().find(reinterpret_cast<void*>(v1));
-      if (it == object_list().end()) return 0;
-      if (v2) *reinterpret_cast<uint8_t*>(v2) = it->second;
+      if (it == object_list().end())
+        return 0;
+      if (v2)
+        *reinterpret_cast<uint8_t*>(v2) = it->second;
       return 1;
     }
-    case kServiceObjectListSet: object_list()[reinterpret_cast<void*>(v1)] = static_cast<uint8_t>(v2); return 0;
-    case kServiceObjectListRemove: object_list().erase(reinterpret_cast<void*>(v1)); return 0;
-    case kServiceObjectListClear: object_list().clear(); return 0;
+    case kServiceObjectListSet:
+      object_list()[reinterpret_cast<void*>(v1)] = static_cast<uint8_t>(v2);
+      return 0;
+    case kServiceObjectListRemove:
+      object_list().erase(reinterpret_cast<void*>(v1));
+      return 0;
+    case kServiceObjectListClear:
+      object_list().clear();
+      return 0;
     case kServiceSoundFirst:
-    case kServiceSoundLast: return 0;  // no sound output in this program
+    case kServiceSoundLast:
+      return 0;  // no sound output in this program
     case kServiceCurrentEventSource: {
       auto* words = reinterpret_cast<uint32_t*>(v1);
       return words && current_event_source(&words[0], &words[1]) ? 1 : 0;
     }
-    case kServiceProcessPendingMessages: windowing::process_pending_messages(); return 0;
+    case kServiceProcessPendingMessages:
+      windowing::process_pending_messages();
+      return 0;
     case kServiceTrayIconFirst:
     case kServiceTrayIconFirst + 1:
-    case kServiceTrayIconLast: return 0;  // no notification-area icons in this program
+    case kServiceTrayIconLast:
+      return 0;  // no notification-area icons in this program
     case kServiceUnitRecord: {
       WindowEntry* w = registry().find(static_cast<uint32_t>(v1));
       const int32_t i = w ? w->working.find(static_cast<uint32_t>(v2)) : -1;
-      return i < 0 ? 0 : reinterpret_cast<intptr_t>(w->working.record(static_cast<uint32_t>(i)).data());
+      return i < 0 ? 0
+                   : reinterpret_cast<intptr_t>(w->working.record(static_cast<uint32_t>(i)).data());
     }
-    case kServiceRaiseTypedEvent: return raise_typed_event(*reinterpret_cast<TypedEventRecord*>(v1));
-    case kServiceRegisteredWindowCount: return registered_window_count();
-    case kServiceWindowNative: return reinterpret_cast<intptr_t>(unit_native_window(static_cast<uint32_t>(v1), 0));
-    case kServicePictureFromBitmap: return 0;  // no picture data from bitmap handles
-    case kServiceFreeBlock: free_block(reinterpret_cast<void*>(v1)); return 0;
-    case kServiceKindInterfaceId: return 0;  // no library-defined kind has an interface identifier here
+    case kServiceRaiseTypedEvent:
+      return raise_typed_event(*reinterpret_cast<TypedEventRecord*>(v1));
+    case kServiceRegisteredWindowCount:
+      return registered_window_count();
+    case kServiceWindowNative:
+      return reinterpret_cast<intptr_t>(unit_native_window(static_cast<uint32_t>(v1), 0));
+    case kServicePictureFromBitmap:
+      return 0;  // no picture data from bitmap handles
+    case kServiceFreeBlock:
+      free_block(reinterpret_cast<void*>(v1));
+      return 0;
+    case kServiceKindInterfaceId:
+      return 0;  // no library-defined kind has an interface identifier here
     case kServiceMenusAndPagesFirst:
     case kServiceMenusAndPagesFirst + 1:
     case kServiceMenusAndPagesFirst + 2:
-    case kServiceMenusAndPagesLast: return 0;  // no menus or paged containers in this program
-    default: return 0;
+    case kServiceMenusAndPagesLast:
+      return 0;  // no menus or paged containers in this program
+    default:
+      return 0;
   }
 }
 
 void window_routine(int32_t number, Cell* result, int32_t count, const Cell* args) {
   const Args a(count, args);
-  if (number != kRoutineGetKindProperty && number != kRoutineSetKindProperty) return;
+  if (number != kRoutineGetKindProperty && number != kRoutineSetKindProperty)
+    return;
   // A property of a value of a library-defined kind: the value is its object.
   const Cell& value = a.at(0);
   const KindDescriptor* kind = find_kind(value.type);
-  if (!kind || !kind->interface_of) return;
+  if (!kind || !kind->interface_of)
+    return;
   auto* object = value.pointer<UnitObject>();
   const int32_t index = a.int_or(1, 0);
   if (number == kRoutineGetKindProperty) {
     auto get = reinterpret_cast<GetUnitPropertyFn>(kind->interface_of(kInterfaceGetProperty));
-    if (!get || !object) return;
+    if (!get || !object)
+      return;
     const PropertyPair answer = get(object, index);
     result->set_payload(answer.first);
     result->type = kInt;
     return;
   }
   auto set = reinterpret_cast<SetUnitPropertyFn>(kind->interface_of(kInterfaceSetProperty));
-  if (set && object) set(object, index, {a.at(2).payload(), a.at(2).high});
+  if (set && object)
+    set(object, index, {a.at(2).payload(), a.at(2).high});
 }
 
 const ProgramInfo*& installed_info() {
@@ -164,7 +210,9 @@ const ProgramInfo*& installed_info() {
 
 }  // namespace
 
-void install_program_info(const ProgramInfo& info) { installed_info() = &info; }
+void install_program_info(const ProgramInfo& info) {
+  installed_info() = &info;
+}
 const ProgramInfo& program_info() {
   static const ProgramInfo kEmpty;
   return installed_info() ? *installed_info() : kEmpty;

@@ -16,7 +16,8 @@ namespace detail {
 
 WindowEntry* Registry::find(uint32_t window_id) const {
   const int64_t i = window_id == 0 ? -1 : index_.find_word(window_id);
-  if (i < 0 || i >= count()) return nullptr;
+  if (i < 0 || i >= count())
+    return nullptr;
   void* p;
   std::memcpy(&p, index_.data() + entries_.size() * 4 + static_cast<size_t>(i) * sizeof p,
               sizeof p);
@@ -79,13 +80,15 @@ UnitObject* live_get(int32_t number) {
 
 void live_release(int32_t number) {
   auto& t = live_table();
-  if (number >= 1 && static_cast<size_t>(number) <= t.size()) t[number - 1] = nullptr;
+  if (number >= 1 && static_cast<size_t>(number) <= t.size())
+    t[number - 1] = nullptr;
 }
 
 int32_t handler_register(const void* address) {
   auto& t = handler_table();
   const auto it = std::find(t.begin(), t.end(), address);
-  if (it != t.end()) return static_cast<int32_t>(it - t.begin() + 1);
+  if (it != t.end())
+    return static_cast<int32_t>(it - t.begin() + 1);
   t.push_back(address);
   return static_cast<int32_t>(t.size());
 }
@@ -100,12 +103,15 @@ RecordFieldOffsets offsets_of(const WindowEntry& w, uint32_t index) {
 }
 
 UnitObject* live_unit(const WindowEntry& w, uint32_t index) {
-  if (index >= w.working.count() || is_menu_item_id(w.working.id_at(index))) return nullptr;
+  if (index >= w.working.count() || is_menu_item_id(w.working.id_at(index)))
+    return nullptr;
   UnitObject* unit = live_get(w.working.read_field(index, offsets_of(w, index).live_object));
   return unit && windowing::is_window(unit->native()) ? unit : nullptr;
 }
 
-bool window_is_loaded(const WindowEntry& w) { return live_unit(w, 0) != nullptr; }
+bool window_is_loaded(const WindowEntry& w) {
+  return live_unit(w, 0) != nullptr;
+}
 
 NativeWindow native_of(const WindowEntry& w, uint32_t index) {
   UnitObject* unit = live_unit(w, index);
@@ -119,7 +125,8 @@ Recreating& recreating() {
 
 const KindDescriptor* kind_of_record(const WindowEntry& w, uint32_t index) {
   const auto record = w.working.record(index);
-  if (record.size() < 4) return nullptr;
+  if (record.size() < 4)
+    return nullptr;
   uint32_t kind;
   std::memcpy(&kind, record.data(), 4);
   return find_kind(kind);
@@ -139,21 +146,26 @@ namespace {
 
 template <typename Fn>
 Fn kind_interface(const KindDescriptor* kind, int32_t number) {
-  if (!kind || !kind->interface_of) return nullptr;
+  if (!kind || !kind->interface_of)
+    return nullptr;
   return reinterpret_cast<Fn>(kind->interface_of(number));
 }
 
 // Destroys what a failed load created and returns the window to its template.
 void abandon_load(WindowEntry& w) {
-  if (NativeWindow window = native_of(w, 0)) windowing::destroy(window);
+  if (NativeWindow window = native_of(w, 0))
+    windowing::destroy(window);
   // The window's report of its destruction has normally put the template back already
   // (unit_destroyed); exchanging the tables again would leave the saved copy, now empty, in use.
-  if (w.working.read_field(0, offsets_of(w, 0).live_object) == 0) return;
+  if (w.working.read_field(0, offsets_of(w, 0).live_object) == 0)
+    return;
   for (uint32_t i = 0; i < w.working.count(); ++i) {
-    if (is_menu_item_id(w.working.id_at(i))) continue;
+    if (is_menu_item_id(w.working.id_at(i)))
+      continue;
     const auto o = offsets_of(w, i);
     if (UnitObject* unit = live_get(w.working.read_field(i, o.live_object))) {
-      if (windowing::is_window(unit->native())) windowing::destroy(unit->native());
+      if (windowing::is_window(unit->native()))
+        windowing::destroy(unit->native());
     }
     live_release(w.working.read_field(i, o.live_object));
   }
@@ -165,13 +177,16 @@ UnitObject* create_unit(WindowEntry& w, uint32_t index, NativeWindow parent, int
                         const UnitRecord& record, bool disabled) {
   const KindDescriptor* kind = find_kind(record.kind);
   auto create = kind_interface<CreateUnitFn>(kind, kInterfaceCreate);
-  if (!create) return nullptr;
+  if (!create)
+    return nullptr;
   UnitCreateParams p;
   p.parent = parent;
   p.data = record.property_data.data();
   p.length = record.property_data.size();
-  if (disabled && !(kind->flags & kKindNeverVisible)) p.style |= kStyleDisabled;
-  if (record.flags & kUnitTabStop) p.style |= kStyleTabStop;
+  if (disabled && !(kind->flags & kKindNeverVisible))
+    p.style |= kStyleDisabled;
+  if (record.flags & kUnitTabStop)
+    p.style |= kStyleTabStop;
   p.control_id = control_id;
   p.left = record.left;
   p.top = record.top;
@@ -180,7 +195,8 @@ UnitObject* create_unit(WindowEntry& w, uint32_t index, NativeWindow parent, int
   p.window_id = w.id;
   p.unit_id = w.working.id_at(index);
   UnitObject* unit = create(p);
-  if (!unit) return nullptr;
+  if (!unit)
+    return nullptr;
   unit->window_id = w.id;
   unit->unit_id = p.unit_id;
   unit->kind = record.kind;
@@ -198,12 +214,14 @@ bool load_entry(WindowEntry& w, const LoadEntryOptions& options) {
     return true;
   }
   NativeWindow parent = modal ? nullptr : options.parent;
-  if (parent && !windowing::is_window(parent)) return false;
+  if (parent && !windowing::is_window(parent))
+    return false;
 
   begin_creation();
   bool creating = true;
   const auto stop_creating = [&creating] {
-    if (creating) end_creation();
+    if (creating)
+      end_creation();
     creating = false;
   };
   struct Guard {
@@ -211,11 +229,13 @@ bool load_entry(WindowEntry& w, const LoadEntryOptions& options) {
     ~Guard() { stop(); }
   } guard{stop_creating};
   // The messages processed on the way in may have closed the parent.
-  if (parent && !windowing::is_window(parent)) return false;
+  if (parent && !windowing::is_window(parent))
+    return false;
 
   w.saved = w.working.copy();
   const uint32_t n = w.working.count();
-  if (n == 0) return false;
+  if (n == 0)
+    return false;
   std::vector<UnitRecord> records(n);
   std::vector<bool> visible(n, false);
   for (uint32_t i = 0; i < n; ++i) {
@@ -241,7 +261,8 @@ bool load_entry(WindowEntry& w, const LoadEntryOptions& options) {
   visible[0] = reshow || (records[0].flags & kUnitVisible);
   int32_t control_id = 100;
   for (uint32_t i = n - 1; i >= 1; --i) {
-    if (records[i].is_menu_item) continue;
+    if (records[i].is_menu_item)
+      continue;
     UnitObject* unit = create_unit(w, i, window->native(), control_id, records[i],
                                    records[i].flags & kUnitDisabled);
     if (!unit) {
@@ -257,16 +278,18 @@ bool load_entry(WindowEntry& w, const LoadEntryOptions& options) {
 
   // Re-parent every unit to its container.
   for (uint32_t i = 1; i < n; ++i) {
-    if (records[i].is_menu_item) continue;
+    if (records[i].is_menu_item)
+      continue;
     const int32_t parent_index = records[i].parent ? w.working.find(records[i].parent) : 0;
-    NativeWindow container = parent_index > 0 ? native_of(w, static_cast<uint32_t>(parent_index))
-                                              : window->native();
+    NativeWindow container =
+        parent_index > 0 ? native_of(w, static_cast<uint32_t>(parent_index)) : window->native();
     windowing::set_parent(native_of(w, i), container ? container : window->native());
   }
   // Children after the first page separator of a paged container start hidden.
   for (uint32_t i = 1; i < n; ++i) {
     const KindDescriptor* kind = find_kind(records[i].kind);
-    if (records[i].is_menu_item || !kind || !(kind->flags & kKindPagedContainer)) continue;
+    if (records[i].is_menu_item || !kind || !(kind->flags & kKindPagedContainer))
+      continue;
     bool later_page = false;
     for (uint32_t child : records[i].children) {
       if (child == 0) {
@@ -274,12 +297,14 @@ bool load_entry(WindowEntry& w, const LoadEntryOptions& options) {
         continue;
       }
       const int32_t c = w.working.find(child);
-      if (later_page && c > 0) visible[static_cast<uint32_t>(c)] = false;
+      if (later_page && c > 0)
+        visible[static_cast<uint32_t>(c)] = false;
     }
   }
   // Table order is top-to-bottom order among siblings.
   for (uint32_t i = 1; i < n; ++i) {
-    if (records[i].is_menu_item) continue;
+    if (records[i].is_menu_item)
+      continue;
     NativeWindow above = nullptr;
     for (uint32_t j = i - 1; j >= 1; --j) {
       if (!records[j].is_menu_item && records[j].parent == records[i].parent) {
@@ -290,12 +315,14 @@ bool load_entry(WindowEntry& w, const LoadEntryOptions& options) {
     windowing::stack_below(native_of(w, i), above);
   }
   for (uint32_t i = n; i-- > 0;) {
-    if (UnitObject* unit = live_unit(w, i)) unit->notify(kNotifyCreated);
+    if (UnitObject* unit = live_unit(w, i))
+      unit->notify(kNotifyCreated);
   }
   window->notify(kNotifyLayout);
   for (uint32_t i = 1; i < n; ++i) {
     NativeWindow unit = native_of(w, i);
-    if (!unit) continue;
+    if (!unit)
+      continue;
     if (visible[i]) {
       windowing::show_no_activate(unit);
     } else {
@@ -311,27 +338,33 @@ bool load_entry(WindowEntry& w, const LoadEntryOptions& options) {
     return e && window_is_loaded(*e);
   };
   for (int32_t event : {kEventCreated, kEventMoved, kEventResized}) {
-    if (still_there()) raise_unit_event(window_id, 0, event);
+    if (still_there())
+      raise_unit_event(window_id, 0, event);
   }
-  if (!still_there()) return true;
+  if (!still_there())
+    return true;
 
   w.modal = modal;
   w.showing_pending = true;
-  if (visible[0]) complete_first_show(w, false);
+  if (visible[0])
+    complete_first_show(w, false);
   if (modal) {
     // Only windows without a parent: one that has a parent goes with its owner's state.
     w.disabled_by_modal.clear();
     for (int32_t i = 0; i < registry().count(); ++i) {
       WindowEntry* other = registry().at(i);
-      if (other == &w || !window_is_loaded(*other)) continue;
+      if (other == &w || !window_is_loaded(*other))
+        continue;
       NativeWindow h = native_of(*other, 0);
-      if (!windowing::is_top_level(h) || windowing::parent_of(h)) continue;
+      if (!windowing::is_top_level(h) || windowing::parent_of(h))
+        continue;
       w.disabled_by_modal.push_back({h, windowing::is_enabled(h)});
       windowing::set_enabled(h, false);
     }
   }
   for (uint32_t i = n; i-- > 0;) {
-    if (UnitObject* unit = live_unit(w, i)) unit->notify(kNotifyInitialised);
+    if (UnitObject* unit = live_unit(w, i))
+      unit->notify(kNotifyInitialised);
   }
   w.initialised = true;
   return true;
@@ -339,7 +372,8 @@ bool load_entry(WindowEntry& w, const LoadEntryOptions& options) {
 
 void complete_first_show(WindowEntry& w, bool through_property) {
   NativeWindow window = native_of(w, 0);
-  if (!window) return;
+  if (!window)
+    return;
   if (!w.showing_pending) {
     windowing::set_visible(window, true);
     return;
@@ -363,7 +397,8 @@ void teardown_registry() {
   Registry& r = registry();
   for (int32_t i = 0; i < r.count(); ++i) {
     WindowEntry* w = r.at(i);
-    if (NativeWindow h = native_of(*w, 0)) windowing::destroy(h);
+    if (NativeWindow h = native_of(*w, 0))
+      windowing::destroy(h);
   }
   r.clear();
 }
@@ -381,9 +416,11 @@ void on_window_thread(const std::function<void()>& fn) {
 }
 
 void read_templates(const uint8_t* data, size_t length, const void* code_base) {
-  if (length == 0) return;
+  if (length == 0)
+    return;
   auto windows = decode_templates({data, length});
-  if (!windows) fatal_error("载入窗口模板数据段出错!", 0);
+  if (!windows)
+    fatal_error("载入窗口模板数据段出错!", 0);
   for (WindowTemplate& t : *windows) {
     auto entry = std::make_unique<WindowEntry>();
     entry->id = t.id;
@@ -396,10 +433,13 @@ void read_templates(const uint8_t* data, size_t length, const void* code_base) {
     for (uint32_t i = 0; i < entry->working.count(); ++i) {
       const uint32_t id = entry->working.id_at(i);
       auto record = decode_unit_record(entry->working.record(i), is_menu_item_id(id));
-      if (!record) fatal_error("载入窗口模板数据段出错!", 0);
+      if (!record)
+        fatal_error("载入窗口模板数据段出错!", 0);
       const auto rewrite = [code_base](int32_t offset) -> int32_t {
-        if (offset == -1 || !code_base) return 0;
-        if (offset < 0) fatal_error("载入窗口模板数据段出错!", 0);
+        if (offset == -1 || !code_base)
+          return 0;
+        if (offset < 0)
+          fatal_error("载入窗口模板数据段出错!", 0);
         return handler_register(static_cast<const uint8_t*>(code_base) + offset);
       };
       if (record->is_menu_item) {
@@ -419,12 +459,14 @@ namespace {
 // The live unit object `unit`, when it is one of a loaded window's units; null otherwise. The
 // pointer is only compared, never followed, until it is found.
 UnitObject* live_unit_object(const UnitObject* unit) {
-  if (!unit) return nullptr;
+  if (!unit)
+    return nullptr;
   for (int32_t i = 0; i < registry().count(); ++i) {
     const WindowEntry& w = *registry().at(i);
     for (uint32_t u = 0; u < w.working.count(); ++u) {
       UnitObject* live = live_unit(w, u);
-      if (live && live == unit) return live;
+      if (live && live == unit)
+        return live;
     }
   }
   return nullptr;
@@ -438,15 +480,20 @@ bool load_with_parent(uint32_t window_id, bool modal, const FindParent& find_par
   bool loaded = false;
   on_window_thread([&] {
     WindowEntry* w = registry().find(window_id);
-    if (!w) return;
+    if (!w)
+      return;
     NativeWindow parent_window = nullptr;
-    if (!find_parent(parent_window)) return;
-    if (!load_entry(*w, {.modal = modal, .parent = parent_window})) return;
+    if (!find_parent(parent_window))
+      return;
+    if (!load_entry(*w, {.modal = modal, .parent = parent_window}))
+      return;
     loaded = true;
     // A hidden modal window waits for its visible property: showing it runs the loop then.
     WindowEntry* entry = registry().find(window_id);
-    if (!modal || !entry || !window_is_loaded(*entry) || !entry->modal) return;
-    if (!windowing::is_visible(native_of(*entry, 0))) return;
+    if (!modal || !entry || !window_is_loaded(*entry) || !entry->modal)
+      return;
+    if (!windowing::is_visible(native_of(*entry, 0)))
+      return;
     const uint32_t previous = loop_state().modal_window;
     loop_state().modal_window = window_id;
     run_loop(true);
@@ -459,9 +506,11 @@ bool load_with_parent(uint32_t window_id, bool modal, const FindParent& find_par
 
 bool load_window(uint32_t window_id, UnitObject* parent, bool modal) {
   return load_with_parent(window_id, modal, [parent](NativeWindow& parent_window) {
-    if (!parent) return true;
+    if (!parent)
+      return true;
     UnitObject* unit = live_unit_object(parent);
-    if (!unit) return false;
+    if (!unit)
+      return false;
     parent_window = unit->native();
     return true;
   });
@@ -470,7 +519,8 @@ bool load_window(uint32_t window_id, UnitObject* parent, bool modal) {
 bool load_window(uint32_t window_id, const UnitRef& parent, bool modal) {
   return load_with_parent(window_id, modal, [&parent](NativeWindow& parent_window) {
     UnitObject* unit = find_unit_object(parent.window_id, parent.unit_id);
-    if (!unit) return false;
+    if (!unit)
+      return false;
     parent_window = unit->native();
     return true;
   });
@@ -478,12 +528,14 @@ bool load_window(uint32_t window_id, const UnitRef& parent, bool modal) {
 
 void load_start_window(uint32_t window_id) {
   WindowEntry* w = registry().find(window_id);
-  if (!w || !load_entry(*w, {})) fatal_error("载入启动窗口失败", 0);
+  if (!w || !load_entry(*w, {}))
+    fatal_error("载入启动窗口失败", 0);
 }
 
 UnitObject* find_unit_object(uint32_t window_id, uint32_t unit_id) {
   WindowEntry* w = registry().find(window_id);
-  if (!w) return nullptr;
+  if (!w)
+    return nullptr;
   const int32_t i = w->working.find(unit_id);
   return i < 0 ? nullptr : live_unit(*w, static_cast<uint32_t>(i));
 }
@@ -497,7 +549,8 @@ uint32_t window_generation(uint32_t window_id) {
   uint32_t generation = 0;
   on_window_thread([&] {
     WindowEntry* w = registry().find(window_id);
-    if (w && window_is_loaded(*w)) generation = w->generation;
+    if (w && window_is_loaded(*w))
+      generation = w->generation;
   });
   return generation;
 }
@@ -506,7 +559,8 @@ bool with_window_loaded(uint32_t window_id, uint32_t generation, const std::func
   bool ran = false;
   on_window_thread([&] {
     WindowEntry* w = registry().find(window_id);
-    if (generation == 0 || !w || !window_is_loaded(*w) || w->generation != generation) return;
+    if (generation == 0 || !w || !window_is_loaded(*w) || w->generation != generation)
+      return;
     fn();
     ran = true;
   });
@@ -518,6 +572,8 @@ bool window_loaded(uint32_t window_id) {
   return w && window_is_loaded(*w);
 }
 
-int32_t registered_window_count() { return registry().count(); }
+int32_t registered_window_count() {
+  return registry().count();
+}
 
 }  // namespace rt

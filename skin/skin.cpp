@@ -8,16 +8,27 @@ namespace skin {
 extern const uint8_t kEngineBlock[];
 extern const uint8_t kResourceBlock[];
 
-const uint8_t* engine_byte_set() { return kEngineBlock; }
-const uint8_t* resource_byte_set() { return kResourceBlock; }
-std::span<const uint8_t> engine_image() { return rt::bytes_view(kEngineBlock); }
-std::span<const uint8_t> resource() { return rt::bytes_view(kResourceBlock); }
+const uint8_t* engine_byte_set() {
+  return kEngineBlock;
+}
+const uint8_t* resource_byte_set() {
+  return kResourceBlock;
+}
+std::span<const uint8_t> engine_image() {
+  return rt::bytes_view(kEngineBlock);
+}
+std::span<const uint8_t> resource() {
+  return rt::bytes_view(kResourceBlock);
+}
 
-bool load_engine(bridges::EmbeddedLibrary& loader) { return loader.load(engine_image()); }
+bool load_engine(bridges::EmbeddedLibrary& loader) {
+  return loader.load(engine_image());
+}
 
 bool apply(const bridges::EmbeddedLibrary& loader) {
   void* address = loader.export_by_name(kAttachName);
-  if (address == nullptr) return false;
+  if (address == nullptr)
+    return false;
   const auto attach = reinterpret_cast<AttachRes>(address);
   const std::span<const uint8_t> data = resource();
   const char* password = nullptr;  // our skins are not locked

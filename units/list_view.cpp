@@ -509,7 +509,9 @@ void ListViewUnit::released(int button, const QModelIndex& index) {
   }
 }
 
-void ListViewUnit::entered() { raise(kEventClicked); }
+void ListViewUnit::entered() {
+  raise(kEventClicked);
+}
 
 void ListViewUnit::hovered(int row) {
   ListModel* m = model();

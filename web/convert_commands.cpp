@@ -15,7 +15,8 @@ namespace {
 // size (never more than the block holds); empty for arrays of other kinds.
 std::span<const uint8_t> numeric_array_data(const rt::Cell& v) {
   const size_t width = rt::numeric_width(v.type);
-  if (width == 0) return {};
+  if (width == 0)
+    return {};
   const rt::ArrayShape shape = rt::array_shape(v.pointer<const void>());
   const auto first = static_cast<size_t>(std::max(shape.size_of(0), 0));
   return {shape.elements, width * std::min(first, shape.element_count)};
@@ -28,13 +29,16 @@ std::span<const uint8_t> up_to_zero(std::span<const uint8_t> bytes) {
               : bytes;
 }
 
-char* text_of(std::span<const uint8_t> bytes) { return rt::make_text(bytes.data(), bytes.size()); }
+char* text_of(std::span<const uint8_t> bytes) {
+  return rt::make_text(bytes.data(), bytes.size());
+}
 
 template <typename... A>
 char* formatted(const char* format, A... values) {
   char buffer[96];
   const int written = std::snprintf(buffer, sizeof buffer, format, values...);
-  if (written <= 0) return nullptr;
+  if (written <= 0)
+    return nullptr;
   return rt::make_text(buffer, std::min(static_cast<size_t>(written), sizeof buffer - 1));
 }
 
@@ -43,13 +47,15 @@ char* formatted(const char* format, A... values) {
 char* general_number(double x, int precision) {
   char buffer[64];
   const int written = std::snprintf(buffer, sizeof buffer, "%.*g", precision, x);
-  if (written <= 0) return nullptr;
+  if (written <= 0)
+    return nullptr;
   std::string text(buffer, std::min(static_cast<size_t>(written), sizeof buffer - 1));
   const size_t e = text.find('e');
   if (e != std::string::npos && e + 1 < text.size()) {
     const size_t digits = e + 2;  // after the sign
     const size_t count = text.size() - digits;
-    if (count < 3) text.insert(digits, 3 - count, '0');
+    if (count < 3)
+      text.insert(digits, 3 - count, '0');
   }
   return rt::make_text(text);
 }
@@ -77,7 +83,8 @@ CivilDate civil_from_days(int64_t z) {
 // is the time of day, so -1.25 is 1899-12-29 06:00.
 char* date_time_text(double days) {
   days = rt::clamp_date_time(days);
-  if (std::isnan(days)) days = 0;  // no date at all reads as the epoch
+  if (std::isnan(days))
+    days = 0;  // no date at all reads as the epoch
   const double whole = std::trunc(days);
   auto day = static_cast<int64_t>(whole);
   auto seconds = static_cast<int64_t>(std::llround(std::fabs(days - whole) * 86400.0));
@@ -110,9 +117,11 @@ char* date_time_text(double days) {
 void to_text(rt::Cell* r, int32_t n, const rt::Cell* a) {
   const rt::Args args(n, a);
   const rt::Cell& v = args.at(0);
-  if (rt::is_by_ref(v.type)) return rt::set_text(r, text_of(up_to_zero(numeric_array_data(v))));
+  if (rt::is_by_ref(v.type))
+    return rt::set_text(r, text_of(up_to_zero(numeric_array_data(v))));
   const auto kind = rt::basic_kind(v.type);
-  if (!kind) return rt::set_text(r, nullptr);
+  if (!kind)
+    return rt::set_text(r, nullptr);
   switch (*kind) {
     case rt::BasicKind::Bytes:
       return rt::set_text(r, text_of(up_to_zero(args.bytes(0))));

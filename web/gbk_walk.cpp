@@ -36,7 +36,9 @@ constexpr bool kPairFilter = true;
 constexpr bool kPairFilter = false;
 #endif
 
-bool is_ascii_letter(uint8_t b) { return fold_ascii(b) >= 'a' && fold_ascii(b) <= 'z'; }
+bool is_ascii_letter(uint8_t b) {
+  return fold_ascii(b) >= 'a' && fold_ascii(b) <= 'z';
+}
 
 }  // namespace
 
@@ -61,8 +63,10 @@ Finder::Finder(std::string_view text, std::string_view sought, Case rule, size_t
       second = i;
     }
   }
-  if (best == npos) return;
-  if (second == npos) second = best;
+  if (best == npos)
+    return;
+  if (second == npos)
+    second = best;
   const auto key = [&](size_t i) {
     const bool letter = any_case && is_ascii_letter(sought_[i]);
     return Key{i, letter ? fold_ascii(sought_[i]) : sought_[i], letter};
@@ -74,32 +78,41 @@ Finder::Finder(std::string_view text, std::string_view sought, Case rule, size_t
 }
 
 size_t Finder::find(size_t from, size_t anchor) {
-  if (sought_length_ == 0 || end_ < sought_length_) return npos;
+  if (sought_length_ == 0 || end_ < sought_length_)
+    return npos;
   const size_t last = end_ - sought_length_;
-  if (from > last) return npos;
+  if (from > last)
+    return npos;
   anchor_ = anchor;
-  if (by_table_) return find_by_table(from);
-  if (origin_ == npos) origin_ = from;
+  if (by_table_)
+    return find_by_table(from);
+  if (origin_ == npos)
+    origin_ = from;
 
   for (size_t q = from; q <= last; ++q) {
     q = next_candidate(q, last);
-    if (q == npos) return npos;
-    if (!at_character(q)) continue;
+    if (q == npos)
+      return npos;
+    if (!at_character(q))
+      continue;
     // Comparing far more bytes than the search has advanced means a periodic text (failing
     // candidates, or overlapping matches when searching on past one); go linear from here.
     if (compared_ > 2 * (q - origin_) + 4 * sought_length_ + 4096) {
       by_table_ = true;
       return find_by_table(q);
     }
-    if (filter_is_exact_) return q;
+    if (filter_is_exact_)
+      return q;
     compared_ += sought_length_;
-    if (matches_at(q)) return q;
+    if (matches_at(q))
+      return q;
   }
   return npos;
 }
 
 size_t Finder::next_candidate(size_t lo, size_t last) {
-  if (kPairFilter && sought_length_ >= 2) return next_by_pair(lo, last);
+  if (kPairFilter && sought_length_ >= 2)
+    return next_by_pair(lo, last);
   return next_by_memchr(lo, last);
 }
 
@@ -118,7 +131,8 @@ size_t Finder::next_by_pair(size_t lo, size_t last) {
   // Close candidates come out of the block already looked at.
   if (lo >= block_at_ && lo - block_at_ < 16) {
     const unsigned rest = block_mask_ >> (lo - block_at_);
-    if (rest != 0) return lo + static_cast<size_t>(__builtin_ctz(rest));
+    if (rest != 0)
+      return lo + static_cast<size_t>(__builtin_ctz(rest));
     lo = block_at_ + 16;
   }
   // Sixteen candidate positions per step; the loads stay inside the range (q + 15 <= last).
@@ -126,20 +140,23 @@ size_t Finder::next_by_pair(size_t lo, size_t last) {
     const __m128i fit0 = _mm_cmpeq_epi8(_mm_or_si128(load(lo + k0.offset), case0), want0);
     const __m128i fit1 = _mm_cmpeq_epi8(_mm_or_si128(load(lo + k1.offset), case1), want1);
     const auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(fit0, fit1)));
-    if (mask == 0) continue;
+    if (mask == 0)
+      continue;
     block_at_ = lo;
     block_mask_ = mask;
     return lo + static_cast<size_t>(__builtin_ctz(mask));
   }
 #endif
   for (; lo <= last; ++lo) {
-    if (k0.fits(text_[lo + k0.offset]) && k1.fits(text_[lo + k1.offset])) return lo;
+    if (k0.fits(text_[lo + k0.offset]) && k1.fits(text_[lo + k1.offset]))
+      return lo;
   }
   return npos;
 }
 
 size_t Finder::next_by_memchr(size_t lo, size_t last) {
-  if (lo > last) return npos;
+  if (lo > last)
+    return npos;
   const Key& key = keys_[0];
   const size_t first = lo + key.offset;
   const size_t span = last - lo + 1;
@@ -160,7 +177,8 @@ size_t Finder::next_by_memchr(size_t lo, size_t last) {
         next_hit_[i] = scan(spellings[i]);
         searched_[i] = first;
       }
-      if (next_hit_[i] < hit) hit = next_hit_[i];
+      if (next_hit_[i] < hit)
+        hit = next_hit_[i];
     }
   }
   return hit == npos ? npos : hit - key.offset;
@@ -176,14 +194,17 @@ bool Finder::at_character(size_t q) {
   }
   const bool starts = ((q - j) & 1) == 0;
   anchor_ = starts ? q : q - 1;
-  if (!starts) return false;
+  if (!starts)
+    return false;
   return !(q + 1 == length_ && is_lead(text_[q]));  // a lone lead byte at the end ends the walk
 }
 
 bool Finder::matches_at(size_t q) const {
-  if (rule_ == Case::kExact) return std::memcmp(text_ + q, sought_, sought_length_) == 0;
+  if (rule_ == Case::kExact)
+    return std::memcmp(text_ + q, sought_, sought_length_) == 0;
   for (size_t i = 0; i < sought_length_; ++i) {
-    if (fold_ascii(text_[q + i]) != fold_ascii(sought_[i])) return false;
+    if (fold_ascii(text_[q + i]) != fold_ascii(sought_[i]))
+      return false;
   }
   return true;
 }
@@ -199,7 +220,8 @@ size_t Finder::find_by_table(size_t from) {
     uint32_t k = 0;
     for (size_t i = 1; i < s; ++i) {
       while (k > 0 && folded_[i] != folded_[k]) k = prefix_[k - 1];
-      if (folded_[i] == folded_[k]) ++k;
+      if (folded_[i] == folded_[k])
+        ++k;
       prefix_[i] = k;
     }
   }
@@ -214,11 +236,14 @@ size_t Finder::find_by_table(size_t from) {
     const uint8_t c = fold ? fold_ascii(text_[scan_at_]) : text_[scan_at_];
     ++scan_at_;
     while (matched_ > 0 && folded_[matched_] != c) matched_ = prefix_[matched_ - 1];
-    if (folded_[matched_] == c) ++matched_;
-    if (matched_ < s) continue;
+    if (folded_[matched_] == c)
+      ++matched_;
+    if (matched_ < s)
+      continue;
     matched_ = prefix_[s - 1];
     const size_t q = scan_at_ - s;
-    if (q >= from && at_character(q)) return q;
+    if (q >= from && at_character(q))
+      return q;
   }
   return npos;
 }

@@ -17,14 +17,18 @@ inline constexpr size_t npos = static_cast<size_t>(-1);
 inline constexpr uint64_t kHighBits = 0x8080808080808080ull;
 inline constexpr uint64_t kOnes = 0x0101010101010101ull;
 
-inline bool is_lead(uint8_t b) { return b >= 0x80; }
+inline bool is_lead(uint8_t b) {
+  return b >= 0x80;
+}
 
 inline uint64_t load_word(const uint8_t* p) {
   uint64_t w;
   std::memcpy(&w, p, sizeof w);
   return w;
 }
-inline void store_word(uint8_t* p, uint64_t w) { std::memcpy(p, &w, sizeof w); }
+inline void store_word(uint8_t* p, uint64_t w) {
+  std::memcpy(p, &w, sizeof w);
+}
 
 // True when some byte of w (all bytes below 0x80) equals c.
 inline bool word_has_byte(uint64_t w, uint8_t c) {
@@ -37,7 +41,9 @@ inline uint8_t fold_ascii(uint8_t b) {
 }
 
 // The two-byte ideographic space counts as a space wherever spaces are removed.
-inline bool is_wide_space(uint8_t lead, uint8_t trail) { return lead == 0xA1 && trail == 0xA1; }
+inline bool is_wide_space(uint8_t lead, uint8_t trail) {
+  return lead == 0xA1 && trail == 0xA1;
+}
 
 enum class Case { kExact, kFoldAscii };
 

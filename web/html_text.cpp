@@ -9,7 +9,9 @@
 namespace web {
 namespace {
 
-bool is_html_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+bool is_html_space(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
 
 // The longest reference worth reading: "&#x10FFFF;" and the named ones fit.
 constexpr size_t kLongestReference = 10;
@@ -37,14 +39,18 @@ std::string utf8_of(uint32_t code_point) {
 // The character a numeric reference's digits name, as code page 936 text; empty when they name
 // no character.
 std::string numeric_reference(std::string_view digits, int base) {
-  if (digits.empty()) return {};
+  if (digits.empty())
+    return {};
   uint32_t code_point = 0;
   const auto [end, error] =
       std::from_chars(digits.data(), digits.data() + digits.size(), code_point, base);
-  if (error != std::errc() || end != digits.data() + digits.size()) return {};
+  if (error != std::errc() || end != digits.data() + digits.size())
+    return {};
   const bool surrogate = code_point >= 0xD800 && code_point <= 0xDFFF;
-  if (code_point == 0 || surrogate || code_point > 0x10FFFF) return {};
-  if (code_point < 0x80) return std::string(1, static_cast<char>(code_point));
+  if (code_point == 0 || surrogate || code_point > 0x10FFFF)
+    return {};
+  if (code_point < 0x80)
+    return std::string(1, static_cast<char>(code_point));
   const std::string utf8 = utf8_of(code_point);
   return code_pages::utf8_to_local(utf8);
 }
@@ -53,10 +59,11 @@ std::string named_reference(std::string_view name) {
   static constexpr struct {
     std::string_view name;
     std::string_view text;
-  } kNames[] = {{"amp", "&"}, {"lt", "<"},   {"gt", ">"},
+  } kNames[] = {{"amp", "&"},   {"lt", "<"},   {"gt", ">"},
                 {"quot", "\""}, {"apos", "'"}, {"nbsp", " "}};
   for (const auto& n : kNames) {
-    if (name == n.name) return std::string(n.text);
+    if (name == n.name)
+      return std::string(n.text);
   }
   return {};
 }
@@ -76,7 +83,8 @@ std::string decode_html_references(std::string_view text) {
   while (i < text.size()) {
     // "&" is never the second byte of a double-byte character, so a plain search finds it.
     const size_t amp = text.find('&', i);
-    if (amp == std::string_view::npos) break;
+    if (amp == std::string_view::npos)
+      break;
     out.append(text.substr(i, amp - i));
     const size_t semicolon = text.substr(amp, kLongestReference + 2).find(';');
     std::string replacement;

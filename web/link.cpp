@@ -19,7 +19,9 @@ struct CurlTextDeleter {
 using Url = std::unique_ptr<CURLU, UrlDeleter>;
 using CurlText = std::unique_ptr<char, CurlTextDeleter>;
 
-bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+bool is_space(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
 
 std::string_view trimmed(std::string_view text) {
   while (!text.empty() && is_space(text.front())) text.remove_prefix(1);
@@ -30,7 +32,8 @@ std::string_view trimmed(std::string_view text) {
 bool has_control_byte(std::string_view text) {
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) return true;
+    if (byte < 0x20 || byte == 0x7F)
+      return true;
   }
   return false;
 }
@@ -42,13 +45,15 @@ std::string wire_form(std::string_view link) {
   std::string utf8(link);
   const bool ascii = std::all_of(utf8.begin(), utf8.end(),
                                  [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-  if (!ascii) utf8 = code_pages::local_to_utf8(utf8);
+  if (!ascii)
+    utf8 = code_pages::local_to_utf8(utf8);
   std::string out;
   out.reserve(utf8.size());
   bool in_path = true;
   for (const char c : utf8) {
     const auto byte = static_cast<unsigned char>(c);
-    if (c == '?' || c == '#') in_path = false;
+    if (c == '?' || c == '#')
+      in_path = false;
     if (c == '\\' && in_path) {
       out += '/';
     } else if (byte >= 0x80 || c == ' ' || c == '"' || c == '<' || c == '>' || c == '`') {
@@ -64,7 +69,8 @@ std::string wire_form(std::string_view link) {
 
 bool has_web_scheme(CURLU* url) {
   char* scheme = nullptr;
-  if (curl_url_get(url, CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK) return false;
+  if (curl_url_get(url, CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK)
+    return false;
   const CurlText owned(scheme);
   const std::string_view s(scheme);
   return s == "http" || s == "https";
@@ -74,11 +80,14 @@ bool has_web_scheme(CURLU* url) {
 
 bool is_web_address(std::string_view text) {
   const auto starts_folded = [text](std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
+    if (text.size() < prefix.size())
+      return false;
     for (size_t i = 0; i < prefix.size(); ++i) {
       char c = text[i];
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
-      if (c != prefix[i]) return false;
+      if (c >= 'A' && c <= 'Z')
+        c = static_cast<char>(c + ('a' - 'A'));
+      if (c != prefix[i])
+        return false;
     }
     return true;
   };
@@ -87,9 +96,11 @@ bool is_web_address(std::string_view text) {
 
 std::string resolve_link(std::string_view page_address, std::string_view link) {
   link = trimmed(link);
-  if (link.empty() || has_control_byte(link) || has_control_byte(page_address)) return {};
+  if (link.empty() || has_control_byte(link) || has_control_byte(page_address))
+    return {};
   const Url url(curl_url());
-  if (!url) return {};
+  if (!url)
+    return {};
   // The page's address is read as a link is, so that what a link would have had encoded comes
   // out encoded whichever of the two it came from.
   const std::string page = wire_form(page_address);
@@ -106,7 +117,8 @@ std::string resolve_link(std::string_view page_address, std::string_view link) {
   char* whole = nullptr;
   // A host named by percent-escapes comes back decoded; as a resolver looks it up (IDNA), it
   // stays ASCII like the rest of the address. A host without an IDNA form is refused.
-  if (curl_url_get(url.get(), CURLUPART_URL, &whole, CURLU_PUNYCODE) != CURLUE_OK) return {};
+  if (curl_url_get(url.get(), CURLUPART_URL, &whole, CURLU_PUNYCODE) != CURLUE_OK)
+    return {};
   const CurlText owned(whole);
   return whole;
 }

@@ -14,7 +14,8 @@ constexpr int32_t kIntMax = std::numeric_limits<int32_t>::max();
 // A double truncated to int the way the processor's truncating conversion does it: values
 // outside the int range and NaN give 0x80000000 rather than undefined behaviour.
 int32_t truncate_to_int(double x) {
-  if (!(x > -2147483649.0 && x < 2147483648.0)) return kIntMin;
+  if (!(x > -2147483649.0 && x < 2147483648.0))
+    return kIntMin;
   return static_cast<int32_t>(x);
 }
 
@@ -24,7 +25,8 @@ void to_integer(rt::Cell* r, int32_t n, const rt::Cell* a) {
   const rt::Args args(n, a);
   const rt::Cell& v = args.at(0);
   const auto kind = rt::basic_kind(v.type);
-  if (!kind || rt::is_by_ref(v.type)) return rt::set_int(r, 0);
+  if (!kind || rt::is_by_ref(v.type))
+    return rt::set_int(r, 0);
   switch (*kind) {
     case rt::BasicKind::Bool:
     case rt::BasicKind::Int:
@@ -71,7 +73,8 @@ void integer_part(rt::Cell* r, int32_t n, const rt::Cell* a) {
   double whole = 0;
   const double fraction = std::modf(x, &whole);
   // A fraction this close to 1 is taken as rounding noise of a whole number.
-  if (std::fabs(fraction) > 0.999999999999) x = x > 0 ? whole + 1 : whole - 1;
+  if (std::fabs(fraction) > 0.999999999999)
+    x = x > 0 ? whole + 1 : whole - 1;
   rt::set_int(r, truncate_to_int(std::floor(x)));
 }
 

@@ -10,11 +10,9 @@ namespace web::cmd {
 void text_between(rt::Cell* r, int32_t n, const rt::Cell* a) {
   const rt::Args args(n, a);
   const int32_t start = args.given(3) ? args.at(3).as_int() : 1;
-  const auto rule =
-      args.flag_exactly_one(4) ? text_ops::Case::kFoldAscii : text_ops::Case::kExact;
-  const std::string cut =
-      text_ops::between(text_argument(args, 0), text_argument(args, 1), text_argument(args, 2),
-                        start, rule);
+  const auto rule = args.flag_exactly_one(4) ? text_ops::Case::kFoldAscii : text_ops::Case::kExact;
+  const std::string cut = text_ops::between(text_argument(args, 0), text_argument(args, 1),
+                                            text_argument(args, 2), start, rule);
   rt::set_text(r, rt::make_text(cut));
 }
 

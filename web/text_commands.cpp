@@ -21,7 +21,9 @@ int32_t start_argument(const rt::Args& args, int32_t i) {
   return args.given(i) ? args.at(i).as_int() : 1;
 }
 
-char* text_of(std::string_view s) { return rt::make_text(s); }
+char* text_of(std::string_view s) {
+  return rt::make_text(s);
+}
 
 }  // namespace
 
@@ -37,15 +39,15 @@ void text_right(rt::Cell* r, int32_t n, const rt::Cell* a) {
 
 void text_middle(rt::Cell* r, int32_t n, const rt::Cell* a) {
   const rt::Args args(n, a);
-  rt::set_text(r, text_of(text_ops::middle(args.text_view(0), args.at(1).as_int(),
-                                           args.at(2).as_int())));
+  rt::set_text(
+      r, text_of(text_ops::middle(args.text_view(0), args.at(1).as_int(), args.at(2).as_int())));
 }
 
 void find_text(rt::Cell* r, int32_t n, const rt::Cell* a) {
   const rt::Args args(n, a);
   const Case rule = args.flag_exactly_one(3) ? Case::kFoldAscii : Case::kExact;
-  rt::set_int(r, text_ops::find(args.text_view(0), args.text_view(1), start_argument(args, 2),
-                                rule));
+  rt::set_int(r,
+              text_ops::find(args.text_view(0), args.text_view(1), start_argument(args, 2), rule));
 }
 
 void find_text_backward(rt::Cell* r, int32_t n, const rt::Cell* a) {
@@ -70,7 +72,8 @@ void split_text(rt::Cell* r, int32_t n, const rt::Cell* a) {
   const rt::Args args(n, a);
   const std::string_view separator = args.given(1) ? args.text_view(1) : std::string_view(",");
   size_t limit = std::numeric_limits<size_t>::max();
-  if (args.given(2)) limit = static_cast<size_t>(std::max(args.at(2).as_int(), 0));
+  if (args.given(2))
+    limit = static_cast<size_t>(std::max(args.at(2).as_int(), 0));
 
   // The elements are made as the walk finds them; the array is made at its final size after.
   std::vector<char*> elements;

@@ -30,9 +30,15 @@ using VARIANT_BOOL = int16_t;
 using DATE = double;
 using BSTR = char16_t*;
 
-inline constexpr HRESULT hresult(uint32_t bits) { return static_cast<HRESULT>(bits); }
-inline constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-inline constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+inline constexpr HRESULT hresult(uint32_t bits) {
+  return static_cast<HRESULT>(bits);
+}
+inline constexpr bool SUCCEEDED(HRESULT hr) {
+  return hr >= 0;
+}
+inline constexpr bool FAILED(HRESULT hr) {
+  return hr < 0;
+}
 
 inline constexpr HRESULT S_OK = 0;
 inline constexpr HRESULT S_FALSE = 1;
@@ -78,18 +84,20 @@ using IID = GUID;
 using CLSID = GUID;
 
 inline bool operator==(const GUID& a, const GUID& b) {
-  if (a.data1 != b.data1 || a.data2 != b.data2 || a.data3 != b.data3) return false;
+  if (a.data1 != b.data1 || a.data2 != b.data2 || a.data3 != b.data3)
+    return false;
   for (int i = 0; i < 8; ++i) {
-    if (a.data4[i] != b.data4[i]) return false;
+    if (a.data4[i] != b.data4[i])
+      return false;
   }
   return true;
 }
 
 inline constexpr IID IID_NULL{0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
-inline constexpr IID IID_IUnknown{0x00000000, 0x0000, 0x0000,
-                                  {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-inline constexpr IID IID_IDispatch{0x00020400, 0x0000, 0x0000,
-                                   {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr IID IID_IUnknown{
+    0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr IID IID_IDispatch{
+    0x00020400, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 // Class contexts of object creation.
 inline constexpr uint32_t CLSCTX_INPROC_SERVER = 0x1;
@@ -191,8 +199,8 @@ inline constexpr DISPID DISPID_UNKNOWN = -1;
 inline constexpr DISPID DISPID_PROPERTYPUT = -3;
 
 struct DISPPARAMS {
-  VARIANT* rgvarg;                // arguments, last one first
-  DISPID* rgdispidNamedArgs;      // ids of the named arguments at the front of rgvarg
+  VARIANT* rgvarg;            // arguments, last one first
+  DISPID* rgdispidNamedArgs;  // ids of the named arguments at the front of rgvarg
   uint32_t cArgs;
   uint32_t cNamedArgs;
 };
@@ -325,7 +333,7 @@ using HBITMAP = uint32_t;
 
 // What GetObjectA reports of a bitmap.
 struct BITMAP {
-  int32_t bmType;        // 0
+  int32_t bmType;  // 0
   int32_t bmWidth;
   int32_t bmHeight;
   int32_t bmWidthBytes;  // bmWidth * 4
@@ -358,8 +366,8 @@ struct PICTDESC {
 };
 
 // The dispatch interface of picture objects; the objects answer IUnknown and IDispatch too.
-inline constexpr IID IID_IPictureDisp{0x7BF80981, 0xBF32, 0x101A,
-                                      {0x8B, 0xBB, 0x00, 0xAA, 0x00, 0x30, 0x0C, 0xAB}};
+inline constexpr IID IID_IPictureDisp{
+    0x7BF80981, 0xBF32, 0x101A, {0x8B, 0xBB, 0x00, 0xAA, 0x00, 0x30, 0x0C, 0xAB}};
 
 // Picture objects measure in 0.01 mm at 96 pixels per inch: pixels * 2540 / 96, rounded.
 inline constexpr int32_t kPictureDpi = 96;
@@ -384,8 +392,7 @@ FF_AUTOMATION_API void CoUninitialize();
 
 FF_AUTOMATION_API automation::HRESULT CoCreateInstance(const automation::CLSID& clsid,
                                                        automation::IUnknown* outer,
-                                                       uint32_t context,
-                                                       const automation::IID& iid,
+                                                       uint32_t context, const automation::IID& iid,
                                                        void** object);
 // A program id such as "VBScript.RegExp" (case-insensitive); CO_E_CLASSSTRING when unknown.
 FF_AUTOMATION_API automation::HRESULT CLSIDFromProgID(const char16_t* program_id,
@@ -434,8 +441,7 @@ FF_AUTOMATION_API automation::HRESULT VariantChangeType(automation::VARIANT* des
 // One-dimensional safe arrays of VT_UI1, VT_I2, VT_I4, VT_R4, VT_R8, VT_DATE, VT_BOOL, VT_ERROR,
 // VT_BSTR, VT_UNKNOWN, VT_DISPATCH or VT_VARIANT, elements zeroed.
 FF_AUTOMATION_API automation::SAFEARRAY* SafeArrayCreateVector(automation::VARTYPE type,
-                                                                int32_t lower_bound,
-                                                                uint32_t count);
+                                                               int32_t lower_bound, uint32_t count);
 FF_AUTOMATION_API automation::HRESULT SafeArrayDestroy(automation::SAFEARRAY* array);
 FF_AUTOMATION_API automation::HRESULT SafeArrayCopy(const automation::SAFEARRAY* array,
                                                     automation::SAFEARRAY** copy);
@@ -459,9 +465,8 @@ FF_AUTOMATION_API automation::HRESULT SafeArrayUnaccessData(automation::SAFEARRA
 // Bitmaps: 1 plane of 32 bits per pixel only, 1 to 16384 pixels a side and at most 2^26 pixels;
 // `bits` (width * height pixels) is copied, or the bitmap starts transparent black when it is
 // null. 0 when the size or format is refused or memory runs out. Any thread.
-FF_AUTOMATION_API automation::HBITMAP CreateBitmap(int32_t width, int32_t height,
-                                                   uint32_t planes, uint32_t bits_per_pixel,
-                                                   const void* bits);
+FF_AUTOMATION_API automation::HBITMAP CreateBitmap(int32_t width, int32_t height, uint32_t planes,
+                                                   uint32_t bits_per_pixel, const void* bits);
 // Fills *out (size bytes, at least sizeof(BITMAP)) with the bitmap's description; the bytes
 // written, 0 for an unknown handle or a short buffer.
 FF_AUTOMATION_API int GetObjectA(automation::HBITMAP bitmap, int size, void* out);
@@ -482,5 +487,5 @@ FF_AUTOMATION_API int DeleteObject(automation::HBITMAP bitmap);
 // E_NOINTERFACE for an interface other than IPictureDisp, IDispatch or IUnknown; the
 // description's bitmap is not taken then.
 FF_AUTOMATION_API automation::HRESULT OleCreatePictureIndirect(const automation::PICTDESC* desc,
-                                                               const automation::IID& iid,
-                                                               int own, void** picture);
+                                                               const automation::IID& iid, int own,
+                                                               void** picture);

@@ -150,7 +150,8 @@ class Ref {
     return p;
   }
   void reset() {
-    if (p_) p_->Release();
+    if (p_)
+      p_->Release();
     p_ = nullptr;
   }
 
@@ -162,7 +163,8 @@ class Ref {
 template <typename T>
 Ref<T> query(IUnknown* object, const IID& iid) {
   void* p = nullptr;
-  if (!object || FAILED(object->QueryInterface(iid, &p))) return Ref<T>();
+  if (!object || FAILED(object->QueryInterface(iid, &p)))
+    return Ref<T>();
   return Ref<T>(static_cast<T*>(p));
 }
 

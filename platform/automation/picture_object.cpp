@@ -32,7 +32,8 @@ class BitmapTable {
     // Handle numbers run up and wrap; one still in use is skipped. Four billion live bitmaps
     // cannot exist (each takes memory), so the search ends.
     do {
-      if (++last_ == 0) last_ = 1;
+      if (++last_ == 0)
+        last_ = 1;
     } while (bitmaps_.count(last_) != 0);
     bitmaps_.emplace(last_, std::move(bitmap));
     return last_;
@@ -48,7 +49,8 @@ class BitmapTable {
   bool with(HBITMAP handle, F&& f) {
     std::lock_guard lock(mutex_);
     const auto it = bitmaps_.find(handle);
-    if (it == bitmaps_.end()) return false;
+    if (it == bitmaps_.end())
+      return false;
     f(*it->second);
     return true;
   }
@@ -58,7 +60,8 @@ class BitmapTable {
     std::lock_guard lock(mutex_);
     const auto a = bitmaps_.find(first);
     const auto b = bitmaps_.find(second);
-    if (a == bitmaps_.end() || b == bitmaps_.end()) return false;
+    if (a == bitmaps_.end() || b == bitmaps_.end())
+      return false;
     f(*a->second, *b->second);
     return true;
   }
@@ -78,7 +81,8 @@ BitmapTable& bitmaps() {
 // the destination rectangle (pixels) of `to`, nearest pixel, clipped to `to`.
 void render(const Bitmap& from, Bitmap& to, int32_t x, int32_t y, int32_t cx, int32_t cy,
             int32_t x_src, int32_t y_src, int32_t cx_src, int32_t cy_src) {
-  if (from.width == 0 || from.height == 0 || cx_src == 0 || cy_src == 0) return;
+  if (from.width == 0 || from.height == 0 || cx_src == 0 || cy_src == 0)
+    return;
   const double hm_width = mul_div(from.width, kHimetricPerInch, kPictureDpi);
   const double hm_height = mul_div(from.height, kHimetricPerInch, kPictureDpi);
   // Destination column i (of cx) samples source x (0.01 mm) x_src + (i + 0.5) * cx_src / cx;
@@ -95,22 +99,24 @@ void render(const Bitmap& from, Bitmap& to, int32_t x, int32_t y, int32_t cx, in
   const int64_t x1 = std::min<int64_t>(int64_t{x} + cx, to.width);
   const int64_t y0 = std::max<int64_t>(y, 0);
   const int64_t y1 = std::min<int64_t>(int64_t{y} + cy, to.height);
-  if (x0 >= x1 || y0 >= y1) return;
+  if (x0 >= x1 || y0 >= y1)
+    return;
 
   std::vector<int32_t> columns(static_cast<size_t>(x1 - x0));
   for (int64_t dx = x0; dx < x1; ++dx) {
     const double s = std::floor(ox + (static_cast<double>(dx - x) + 0.5) * sx);
-    columns[static_cast<size_t>(dx - x0)] =
-        s >= 0 && s < from.width ? static_cast<int32_t>(s) : -1;
+    columns[static_cast<size_t>(dx - x0)] = s >= 0 && s < from.width ? static_cast<int32_t>(s) : -1;
   }
   for (int64_t dy = y0; dy < y1; ++dy) {
     const double r = std::floor(oy + (static_cast<double>(dy - y) + 0.5) * sy);
-    if (!(r >= 0 && r < from.height)) continue;
+    if (!(r >= 0 && r < from.height))
+      continue;
     const uint32_t* source = from.pixels.data() + static_cast<size_t>(r) * from.width;
     uint32_t* target = to.pixels.data() + static_cast<size_t>(dy) * to.width;
     for (int64_t dx = x0; dx < x1; ++dx) {
       const int32_t c = columns[static_cast<size_t>(dx - x0)];
-      if (c >= 0) target[dx] = source[c];
+      if (c >= 0)
+        target[dx] = source[c];
     }
   }
 }
@@ -119,7 +125,8 @@ constexpr ParamSpec kInt{VT_I4, PARAMFLAG_FIN, false};
 constexpr ParamSpec kOptional{VT_VARIANT, PARAMFLAG_FIN | PARAMFLAG_FOPT, false};
 
 void set_int(VARIANT* result, int32_t v) {
-  if (!result) return;
+  if (!result)
+    return;
   result->vt = VT_I4;
   result->lVal = v;
 }
@@ -135,7 +142,8 @@ class Picture final : public DispatchObject {
   }
 
   HRESULT QueryInterface(const IID& iid, void** object) override {
-    if (!object) return E_POINTER;
+    if (!object)
+      return E_POINTER;
     if (iid == IID_IPictureDisp) {
       *object = static_cast<IDispatch*>(this);
       AddRef();
@@ -146,7 +154,8 @@ class Picture final : public DispatchObject {
 
  private:
   ~Picture() override {
-    if (own_ && bitmap_ != 0) bitmaps().remove(bitmap_);
+    if (own_ && bitmap_ != 0)
+      bitmaps().remove(bitmap_);
   }
 
   enum : MEMBERID { kHandle = 0, kPalette = 2, kType = 3, kWidth = 4, kHeight = 5, kRender = 6 };
@@ -172,18 +181,28 @@ class Picture final : public DispatchObject {
 
   HRESULT call(MEMBERID id, INVOKEKIND, std::span<VARIANT> args, VARIANT* result) override {
     switch (id) {
-      case kHandle: set_int(result, static_cast<int32_t>(bitmap_)); return S_OK;
-      case kPalette: set_int(result, 0); return S_OK;
+      case kHandle:
+        set_int(result, static_cast<int32_t>(bitmap_));
+        return S_OK;
+      case kPalette:
+        set_int(result, 0);
+        return S_OK;
       case kType:
         if (result) {
           result->vt = VT_I2;
           result->iVal = static_cast<int16_t>(type_);
         }
         return S_OK;
-      case kWidth: set_int(result, mul_div(width_, kHimetricPerInch, kPictureDpi)); return S_OK;
-      case kHeight: set_int(result, mul_div(height_, kHimetricPerInch, kPictureDpi)); return S_OK;
-      case kRender: return render_into(args);
-      default: return DISP_E_MEMBERNOTFOUND;
+      case kWidth:
+        set_int(result, mul_div(width_, kHimetricPerInch, kPictureDpi));
+        return S_OK;
+      case kHeight:
+        set_int(result, mul_div(height_, kHimetricPerInch, kPictureDpi));
+        return S_OK;
+      case kRender:
+        return render_into(args);
+      default:
+        return DISP_E_MEMBERNOTFOUND;
     }
   }
 
@@ -191,12 +210,14 @@ class Picture final : public DispatchObject {
     const auto target = static_cast<HBITMAP>(args[0].lVal);
     const int32_t cx = args[3].lVal;
     const int32_t cy = args[4].lVal;
-    if (cx <= 0 || cy <= 0) return E_INVALIDARG;
-    if (type_ != PICTYPE_BITMAP) return S_OK;  // an empty picture draws nothing
+    if (cx <= 0 || cy <= 0)
+      return E_INVALIDARG;
+    if (type_ != PICTYPE_BITMAP)
+      return S_OK;  // an empty picture draws nothing
     bool rendered = false;
     const auto draw = [&](const Bitmap& from, Bitmap& to) {
-      render(from, to, args[1].lVal, args[2].lVal, cx, cy, args[5].lVal, args[6].lVal,
-             args[7].lVal, args[8].lVal);
+      render(from, to, args[1].lVal, args[2].lVal, cx, cy, args[5].lVal, args[6].lVal, args[7].lVal,
+             args[8].lVal);
       rendered = true;
     };
     if (target == bitmap_) {
@@ -225,12 +246,16 @@ using namespace automation;
 
 HBITMAP CreateBitmap(int32_t width, int32_t height, uint32_t planes, uint32_t bits_per_pixel,
                      const void* bits) {
-  if (planes != 1 || bits_per_pixel != 32) return 0;
-  if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide) return 0;
+  if (planes != 1 || bits_per_pixel != 32)
+    return 0;
+  if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide)
+    return 0;
   const int64_t count = int64_t{width} * height;
-  if (count > kMaxBitmapPixels) return 0;
+  if (count > kMaxBitmapPixels)
+    return 0;
   auto bitmap = std::unique_ptr<Bitmap>(new (std::nothrow) Bitmap);
-  if (!bitmap) return 0;
+  if (!bitmap)
+    return 0;
   try {
     bitmap->pixels.resize(static_cast<size_t>(count));
   } catch (const std::bad_alloc&) {
@@ -238,12 +263,14 @@ HBITMAP CreateBitmap(int32_t width, int32_t height, uint32_t planes, uint32_t bi
   }
   bitmap->width = width;
   bitmap->height = height;
-  if (bits) std::memcpy(bitmap->pixels.data(), bits, static_cast<size_t>(count) * 4);
+  if (bits)
+    std::memcpy(bitmap->pixels.data(), bits, static_cast<size_t>(count) * 4);
   return bitmaps().add(std::move(bitmap));
 }
 
 int GetObjectA(HBITMAP bitmap, int size, void* out) {
-  if (!out || size < static_cast<int>(sizeof(BITMAP))) return 0;
+  if (!out || size < static_cast<int>(sizeof(BITMAP)))
+    return 0;
   BITMAP description{};
   if (!bitmaps().with(bitmap, [&](const Bitmap& b) {
         description.bmWidth = b.width;
@@ -258,7 +285,8 @@ int GetObjectA(HBITMAP bitmap, int size, void* out) {
 }
 
 int32_t GetBitmapBits(HBITMAP bitmap, int32_t count, void* bits) {
-  if (!bits || count <= 0) return 0;
+  if (!bits || count <= 0)
+    return 0;
   int32_t copied = 0;
   bitmaps().with(bitmap, [&](const Bitmap& b) {
     const size_t available = b.pixels.size() * 4;
@@ -269,27 +297,33 @@ int32_t GetBitmapBits(HBITMAP bitmap, int32_t count, void* bits) {
   return copied;
 }
 
-int DeleteObject(HBITMAP bitmap) { return bitmap != 0 && bitmaps().remove(bitmap) ? 1 : 0; }
+int DeleteObject(HBITMAP bitmap) {
+  return bitmap != 0 && bitmaps().remove(bitmap) ? 1 : 0;
+}
 
 HRESULT OleCreatePictureIndirect(const PICTDESC* desc, const IID& iid, int own, void** picture) {
-  if (!picture) return E_POINTER;
+  if (!picture)
+    return E_POINTER;
   *picture = nullptr;
   if (!(iid == IID_IPictureDisp || iid == IID_IDispatch || iid == IID_IUnknown))
     return E_NOINTERFACE;
   uint32_t type = PICTYPE_UNINITIALIZED;
   HBITMAP bitmap = 0;
   if (desc) {
-    if (desc->cbSizeofstruct != sizeof(PICTDESC)) return E_INVALIDARG;
+    if (desc->cbSizeofstruct != sizeof(PICTDESC))
+      return E_INVALIDARG;
     type = desc->picType;
     if (type == PICTYPE_BITMAP) {
       bitmap = desc->bmp.hbitmap;
-      if (!bitmaps().with(bitmap, [](const Bitmap&) {})) return E_INVALIDARG;
+      if (!bitmaps().with(bitmap, [](const Bitmap&) {}))
+        return E_INVALIDARG;
     } else if (type != PICTYPE_NONE) {
       return E_INVALIDARG;
     }
   }
   auto* made = new (std::nothrow) Picture(type, bitmap, own != 0);
-  if (!made) return E_OUTOFMEMORY;
+  if (!made)
+    return E_OUTOFMEMORY;
   *picture = static_cast<IDispatch*>(made);  // every offered interface is this one
   return S_OK;
 }

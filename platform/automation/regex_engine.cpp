@@ -34,10 +34,12 @@ const PCRE2_UCHAR16* units(std::u16string_view s) {
 class JitStack {
  public:
   ~JitStack() {
-    if (stack_) pcre2_jit_stack_free_16(stack_);
+    if (stack_)
+      pcre2_jit_stack_free_16(stack_);
   }
   pcre2_jit_stack_16* get() {
-    if (!stack_) stack_ = pcre2_jit_stack_create_16(kJitStackStart, kJitStackMax, nullptr);
+    if (!stack_)
+      stack_ = pcre2_jit_stack_create_16(kJitStackStart, kJitStackMax, nullptr);
     return stack_;
   }
 
@@ -54,7 +56,8 @@ struct Budget {
 // Called at every start position the matcher tries beyond its first plain characters.
 int check_budget(pcre2_callout_block_16*, void* data) {
   auto* budget = static_cast<Budget*>(data);
-  if (--budget->countdown != 0) return 0;
+  if (--budget->countdown != 0)
+    return 0;
   budget->countdown = kClockEvery;
   return Clock::now() > budget->deadline ? PCRE2_ERROR_CALLOUT : 0;
 }
@@ -67,7 +70,8 @@ class Scan {
     budget_.deadline = Clock::now() + time_limit();
     context_ = pcre2_match_context_create_16(nullptr);
     data_ = pcre2_match_data_create_from_pattern_16(code_, nullptr);
-    if (!context_ || !data_) return;
+    if (!context_ || !data_)
+      return;
     pcre2_set_match_limit_16(context_, kMatchLimit);
     pcre2_set_heap_limit_16(context_, kHeapLimitKiB);
     pcre2_set_callout_16(context_, &check_budget, &budget_);
@@ -85,21 +89,25 @@ class Scan {
 
   // 1: a match (see ovector); 0: no more matches; negative: the run failed.
   int next() {
-    if (!ready_) return PCRE2_ERROR_NOMEMORY;
-    if (done_ || start_ > subject_.size()) return 0;
-    const int rc = pcre2_match_16(code_, units(subject_), subject_.size(), start_, options_,
-                                  data_, context_);
+    if (!ready_)
+      return PCRE2_ERROR_NOMEMORY;
+    if (done_ || start_ > subject_.size())
+      return 0;
+    const int rc =
+        pcre2_match_16(code_, units(subject_), subject_.size(), start_, options_, data_, context_);
     // The first call validated the whole subject; later ones skip that.
     options_ = PCRE2_NO_UTF_CHECK;
     if (rc == PCRE2_ERROR_NOMATCH) {
       done_ = true;
       return 0;
     }
-    if (rc < 0) return rc;
+    if (rc < 0)
+      return rc;
     ovector_ = pcre2_get_ovector_pointer_16(data_);
     const PCRE2_SIZE start = ovector_[0];
     const PCRE2_SIZE end = ovector_[1];
-    if (end < start || end > subject_.size()) return PCRE2_ERROR_INTERNAL;
+    if (end < start || end > subject_.size())
+      return PCRE2_ERROR_INTERNAL;
     start_ = end > start ? end : step_over(end);
     return 1;
   }
@@ -141,22 +149,30 @@ pcre2_code_16* compile_text(std::u16string_view source, uint32_t options,
 
 // Whether c stands for itself at the top level of a pattern.
 bool plain_literal(char16_t c) {
-  if (c >= 0x80) return true;
-  if ((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9')) return true;
+  if (c >= 0x80)
+    return true;
+  if ((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9'))
+    return true;
   return std::u16string_view(u" !\"%&',-/:;<=>@_~`").find(c) != std::u16string_view::npos;
 }
 
-bool high_surrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool low_surrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+bool high_surrogate(char16_t c) {
+  return c >= 0xD800 && c <= 0xDBFF;
+}
+bool low_surrogate(char16_t c) {
+  return c >= 0xDC00 && c <= 0xDFFF;
+}
 
 // Where the pattern's leading plain characters end, so that callout 1 can go there without
 // parting the last of them from a quantifier. Zero when the pattern has alternatives: the
 // callout then goes in front of them all.
 size_t plain_prefix(std::u16string_view source) {
-  if (source.find(u'|') != std::u16string_view::npos) return 0;
+  if (source.find(u'|') != std::u16string_view::npos)
+    return 0;
   size_t prefix = 0;
   while (prefix < source.size() && plain_literal(source[prefix])) ++prefix;
-  if (prefix == 0) return 0;
+  if (prefix == 0)
+    return 0;
   // Items that match nothing and are no atom may stand between a character and its quantifier:
   // "\E" outside a quoted run, an empty "\Q\E" and a "(?#...)" comment.
   std::u16string_view rest = source.substr(prefix);
@@ -167,7 +183,8 @@ size_t plain_prefix(std::u16string_view source) {
       rest.remove_prefix(2);
     } else if (rest.starts_with(u"(?#")) {
       const size_t close = rest.find(u')');
-      if (close == std::u16string_view::npos) break;
+      if (close == std::u16string_view::npos)
+        break;
       rest.remove_prefix(close + 1);
     } else {
       break;
@@ -177,7 +194,8 @@ size_t plain_prefix(std::u16string_view source) {
   if (!rest.empty() &&
       std::u16string_view(u"*+?{").find(rest.front()) != std::u16string_view::npos) {
     --prefix;
-    if (prefix > 0 && low_surrogate(source[prefix]) && high_surrogate(source[prefix - 1])) --prefix;
+    if (prefix > 0 && low_surrogate(source[prefix]) && high_surrogate(source[prefix - 1]))
+      --prefix;
   }
   return prefix;
 }
@@ -204,7 +222,8 @@ pcre2_code_16* compile_with_time_checks(std::u16string_view source, uint32_t fla
   text.append(source);
   text.append(u"\\E)");
   pcre2_code_16* code = compile_text(text, flags, context);
-  if (code || source.find(u'#') == std::u16string_view::npos) return code;
+  if (code || source.find(u'#') == std::u16string_view::npos)
+    return code;
   text.resize(text.size() - 3);
   text.append(u"\n)");
   return compile_text(text, flags, context);
@@ -215,7 +234,8 @@ bool append_replacement(std::u16string& out, std::u16string_view replacement,
                         std::u16string_view subject, const PCRE2_SIZE* ov, uint32_t groups) {
   auto append_group = [&](uint32_t g) {
     const PCRE2_SIZE s = ov[2 * g], e = ov[2 * g + 1];
-    if (s != PCRE2_UNSET && e >= s) out.append(subject.substr(s, e - s));
+    if (s != PCRE2_UNSET && e >= s)
+      out.append(subject.substr(s, e - s));
   };
   auto digit = [](char16_t c) { return c >= u'0' && c <= u'9' ? c - u'0' : -1; };
   for (size_t i = 0; i < replacement.size();) {
@@ -256,23 +276,30 @@ bool append_replacement(std::u16string& out, std::u16string_view replacement,
       out.push_back(u'$');
       ++i;
     }
-    if (out.size() > kMaxReplacedUnits) return false;
+    if (out.size() > kMaxReplacedUnits)
+      return false;
   }
   return out.size() <= kMaxReplacedUnits;
 }
 
 }  // namespace
 
-void set_time_limit(std::chrono::milliseconds limit) { g_time_limit_ms.store(limit.count()); }
-std::chrono::milliseconds time_limit() { return std::chrono::milliseconds(g_time_limit_ms.load()); }
+void set_time_limit(std::chrono::milliseconds limit) {
+  g_time_limit_ms.store(limit.count());
+}
+std::chrono::milliseconds time_limit() {
+  return std::chrono::milliseconds(g_time_limit_ms.load());
+}
 
 std::shared_ptr<const Pattern> Pattern::compile(std::u16string_view source, Options options,
                                                 HRESULT* error) {
   *error = kErrorPatternSyntax;
-  if (source.size() > kMaxPatternUnits) return nullptr;
+  if (source.size() > kMaxPatternUnits)
+    return nullptr;
   uint32_t flags = PCRE2_UTF | PCRE2_ALT_BSUX | PCRE2_ALLOW_EMPTY_CLASS |
                    PCRE2_MATCH_UNSET_BACKREF | PCRE2_NEVER_BACKSLASH_C;
-  if (options.ignore_case) flags |= PCRE2_CASELESS;
+  if (options.ignore_case)
+    flags |= PCRE2_CASELESS;
   flags |= options.multiline ? PCRE2_MULTILINE : PCRE2_DOLLAR_ENDONLY;
 
   pcre2_compile_context_16* context = pcre2_compile_context_create_16(nullptr);
@@ -293,7 +320,8 @@ std::shared_ptr<const Pattern> Pattern::compile(std::u16string_view source, Opti
     code = compile_with_time_checks(source, flags, context);
   }
   pcre2_compile_context_free_16(context);
-  if (!code) return nullptr;
+  if (!code)
+    return nullptr;
   // Without JIT (an unsupported machine, or no memory for it) the interpreter runs instead.
   pcre2_jit_compile_16(code, PCRE2_JIT_COMPLETE);
   auto* pattern = new (std::nothrow) Pattern(code, groups);
@@ -306,7 +334,9 @@ std::shared_ptr<const Pattern> Pattern::compile(std::u16string_view source, Opti
   return std::shared_ptr<const Pattern>(pattern);
 }
 
-Pattern::~Pattern() { pcre2_code_free_16(static_cast<pcre2_code_16*>(code_)); }
+Pattern::~Pattern() {
+  pcre2_code_free_16(static_cast<pcre2_code_16*>(code_));
+}
 
 HRESULT find_matches(const Pattern& pattern, std::u16string_view subject, bool global,
                      Matches& out) try {
@@ -316,12 +346,16 @@ HRESULT find_matches(const Pattern& pattern, std::u16string_view subject, bool g
   Scan scan(pattern, subject);
   for (;;) {
     const int rc = scan.next();
-    if (rc < 0) return kErrorMatchAbandoned;
-    if (rc == 0) return S_OK;
-    if (out.offsets.size() + 2 * pairs > kMaxStoredOffsets) return kErrorMatchAbandoned;
+    if (rc < 0)
+      return kErrorMatchAbandoned;
+    if (rc == 0)
+      return S_OK;
+    if (out.offsets.size() + 2 * pairs > kMaxStoredOffsets)
+      return kErrorMatchAbandoned;
     const PCRE2_SIZE* ov = scan.ovector();
     for (size_t i = 0; i < 2 * pairs; ++i) out.offsets.push_back(offset_or_unset(ov[i]));
-    if (!global) return S_OK;
+    if (!global)
+      return S_OK;
   }
 } catch (const std::bad_alloc&) {
   return E_OUTOFMEMORY;
@@ -334,17 +368,21 @@ HRESULT replace_matches(const Pattern& pattern, std::u16string_view subject,
   size_t copied = 0;  // the subject is copied up to here
   for (;;) {
     const int rc = scan.next();
-    if (rc < 0) return kErrorMatchAbandoned;
-    if (rc == 0) break;
+    if (rc < 0)
+      return kErrorMatchAbandoned;
+    if (rc == 0)
+      break;
     const PCRE2_SIZE* ov = scan.ovector();
     out.append(subject.substr(copied, ov[0] - copied));
     if (!append_replacement(out, replacement, subject, ov, pattern.group_count())) {
       return kErrorMatchAbandoned;
     }
     copied = ov[1];
-    if (!global) break;
+    if (!global)
+      break;
   }
-  if (out.size() + (subject.size() - copied) > kMaxReplacedUnits) return kErrorMatchAbandoned;
+  if (out.size() + (subject.size() - copied) > kMaxReplacedUnits)
+    return kErrorMatchAbandoned;
   out.append(subject.substr(copied));
   return S_OK;
 } catch (const std::bad_alloc&) {
@@ -354,7 +392,8 @@ HRESULT replace_matches(const Pattern& pattern, std::u16string_view subject,
 HRESULT test_match(const Pattern& pattern, std::u16string_view subject, bool& found) {
   Scan scan(pattern, subject);
   const int rc = scan.next();
-  if (rc < 0) return kErrorMatchAbandoned;
+  if (rc < 0)
+    return kErrorMatchAbandoned;
   found = rc == 1;
   return S_OK;
 }

@@ -43,7 +43,8 @@ class Run {
 
   // The subject's units from `start` to `end`, both offsets taken in match `m`.
   std::u16string_view slice(size_t m, uint32_t start, uint32_t end) const {
-    if (end < start) return {};
+    if (end < start)
+      return {};
     const uint32_t origin = origins_.empty() ? 0 : origins_[m];
     const uint32_t place = places_.empty() ? 0 : places_[m];
     return std::u16string_view(text_).substr(place + (start - origin), end - start);
@@ -57,7 +58,8 @@ class Run {
     for (uint32_t g = 1; g <= matches_.groups; ++g) {
       const uint32_t s = matches_.start(m, g);
       const uint32_t e = matches_.end(m, g);
-      if (s == regex::kUnset || e < s) continue;
+      if (s == regex::kUnset || e < s)
+        continue;
       low = std::min(low, s);
       high = std::max(high, e);
     }
@@ -87,29 +89,34 @@ std::u16string_view text_of(const VARIANT& v) {
 }
 
 HRESULT set_string(VARIANT* result, std::u16string_view s) {
-  if (!result) return S_OK;
+  if (!result)
+    return S_OK;
   BSTR b = SysAllocStringLen(s.data(), static_cast<uint32_t>(s.size()));
-  if (!b && !s.empty()) return E_OUTOFMEMORY;
+  if (!b && !s.empty())
+    return E_OUTOFMEMORY;
   result->vt = VT_BSTR;
   result->bstrVal = b;
   return S_OK;
 }
 
 void set_int(VARIANT* result, uint32_t v) {
-  if (!result) return;
+  if (!result)
+    return;
   result->vt = VT_I4;
   result->lVal = static_cast<int32_t>(v);
 }
 
 void set_bool(VARIANT* result, bool v) {
-  if (!result) return;
+  if (!result)
+    return;
   result->vt = VT_BOOL;
   result->boolVal = v ? VARIANT_TRUE : VARIANT_FALSE;
 }
 
 // Hands a new object (one reference) to the result, or drops it.
 HRESULT set_object(VARIANT* result, IDispatch* object) {
-  if (!object) return E_OUTOFMEMORY;
+  if (!object)
+    return E_OUTOFMEMORY;
   if (!result) {
     object->Release();
     return S_OK;
@@ -127,7 +134,8 @@ bool in_range(int32_t index, size_t count) {
 
 class SubMatches final : public DispatchObject {
  public:
-  SubMatches(RunPtr run, size_t match) : DispatchObject(type()), run_(std::move(run)), match_(match) {}
+  SubMatches(RunPtr run, size_t match)
+      : DispatchObject(type()), run_(std::move(run)), match_(match) {}
 
  private:
   enum : MEMBERID { kItem = 0, kCount = 1 };
@@ -143,15 +151,20 @@ class SubMatches final : public DispatchObject {
   HRESULT call(MEMBERID id, INVOKEKIND, std::span<VARIANT> args, VARIANT* result) override {
     const regex::Matches& m = run_->matches();
     switch (id) {
-      case kCount: set_int(result, m.groups); return S_OK;
+      case kCount:
+        set_int(result, m.groups);
+        return S_OK;
       case kItem: {
-        if (!in_range(args[0].lVal, m.groups)) return kErrorInvalidArgument;
+        if (!in_range(args[0].lVal, m.groups))
+          return kErrorInvalidArgument;
         const auto group = static_cast<uint32_t>(args[0].lVal) + 1;
         const uint32_t start = m.start(match_, group);
-        if (start == regex::kUnset) return S_OK;  // took no part: the empty variant
+        if (start == regex::kUnset)
+          return S_OK;  // took no part: the empty variant
         return set_string(result, run_->slice(match_, start, m.end(match_, group)));
       }
-      default: return DISP_E_MEMBERNOTFOUND;
+      default:
+        return DISP_E_MEMBERNOTFOUND;
     }
   }
 
@@ -183,11 +196,18 @@ class Match final : public DispatchObject {
     const uint32_t end = run_->matches().end(match_, 0);
     const uint32_t length = end - start;
     switch (id) {
-      case kValue: return set_string(result, run_->slice(match_, start, end));
-      case kFirstIndex: set_int(result, start); return S_OK;
-      case kLength: set_int(result, length); return S_OK;
-      case kSubMatches: return set_object(result, new (std::nothrow) SubMatches(run_, match_));
-      default: return DISP_E_MEMBERNOTFOUND;
+      case kValue:
+        return set_string(result, run_->slice(match_, start, end));
+      case kFirstIndex:
+        set_int(result, start);
+        return S_OK;
+      case kLength:
+        set_int(result, length);
+        return S_OK;
+      case kSubMatches:
+        return set_object(result, new (std::nothrow) SubMatches(run_, match_));
+      default:
+        return DISP_E_MEMBERNOTFOUND;
     }
   }
 
@@ -215,11 +235,16 @@ class MatchCollection final : public DispatchObject {
   HRESULT call(MEMBERID id, INVOKEKIND, std::span<VARIANT> args, VARIANT* result) override {
     const size_t count = run_->matches().count();
     switch (id) {
-      case kCount: set_int(result, static_cast<uint32_t>(count)); return S_OK;
+      case kCount:
+        set_int(result, static_cast<uint32_t>(count));
+        return S_OK;
       case kItem:
-        if (!in_range(args[0].lVal, count)) return kErrorInvalidArgument;
-        return set_object(result, new (std::nothrow) Match(run_, static_cast<size_t>(args[0].lVal)));
-      default: return DISP_E_MEMBERNOTFOUND;
+        if (!in_range(args[0].lVal, count))
+          return kErrorInvalidArgument;
+        return set_object(result,
+                          new (std::nothrow) Match(run_, static_cast<size_t>(args[0].lVal)));
+      default:
+        return DISP_E_MEMBERNOTFOUND;
     }
   }
 
@@ -264,21 +289,29 @@ class RegExp final : public DispatchObject {
     const bool put = kind == INVOKE_PROPERTYPUT;
     switch (id) {
       case kPattern:
-        if (!put) return set_string(result, pattern_);
+        if (!put)
+          return set_string(result, pattern_);
         pattern_ = text_of(args[0]);
         compiled_.reset();
         return S_OK;
-      case kIgnoreCase: return flag(ignore_case_, put, args, result);
-      case kMultiline: return flag(multiline_, put, args, result);
+      case kIgnoreCase:
+        return flag(ignore_case_, put, args, result);
+      case kMultiline:
+        return flag(multiline_, put, args, result);
       case kGlobal:
-        if (put) global_ = args[0].boolVal != VARIANT_FALSE;
-        else set_bool(result, global_);
+        if (put)
+          global_ = args[0].boolVal != VARIANT_FALSE;
+        else
+          set_bool(result, global_);
         return S_OK;
-      case kExecute: return execute(text_of(args[0]), result);
-      case kReplace: return replace(text_of(args[0]), args[1], result);
+      case kExecute:
+        return execute(text_of(args[0]), result);
+      case kReplace:
+        return replace(text_of(args[0]), args[1], result);
       case kTest: {
         const regex::Pattern* p = nullptr;
-        if (const HRESULT hr = compiled(p); FAILED(hr)) return hr;
+        if (const HRESULT hr = compiled(p); FAILED(hr))
+          return hr;
         bool found = false;
         if (const HRESULT hr = regex::test_match(*p, text_of(args[0]), found); FAILED(hr)) {
           return hr;
@@ -286,7 +319,8 @@ class RegExp final : public DispatchObject {
         set_bool(result, found);
         return S_OK;
       }
-      default: return DISP_E_MEMBERNOTFOUND;
+      default:
+        return DISP_E_MEMBERNOTFOUND;
     }
   }
 
@@ -297,7 +331,8 @@ class RegExp final : public DispatchObject {
       return S_OK;
     }
     const bool fresh = args[0].boolVal != VARIANT_FALSE;
-    if (fresh != value) compiled_.reset();
+    if (fresh != value)
+      compiled_.reset();
     value = fresh;
     return S_OK;
   }
@@ -306,7 +341,8 @@ class RegExp final : public DispatchObject {
     if (!compiled_) {
       HRESULT hr = S_OK;
       compiled_ = regex::Pattern::compile(pattern_, {ignore_case_, multiline_}, &hr);
-      if (!compiled_) return hr;
+      if (!compiled_)
+        return hr;
     }
     out = compiled_.get();
     return S_OK;
@@ -314,7 +350,8 @@ class RegExp final : public DispatchObject {
 
   HRESULT execute(std::u16string_view subject, VARIANT* result) {
     const regex::Pattern* p = nullptr;
-    if (const HRESULT hr = compiled(p); FAILED(hr)) return hr;
+    if (const HRESULT hr = compiled(p); FAILED(hr))
+      return hr;
     regex::Matches matches;
     if (const HRESULT hr = regex::find_matches(*p, subject, global_, matches); FAILED(hr)) {
       return hr;
@@ -332,9 +369,11 @@ class RegExp final : public DispatchObject {
     const regex::Pattern* p = nullptr;
     HRESULT hr = compiled(p);
     std::u16string out;
-    if (SUCCEEDED(hr)) hr = regex::replace_matches(*p, subject, text_of(text), global_, out);
+    if (SUCCEEDED(hr))
+      hr = regex::replace_matches(*p, subject, text_of(text), global_, out);
     VariantClear(&text);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr))
+      return hr;
     return set_string(result, out);
   }
 

@@ -363,8 +363,9 @@ template <bool kTerminated, typename Output>
 //
 // Each converter runs over n input units, or with kTerminated up to and including the first zero
 // (n is then the input's measured extent, which only bounds the block reads): a zero never
-// continues a sequence, so reading one unit ahead of a non-zero unit stays inside the input. Answers the output size, kOverflow when capacity ran out (what fit
-// has been written then), or kRefused for input that does not decode under Invalid::kFail.
+// continues a sequence, so reading one unit ahead of a non-zero unit stays inside the input.
+// Answers the output size, kOverflow when capacity ran out (what fit has been written then), or
+// kRefused for input that does not decode under Invalid::kFail.
 //
 // Input that does not decode becomes one U+FFFD for each maximal part of a sequence that could
 // have begun a character (a lone byte when nothing longer could), as the Unicode standard

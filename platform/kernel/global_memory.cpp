@@ -1,8 +1,8 @@
 #include "platform/kernel/global_memory.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -56,7 +56,9 @@ struct MemoryStream {
   uint64_t position = 0;
 };
 
-MemoryStream* self_of(Stream* s) { return reinterpret_cast<MemoryStream*>(s); }
+MemoryStream* self_of(Stream* s) {
+  return reinterpret_cast<MemoryStream*>(s);
+}
 
 Result query(Stream* self, const void*, void** out) {
   if (!out)
@@ -66,7 +68,9 @@ Result query(Stream* self, const void*, void** out) {
   return kOk;
 }
 
-uint32_t add_ref(Stream* self) { return ++self_of(self)->references; }
+uint32_t add_ref(Stream* self) {
+  return ++self_of(self)->references;
+}
 
 uint32_t release(Stream* self) {
   MemoryStream* s = self_of(self);

@@ -17,9 +17,10 @@ constexpr int32_t kMaxBox = 85;
 // byte is the mean of the 2b + 1 bytes above, at and below it. The window is at most
 // 2 * 85 + 1 bytes of at most 255, so the running sums fit 16 bits, and eight or sixteen of them
 // go in one vector operation (an AVX2 copy is chosen at load time where the processor has it).
-__attribute__((target_clones("avx2", "default"))) void box_down(
-    const uint8_t* src, uint8_t* dst, size_t row_bytes, int32_t rows, int32_t b, Edge edge,
-    uint16_t* __restrict s) {
+__attribute__((target_clones("avx2", "default"))) void box_down(const uint8_t* src, uint8_t* dst,
+                                                                size_t row_bytes, int32_t rows,
+                                                                int32_t b, Edge edge,
+                                                                uint16_t* __restrict s) {
   static_assert((2 * kMaxBox + 1) * 255 <= UINT16_MAX);
   std::memset(s, 0, row_bytes * sizeof *s);
   auto row = [&](int32_t i) -> const uint8_t* {
@@ -80,11 +81,11 @@ void three_passes(uint32_t* pixels, uint32_t* spare, int32_t width, int32_t heig
 
 }  // namespace
 
-bool blur_premultiplied(uint32_t* pixels, int32_t width, int32_t height, float radius,
-                        Edge edge) {
+bool blur_premultiplied(uint32_t* pixels, int32_t width, int32_t height, float radius, Edge edge) {
   if (width <= 0 || height <= 0 || !(radius >= 1.0f))
     return true;
-  const int32_t b = std::max(1, static_cast<int32_t>(std::lround(std::min(radius, 255.0f) / kPasses)));
+  const int32_t b =
+      std::max(1, static_cast<int32_t>(std::lround(std::min(radius, 255.0f) / kPasses)));
   static_assert(255 / kPasses == kMaxBox);
   try {
     const size_t n = static_cast<size_t>(width) * static_cast<size_t>(height);

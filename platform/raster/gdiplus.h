@@ -43,18 +43,18 @@ inline bool operator==(const Guid& a, const Guid& b) {
 }
 
 // {633C80A4-1843-482b-9EF2-BE2834C5FDD4}
-inline constexpr Guid kBlurEffect = {0x633C80A4, 0x1843, 0x482B,
-                                     {0x9E, 0xF2, 0xBE, 0x28, 0x34, 0xC5, 0xFD, 0xD4}};
-inline constexpr Guid kFormatBmp = {0xB96B3CAB, 0x0728, 0x11D3,
-                                    {0x9D, 0x7B, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}};
-inline constexpr Guid kFormatPng = {0xB96B3CAF, 0x0728, 0x11D3,
-                                    {0x9D, 0x7B, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}};
-inline constexpr Guid kFormatMemoryBmp = {0xB96B3CAA, 0x0728, 0x11D3,
-                                          {0x9D, 0x7B, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}};
-inline constexpr Guid kEncoderBmp = {0x557CF400, 0x1A04, 0x11D3,
-                                     {0x9A, 0x73, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}};
-inline constexpr Guid kEncoderPng = {0x557CF406, 0x1A04, 0x11D3,
-                                     {0x9A, 0x73, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}};
+inline constexpr Guid kBlurEffect = {
+    0x633C80A4, 0x1843, 0x482B, {0x9E, 0xF2, 0xBE, 0x28, 0x34, 0xC5, 0xFD, 0xD4}};
+inline constexpr Guid kFormatBmp = {
+    0xB96B3CAB, 0x0728, 0x11D3, {0x9D, 0x7B, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}};
+inline constexpr Guid kFormatPng = {
+    0xB96B3CAF, 0x0728, 0x11D3, {0x9D, 0x7B, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}};
+inline constexpr Guid kFormatMemoryBmp = {
+    0xB96B3CAA, 0x0728, 0x11D3, {0x9D, 0x7B, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}};
+inline constexpr Guid kEncoderBmp = {
+    0x557CF400, 0x1A04, 0x11D3, {0x9A, 0x73, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}};
+inline constexpr Guid kEncoderPng = {
+    0x557CF406, 0x1A04, 0x11D3, {0x9A, 0x73, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}};
 
 struct StartupInput {
   uint32_t version;
@@ -133,8 +133,7 @@ FF_RASTER_API raster::Status GdipGetImageEncoders(uint32_t count, uint32_t size,
 FF_RASTER_API raster::Status GdipSaveImageToStream(raster::Image* image, kernel::Stream* stream,
                                                    const raster::Guid* encoder,
                                                    const void* parameters);
-FF_RASTER_API raster::Status GdipLoadImageFromStream(kernel::Stream* stream,
-                                                     raster::Image** image);
+FF_RASTER_API raster::Status GdipLoadImageFromStream(kernel::Stream* stream, raster::Image** image);
 FF_RASTER_API raster::Status GdipGetImageDimension(raster::Image* image, float* width,
                                                    float* height);
 FF_RASTER_API raster::Status GdipGetImageRawFormat(raster::Image* image, raster::Guid* format);

@@ -47,7 +47,9 @@ namespace {
 
 std::atomic<uintptr_t> g_startups{0};
 
-bool started() { return g_startups.load() != 0; }
+bool started() {
+  return g_startups.load() != 0;
+}
 
 constexpr int32_t kMaxSide = 1 << 15;
 
@@ -172,16 +174,18 @@ void png_write_bytes(png_structp png, png_bytep data, size_t length) {
     sink->failed = true;
 }
 void png_flush_nothing(png_structp) {}
-[[noreturn]] void png_fail(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+[[noreturn]] void png_fail(png_structp png, png_const_charp) {
+  png_longjmp(png, 1);
+}
 void png_quiet(png_structp, png_const_charp) {}
 
 // Rows are handed over as blue, green, red, alpha bytes with straight alpha.
 bool encode_png_rows(png_structp png, png_infop info, Image& im, std::vector<png_bytep>& rows) {
   if (setjmp(png_jmpbuf(png)))
     return false;
-  png_set_IHDR(png, info, static_cast<png_uint_32>(im.width),
-               static_cast<png_uint_32>(im.height), 8, PNG_COLOR_TYPE_RGB_ALPHA,
-               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(im.width), static_cast<png_uint_32>(im.height),
+               8, PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
   // Quick compression: the shadow is rebuilt on every resize of the window.
   png_set_compression_level(png, 1);
   png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_UP);
@@ -197,7 +201,8 @@ Status save_png(Image& im, kernel::Stream* stream) {
   std::vector<uint32_t> copy;
   std::vector<png_bytep> rows(static_cast<size_t>(im.height));
   if (im.format == kFormat32bppArgb) {
-    for (int32_t y = 0; y < im.height; ++y) rows[static_cast<size_t>(y)] = reinterpret_cast<png_bytep>(im.row(y));
+    for (int32_t y = 0; y < im.height; ++y)
+      rows[static_cast<size_t>(y)] = reinterpret_cast<png_bytep>(im.row(y));
   } else {
     copy.resize(static_cast<size_t>(im.width) * static_cast<size_t>(im.height));
     for (int32_t y = 0; y < im.height; ++y) {
@@ -333,7 +338,9 @@ Status GdipGetImageGraphicsContext(Image* image, Graphics** graphics) {
   return hand_out(new (std::nothrow) Graphics{image}, graphics);
 }
 
-Status GdipDeleteGraphics(Graphics* graphics) { return delete_object(graphics); }
+Status GdipDeleteGraphics(Graphics* graphics) {
+  return delete_object(graphics);
+}
 
 Status GdipCreateSolidFill(uint32_t argb, Brush** brush) {
   if (!brush)
@@ -375,7 +382,9 @@ void clip_rect(const Image& im, float x, float y, float width, float height, int
 
 }  // namespace
 
-Status GdipDeleteBrush(Brush* brush) { return delete_object(brush); }
+Status GdipDeleteBrush(Brush* brush) {
+  return delete_object(brush);
+}
 
 Status GdipFillRectangle(Graphics* graphics, Brush* brush, float x, float y, float width,
                          float height) {
@@ -442,7 +451,9 @@ Status GdipGetEffectParameters(Effect* effect, uint32_t* size, void* params) {
   return kOk;
 }
 
-Status GdipDeleteEffect(Effect* effect) { return delete_object(effect); }
+Status GdipDeleteEffect(Effect* effect) {
+  return delete_object(effect);
+}
 
 Status GdipBitmapApplyEffect(Image* bitmap, Effect* effect, Rect* roi, int32_t, void** aux_data,
                              int32_t* aux_data_size) {
@@ -541,9 +552,11 @@ Status GdipLoadImageFromStream(kernel::Stream* stream, Image** image) {
   im->own = std::move(p->frames[0].pixels);
   im->stride = static_cast<size_t>(p->width);
   im->pixels = im->own.data();
-  static const Guid kJpeg = {0xB96B3CAE, 0x0728, 0x11D3, {0x9D, 0x7B, 0, 0, 0xF8, 0x1E, 0xF3, 0x2E}};
+  static const Guid kJpeg = {
+      0xB96B3CAE, 0x0728, 0x11D3, {0x9D, 0x7B, 0, 0, 0xF8, 0x1E, 0xF3, 0x2E}};
   static const Guid kGif = {0xB96B3CB0, 0x0728, 0x11D3, {0x9D, 0x7B, 0, 0, 0xF8, 0x1E, 0xF3, 0x2E}};
-  static const Guid kIcon = {0xB96B3CB5, 0x0728, 0x11D3, {0x9D, 0x7B, 0, 0, 0xF8, 0x1E, 0xF3, 0x2E}};
+  static const Guid kIcon = {
+      0xB96B3CB5, 0x0728, 0x11D3, {0x9D, 0x7B, 0, 0, 0xF8, 0x1E, 0xF3, 0x2E}};
   switch (p->kind) {
     case imaging::PictureKind::kPng:
       im->raw_format = kFormatPng;
@@ -612,10 +625,16 @@ Status GdipDrawImageRect(Graphics* graphics, Image* image, float x, float y, flo
   return kOk;
 }
 
-Status GdipDisposeImage(Image* image) { return delete_object(image); }
+Status GdipDisposeImage(Image* image) {
+  return delete_object(image);
+}
 
-void* GdipAlloc(size_t size) { return std::malloc(size); }
-void GdipFree(void* block) { std::free(block); }
+void* GdipAlloc(size_t size) {
+  return std::malloc(size);
+}
+void GdipFree(void* block) {
+  std::free(block);
+}
 
 Status GdipBitmapGetPixel(Image* bitmap, int32_t x, int32_t y, uint32_t* argb) {
   if (!bitmap || !argb || x < 0 || y < 0 || x >= bitmap->width || y >= bitmap->height)
@@ -630,4 +649,6 @@ Status GdipCreateRegionRect(const RectF* rect, Region** region) {
   return hand_out(new (std::nothrow) Region{*rect}, region);
 }
 
-Status GdipDeleteRegion(Region* region) { return delete_object(region); }
+Status GdipDeleteRegion(Region* region) {
+  return delete_object(region);
+}

@@ -46,12 +46,11 @@ bool launch(GAppInfo* app, const std::string& address) {
   // No launch context: one would turn the address into a GFile and so load the desktop's VFS
   // modules into our process for nothing. Without G_SPAWN_DO_NOT_REAP_CHILD GLib forks twice and
   // waits for the middle process itself, so the player is never our child to reap.
-  const gboolean started =
-      G_IS_DESKTOP_APP_INFO(app)
-          ? g_desktop_app_info_launch_uris_as_manager(G_DESKTOP_APP_INFO(app), &uris, nullptr,
-                                                      G_SPAWN_SEARCH_PATH, detach_player,
-                                                      nullptr, nullptr, nullptr, &raw)
-          : g_app_info_launch_uris(app, &uris, nullptr, &raw);
+  const gboolean started = G_IS_DESKTOP_APP_INFO(app)
+                               ? g_desktop_app_info_launch_uris_as_manager(
+                                     G_DESKTOP_APP_INFO(app), &uris, nullptr, G_SPAWN_SEARCH_PATH,
+                                     detach_player, nullptr, nullptr, nullptr, &raw)
+                               : g_app_info_launch_uris(app, &uris, nullptr, &raw);
   const Error error(raw);
   return started;
 }
@@ -60,12 +59,14 @@ bool launch(GAppInfo* app, const std::string& address) {
 
 Handoff open_with_default_application(const std::string& address) {
   const std::span<const char* const> types = media_types_for(address);
-  if (types.empty()) return Handoff::kNoMediaType;
+  if (types.empty())
+    return Handoff::kNoMediaType;
   // The furthest any type got, for the reason when none launches.
   Handoff outcome = Handoff::kNoDefaultApplication;
   for (const char* type : types) {
     const AppInfo app(g_app_info_get_default_for_type(type, FALSE));
-    if (!app) continue;
+    if (!app)
+      continue;
     // A handler for files alone would get a path in place of the address: nothing, or a copy
     // GIO fetches through the VFS first. The next type's default, or xdg-open, does better.
     if (!g_app_info_supports_uris(app.get())) {
@@ -74,7 +75,8 @@ Handoff open_with_default_application(const std::string& address) {
     }
     // GIO offers no entry whose program is missing, but starts the program through a wrapper
     // of its own, so a program that fails to run still counts as launched.
-    if (launch(app.get(), address)) return Handoff::kLaunched;
+    if (launch(app.get(), address))
+      return Handoff::kLaunched;
     outcome = Handoff::kLaunchFailed;
   }
   return outcome;

@@ -41,9 +41,11 @@ constexpr Extension kExtensions[] = {
 // The last segment of the address's path; empty when it has no path.
 std::string_view last_segment(std::string_view address) {
   const size_t scheme_end = address.find("://");
-  if (scheme_end == std::string_view::npos) return {};
+  if (scheme_end == std::string_view::npos)
+    return {};
   const size_t path = address.find_first_of("/?#", scheme_end + 3);
-  if (path == std::string_view::npos || address[path] != '/') return {};
+  if (path == std::string_view::npos || address[path] != '/')
+    return {};
   const size_t path_end = std::min(address.find_first_of("?#", path), address.size());
   const std::string_view whole = address.substr(path, path_end - path);
   return whole.substr(whole.rfind('/') + 1);
@@ -54,10 +56,12 @@ std::string_view last_segment(std::string_view address) {
 std::span<const char* const> media_types_for(std::string_view address) {
   const std::string_view segment = last_segment(address);
   const size_t dot = segment.rfind('.');
-  if (dot == std::string_view::npos) return {};
+  if (dot == std::string_view::npos)
+    return {};
   const std::string_view extension = segment.substr(dot + 1);
   for (const Extension& known : kExtensions) {
-    if (!ascii::equals_folded(extension, known.name)) continue;
+    if (!ascii::equals_folded(extension, known.name))
+      continue;
     return {known.types.data(), known.types[1] ? 2u : 1u};
   }
   return {};

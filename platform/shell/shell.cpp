@@ -47,8 +47,8 @@ class SpawnSetup {
     sigemptyset(&none);
     sigset_t defaults;
     sigemptyset(&defaults);
-    for (const int sig : {SIGPIPE, SIGCHLD, SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2,
-                          SIGALRM}) {
+    for (const int sig :
+         {SIGPIPE, SIGCHLD, SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2, SIGALRM}) {
       sigaddset(&defaults, sig);
     }
     const short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID;
@@ -79,11 +79,14 @@ void reap(pid_t child) {
 std::intptr_t ShellExecuteA(void* /*owner*/, const char* verb, const char* file,
                             const char* /*parameters*/, const char* /*directory*/,
                             int32_t /*show*/) {
-  if (!shell::is_open_verb(verb)) return shell::kErrorNoAssociation;
-  if (!file || !*file) return shell::kErrorFileNotFound;
+  if (!shell::is_open_verb(verb))
+    return shell::kErrorNoAssociation;
+  if (!file || !*file)
+    return shell::kErrorFileNotFound;
   const std::optional<std::string> address =
       shell::web_address(std::string_view(file, strnlen(file, shell::kMaxAddressBytes + 1)));
-  if (!address) return shell::kErrorAccessDenied;
+  if (!address)
+    return shell::kErrorAccessDenied;
   // xdg-open gives web addresses to the browser, so a stream goes to the desktop's player for
   // its media type when there is one; xdg-open is for the rest.
   if (shell::open_with_default_application(*address) == shell::Handoff::kLaunched) {
@@ -91,7 +94,8 @@ std::intptr_t ShellExecuteA(void* /*owner*/, const char* verb, const char* file,
   }
 
   shell::SpawnSetup setup;
-  if (!setup.prepare()) return shell::kErrorOutOfMemory;
+  if (!setup.prepare())
+    return shell::kErrorOutOfMemory;
   std::string program = "xdg-open";
   std::string argument = *address;
   char* argv[] = {program.data(), argument.data(), nullptr};

@@ -55,7 +55,9 @@ bool translucency_available() {
   return false;
 }
 
-void force_translucency(std::optional<bool> answer) { g_forced_translucency = answer; }
+void force_translucency(std::optional<bool> answer) {
+  g_forced_translucency = answer;
+}
 
 // ---- the window --------------------------------------------------------------------------------
 
@@ -164,22 +166,32 @@ void LayeredFollower::follow() {
     tracker_->target->installEventFilter(tracker_.get());
 }
 
-void LayeredFollower::set_margin(int32_t margin) { tracker_->margin = margin; }
+void LayeredFollower::set_margin(int32_t margin) {
+  tracker_->margin = margin;
+}
 
 void LayeredFollower::on_target_closed(std::function<void()> callback) {
   tracker_->closed = std::move(callback);
 }
 
-bool LayeredFollower::is_open() const { return tracker_->window && tracker_->target; }
-LayeredWindow* LayeredFollower::window() const { return tracker_->window.data(); }
+bool LayeredFollower::is_open() const {
+  return tracker_->window && tracker_->target;
+}
+LayeredWindow* LayeredFollower::window() const {
+  return tracker_->window.data();
+}
 
 Rect LayeredFollower::target_frame() const {
   const QRect r = tracker_->target->frameGeometry();
   return {r.left(), r.top(), r.width(), r.height()};
 }
 
-void LayeredFollower::place() { tracker_->place(); }
-void LayeredFollower::move(int32_t left, int32_t top) { tracker_->window->move(left, top); }
+void LayeredFollower::place() {
+  tracker_->place();
+}
+void LayeredFollower::move(int32_t left, int32_t top) {
+  tracker_->window->move(left, top);
+}
 void LayeredFollower::resize(int32_t width, int32_t height) {
   tracker_->window->resize(width, height);
 }
@@ -198,6 +210,8 @@ void LayeredFollower::show_below() {
   tracker_->window->lower();
 }
 
-void LayeredFollower::close() { tracker_->close(); }
+void LayeredFollower::close() {
+  tracker_->close();
+}
 
 }  // namespace windowing

@@ -12,34 +12,43 @@ std::unordered_set<void*>& live() {
   return *set;
 }
 
-QWidget* widget(Handle h) { return is_window(h) ? static_cast<QWidget*>(h) : nullptr; }
+QWidget* widget(Handle h) {
+  return is_window(h) ? static_cast<QWidget*>(h) : nullptr;
+}
 
 }  // namespace
 
 void register_native(Handle h) {
   auto* w = static_cast<QWidget*>(h);
-  if (!w || !live().insert(h).second) return;
+  if (!w || !live().insert(h).second)
+    return;
   QObject::connect(w, &QObject::destroyed, [h] { live().erase(h); });
 }
 
-bool is_window(Handle h) { return h && live().count(h) != 0; }
+bool is_window(Handle h) {
+  return h && live().count(h) != 0;
+}
 
 Rect geometry_in_parent(Handle h) {
   QWidget* w = widget(h);
-  if (!w) return {};
+  if (!w)
+    return {};
   // A top-level window's size is its client area: the frame is the window manager's and its
   // size is not known before the window is mapped, so sizes read back as they were set.
-  if (w->isWindow()) return {w->pos().x(), w->pos().y(), w->width(), w->height()};
+  if (w->isWindow())
+    return {w->pos().x(), w->pos().y(), w->width(), w->height()};
   const QRect g = w->geometry();
   return {g.x(), g.y(), g.width(), g.height()};
 }
 
 void move(Handle h, int left, int top) {
-  if (QWidget* w = widget(h)) w->move(left, top);
+  if (QWidget* w = widget(h))
+    w->move(left, top);
 }
 
 void resize(Handle h, int width, int height) {
-  if (QWidget* w = widget(h)) w->resize(width, height);
+  if (QWidget* w = widget(h))
+    w->resize(width, height);
 }
 
 bool is_visible(Handle h) {
@@ -48,12 +57,14 @@ bool is_visible(Handle h) {
 }
 
 void set_visible(Handle h, bool visible) {
-  if (QWidget* w = widget(h)) w->setVisible(visible);
+  if (QWidget* w = widget(h))
+    w->setVisible(visible);
 }
 
 void show_no_activate(Handle h) {
   QWidget* w = widget(h);
-  if (!w) return;
+  if (!w)
+    return;
   const bool was = w->testAttribute(Qt::WA_ShowWithoutActivating);
   w->setAttribute(Qt::WA_ShowWithoutActivating, true);
   w->show();
@@ -66,7 +77,8 @@ bool is_enabled(Handle h) {
 }
 
 void set_enabled(Handle h, bool enabled) {
-  if (QWidget* w = widget(h)) w->setEnabled(enabled);
+  if (QWidget* w = widget(h))
+    w->setEnabled(enabled);
 }
 
 Handle parent_of(Handle h) {
@@ -77,7 +89,8 @@ Handle parent_of(Handle h) {
 void set_parent(Handle h, Handle parent) {
   QWidget* w = widget(h);
   QWidget* p = widget(parent);
-  if (!w || !p || w->parentWidget() == p) return;
+  if (!w || !p || w->parentWidget() == p)
+    return;
   const QPoint pos = w->pos();
   const bool visible = w->isVisibleTo(w->parentWidget());
   w->setParent(p);
@@ -87,7 +100,8 @@ void set_parent(Handle h, Handle parent) {
 
 void stack_below(Handle h, Handle sibling) {
   QWidget* w = widget(h);
-  if (!w) return;
+  if (!w)
+    return;
   QWidget* s = widget(sibling);
   if (s && s->parentWidget() == w->parentWidget()) {
     w->stackUnder(s);
@@ -108,7 +122,8 @@ bool is_minimised(Handle h) {
 
 void restore_or_activate(Handle h) {
   QWidget* w = widget(h);
-  if (!w) return;
+  if (!w)
+    return;
   if (w->isMinimized()) {
     w->showNormal();
   } else {
@@ -119,13 +134,15 @@ void restore_or_activate(Handle h) {
 
 void set_always_on_top(Handle h, bool on_top) {
   QWidget* w = widget(h);
-  if (!w || w->windowFlags().testFlag(Qt::WindowStaysOnTopHint) == on_top) return;
+  if (!w || w->windowFlags().testFlag(Qt::WindowStaysOnTopHint) == on_top)
+    return;
   const bool visible = w->isVisible();
   // Changing window flags re-creates the platform window; keep it where and as it was.
   const QRect geometry = w->geometry();
   w->setWindowFlag(Qt::WindowStaysOnTopHint, on_top);
   w->setGeometry(geometry);
-  if (visible) show_no_activate(h);
+  if (visible)
+    show_no_activate(h);
 }
 
 bool is_always_on_top(Handle h) {
@@ -133,16 +150,22 @@ bool is_always_on_top(Handle h) {
   return w && w->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
 }
 
-void destroy(Handle h) { delete widget(h); }
-
-void repaint(Handle h) {
-  if (QWidget* w = widget(h)) w->update();
+void destroy(Handle h) {
+  delete widget(h);
 }
 
-Handle focus_window() { return QApplication::focusWidget(); }
+void repaint(Handle h) {
+  if (QWidget* w = widget(h))
+    w->update();
+}
+
+Handle focus_window() {
+  return QApplication::focusWidget();
+}
 
 void set_focus(Handle h) {
-  if (QWidget* w = widget(h)) w->setFocus();
+  if (QWidget* w = widget(h))
+    w->setFocus();
 }
 
 }  // namespace windowing

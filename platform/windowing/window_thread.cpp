@@ -65,11 +65,13 @@ constexpr char kApplicationId[] = "io.github.filmfinder.FilmFinder";
 // under a prefix the desktop does not search; else the copy the build puts beside the program.
 QIcon application_icon() {
   QIcon icon = QIcon::fromTheme(QString::fromLatin1(kApplicationId));
-  if (!icon.isNull()) return icon;
+  if (!icon.isNull())
+    return icon;
   const QString folder = QCoreApplication::applicationDirPath() + QLatin1Char('/');
   for (const char* relative : {FF_ICON_FROM_PROGRAM, "io.github.filmfinder.FilmFinder.png"}) {
     const QString file = folder + QString::fromUtf8(relative);
-    if (QFileInfo::exists(file)) return QIcon(file);
+    if (QFileInfo::exists(file))
+      return QIcon(file);
   }
   return icon;
 }
@@ -87,11 +89,17 @@ void start_application() {
   record_window_thread();
 }
 
-void record_window_thread() { g_window_thread.store(std::this_thread::get_id()); }
+void record_window_thread() {
+  g_window_thread.store(std::this_thread::get_id());
+}
 
-bool on_window_thread() { return g_window_thread.load() == std::this_thread::get_id(); }
+bool on_window_thread() {
+  return g_window_thread.load() == std::this_thread::get_id();
+}
 
-bool has_application() { return QCoreApplication::instance() != nullptr; }
+bool has_application() {
+  return QCoreApplication::instance() != nullptr;
+}
 
 namespace {
 
@@ -135,10 +143,12 @@ bool spin_until(Pred pred) {
   const auto until = std::chrono::steady_clock::now() + kSpin;
   for (;;) {
     for (int i = 0; i < 32; ++i) {
-      if (pred()) return true;
+      if (pred())
+        return true;
       cpu_relax();
     }
-    if (std::chrono::steady_clock::now() >= until) return pred();
+    if (std::chrono::steady_clock::now() >= until)
+      return pred();
   }
 }
 
@@ -177,7 +187,8 @@ void drain() {
     call->done.store(true, std::memory_order_release);
     q.finished.notify_all();
     if (std::chrono::steady_clock::now() >= deadline) {
-      if (!q.calls.empty() && !q.drain_posted) post_drain(QCoreApplication::instance());
+      if (!q.calls.empty() && !q.drain_posted)
+        post_drain(QCoreApplication::instance());
       return;
     }
     q.drain_posted = true;
@@ -207,7 +218,8 @@ void post_drain(QCoreApplication* app) {
 }  // namespace
 
 bool CallReceiver::event(QEvent* e) {
-  if (e->type() != kPostedCall) return QObject::event(e);
+  if (e->type() != kPostedCall)
+    return QObject::event(e);
   taken_over(e);
   static_cast<PostedCall*>(e)->fn();
   return true;
@@ -225,7 +237,8 @@ bool run_on_window_thread(const std::function<void()>& fn) {
     return true;
   }
   QCoreApplication* app = QCoreApplication::instance();
-  if (!app) return false;
+  if (!app)
+    return false;
   if (app->thread() == QThread::currentThread()) {
     fn();
     return true;
@@ -255,13 +268,15 @@ bool run_on_window_thread(const std::function<void()>& fn) {
 
 bool post_to_window_thread(std::function<void()> fn) {
   QCoreApplication* app = QCoreApplication::instance();
-  if (!app) return false;
+  if (!app)
+    return false;
   post_call(*window_thread_receiver(app), std::move(fn));
   return true;
 }
 
 void process_pending_messages() {
-  if (QCoreApplication::instance() && on_window_thread()) QCoreApplication::processEvents();
+  if (QCoreApplication::instance() && on_window_thread())
+    QCoreApplication::processEvents();
 }
 
 void process_messages(WaitForMessages wait) {
@@ -272,7 +287,8 @@ void process_messages(WaitForMessages wait) {
 }
 
 void wake_message_loop() {
-  if (auto* dispatcher = QAbstractEventDispatcher::instance()) dispatcher->wakeUp();
+  if (auto* dispatcher = QAbstractEventDispatcher::instance())
+    dispatcher->wakeUp();
 }
 
 }  // namespace windowing

@@ -24,8 +24,12 @@ namespace {
 // engine that refuses to work rather than one in an undefined state.
 bool g_attached = false;
 
-__attribute__((constructor)) void process_attach() { g_attached = true; }
-__attribute__((destructor)) void process_detach() { g_attached = false; }
+__attribute__((constructor)) void process_attach() {
+  g_attached = true;
+}
+__attribute__((destructor)) void process_detach() {
+  g_attached = false;
+}
 
 static_assert(QPalette::WindowText == 0 && QPalette::Window == 10 &&
                   QPalette::PlaceholderText == 20 && QPalette::NColorRoles == 21,
@@ -49,8 +53,10 @@ QPalette::ColorGroup group_of(uint8_t group) {
 // Only on the toolkit's own thread, and only with a widget application to style.
 QApplication* widget_application() {
   QCoreApplication* app = QCoreApplication::instance();
-  if (app == nullptr || !app->inherits("QApplication")) return nullptr;
-  if (QThread::currentThread() != app->thread()) return nullptr;
+  if (app == nullptr || !app->inherits("QApplication"))
+    return nullptr;
+  if (QThread::currentThread() != app->thread())
+    return nullptr;
   return static_cast<QApplication*>(app);
 }
 
@@ -75,7 +81,8 @@ void retint_existing_widgets(const QPalette& before, const QPalette& after,
         }
       }
     }
-    if (changed) widget->setPalette(palette);
+    if (changed)
+      widget->setPalette(palette);
   }
 }
 
@@ -90,13 +97,16 @@ struct Work {
 // Applies the skin in `data` to the running application. The password is part of the call's
 // shape only: our skins are never locked, so it is not read. Returns 1 when the skin was applied.
 extern "C" __attribute__((visibility("default"))) int32_t SkinH_AttachRes(
-    const uint8_t* data, int32_t length, const char* /*password*/, int32_t hue,
-    int32_t saturation, int32_t brightness) {
-  if (!g_attached || data == nullptr || length <= 0) return 0;
+    const uint8_t* data, int32_t length, const char* /*password*/, int32_t hue, int32_t saturation,
+    int32_t brightness) {
+  if (!g_attached || data == nullptr || length <= 0)
+    return 0;
   QApplication* app = widget_application();
-  if (app == nullptr) return 0;
+  if (app == nullptr)
+    return 0;
   auto* work = static_cast<Work*>(std::calloc(1, sizeof(Work)));
-  if (work == nullptr) return 0;
+  if (work == nullptr)
+    return 0;
   int32_t applied = 0;
   if (skin_format::read_skin(data, static_cast<size_t>(length), &work->skin) ==
       skin_format::Status::kOk) {

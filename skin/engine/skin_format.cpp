@@ -15,7 +15,8 @@ bool name_char(char c) {
 int find_colour(const Skin& skin, const char* text, size_t length) {
   for (int i = 0; i < skin.colour_count; ++i) {
     const NamedColour& c = skin.colours[i];
-    if (c.name_length == length && std::memcmp(c.name, text, length) == 0) return i;
+    if (c.name_length == length && std::memcmp(c.name, text, length) == 0)
+      return i;
   }
   return -1;
 }
@@ -30,7 +31,8 @@ size_t name_length_at(const char* text, size_t length, size_t at) {
 Status read_colours(base::Bytes payload, Skin* skin) {
   base::ByteReader r(payload);
   const uint16_t count = r.u16();
-  if (!r.ok() || count == 0 || count > kMaxColours) return Status::kBadColours;
+  if (!r.ok() || count == 0 || count > kMaxColours)
+    return Status::kBadColours;
   for (uint16_t i = 0; i < count; ++i) {
     const uint8_t name_length = r.u8();
     if (!r.ok() || name_length == 0 || name_length > kMaxNameLength ||
@@ -41,9 +43,11 @@ Status read_colours(base::Bytes payload, Skin* skin) {
     c.name[name_length] = '\0';
     c.name_length = name_length;
     for (uint8_t k = 0; k < name_length; ++k) {
-      if (!name_char(c.name[k])) return Status::kBadColours;
+      if (!name_char(c.name[k]))
+        return Status::kBadColours;
     }
-    if (find_colour(*skin, c.name, name_length) != -1) return Status::kBadColours;  // unique
+    if (find_colour(*skin, c.name, name_length) != -1)
+      return Status::kBadColours;  // unique
     const base::Bytes rgb = r.bytes(3);
     c.colour = {rgb[0], rgb[1], rgb[2]};
     skin->colour_count = static_cast<uint16_t>(i + 1);
@@ -70,17 +74,21 @@ Status read_palette(base::Bytes payload, Skin* skin) {
 
 Status read_rules(base::Bytes payload, Skin* skin) {
   const size_t length = payload.size();
-  if (length > kMaxRulesLength) return Status::kBadRules;
+  if (length > kMaxRulesLength)
+    return Status::kBadRules;
   const char* text = reinterpret_cast<const char*>(payload.data());
-  if (std::memchr(text, 0, length) != nullptr) return Status::kBadRules;
+  if (std::memchr(text, 0, length) != nullptr)
+    return Status::kBadRules;
   for (size_t i = 0; i < length; ++i) {
-    if (text[i] != '@') continue;
+    if (text[i] != '@')
+      continue;
     if (i + 1 < length && text[i + 1] == '@') {
       ++i;
       continue;
     }
     const size_t n = name_length_at(text, length, i);
-    if (n == 0 || find_colour(*skin, text + i + 1, n) == -1) return Status::kBadRules;
+    if (n == 0 || find_colour(*skin, text + i + 1, n) == -1)
+      return Status::kBadRules;
     i += n;
   }
   skin->rules = text;
@@ -100,12 +108,14 @@ uint32_t crc32(const uint8_t* data, size_t length) {
 }
 
 Status read_skin(const uint8_t* data, size_t length, Skin* skin) {
-  if (data == nullptr || length < kHeaderLength) return Status::kTooShort;
+  if (data == nullptr || length < kHeaderLength)
+    return Status::kTooShort;
   const base::Bytes bytes(data, length);
   base::ByteReader head(bytes);
   if (std::memcmp(head.bytes(sizeof kMagic).data(), kMagic, sizeof kMagic) != 0)
     return Status::kBadMagic;
-  if (head.u16() != kVersion) return Status::kBadVersion;
+  if (head.u16() != kVersion)
+    return Status::kBadVersion;
   const uint32_t header = head.u16();
   const uint32_t body = head.u32();
   const uint32_t checksum = head.u32();
@@ -113,7 +123,8 @@ Status read_skin(const uint8_t* data, size_t length, Skin* skin) {
   if (header < kHeaderLength || header > length || length - header != body)
     return Status::kBadLength;
   const base::Bytes content = bytes.subspan(header);
-  if (crc32(content.data(), body) != checksum) return Status::kBadChecksum;
+  if (crc32(content.data(), body) != checksum)
+    return Status::kBadChecksum;
 
   skin->colour_count = 0;
   skin->palette_count = 0;
@@ -122,11 +133,13 @@ Status read_skin(const uint8_t* data, size_t length, Skin* skin) {
   bool palette = false, rules = false;
   base::ByteReader r(content);
   for (uint32_t i = 0; i < records; ++i) {
-    if (r.remaining() < kRecordHeader) return Status::kBadRecord;
+    if (r.remaining() < kRecordHeader)
+      return Status::kBadRecord;
     const uint16_t tag = r.u16();
     const uint16_t reserved = r.u16();
     const uint32_t size = r.u32();
-    if (reserved != 0 || r.remaining() < size) return Status::kBadRecord;
+    if (reserved != 0 || r.remaining() < size)
+      return Status::kBadRecord;
     const base::Bytes payload = r.bytes(size);
     Status s = Status::kBadRecord;
     if (tag == kTagColours && i == 0) {
@@ -138,9 +151,11 @@ Status read_skin(const uint8_t* data, size_t length, Skin* skin) {
       rules = true;
       s = read_rules(payload, skin);
     }
-    if (s != Status::kOk) return s;
+    if (s != Status::kOk)
+      return s;
   }
-  if (!r.at_end() || skin->colour_count == 0) return Status::kBadRecord;
+  if (!r.at_end() || skin->colour_count == 0)
+    return Status::kBadRecord;
   return Status::kOk;
 }
 
@@ -165,8 +180,10 @@ Colour shift(Colour c, int32_t hue, int32_t saturation, int32_t brightness) {
   }
   // Hue turns around the wheel; the others move a share of the way to their limit.
   h += static_cast<float>(hue % 360);
-  if (h < 0) h += 360;
-  if (h >= 360) h -= 360;
+  if (h < 0)
+    h += 360;
+  if (h >= 360)
+    h -= 360;
   const float sat = clamp(static_cast<float>(saturation), -100, 100) / 100;
   s = clamp(sat < 0 ? s * (1 + sat) : s + (1 - s) * sat, 0, 1);
   const float bri = clamp(static_cast<float>(brightness), -100, 100) / 100;
@@ -175,8 +192,10 @@ Colour shift(Colour c, int32_t hue, int32_t saturation, int32_t brightness) {
   const float q = l < 0.5f ? l * (1 + s) : l + s - l * s;
   const float p = 2 * l - q;
   const auto channel = [&](float t) {
-    if (t < 0) t += 1;
-    if (t > 1) t -= 1;
+    if (t < 0)
+      t += 1;
+    if (t > 1)
+      t -= 1;
     float v = p;
     if (t < 1.0f / 6) {
       v = p + (q - p) * 6 * t;
@@ -195,7 +214,8 @@ size_t expand_rules(const Skin& skin, const Colour* colours, char* out, size_t c
   static const char kHex[] = "0123456789abcdef";
   size_t written = 0;
   const auto put = [&](char ch) {
-    if (written < capacity) out[written] = ch;
+    if (written < capacity)
+      out[written] = ch;
     ++written;
   };
   const char* text = skin.rules;
@@ -213,7 +233,8 @@ size_t expand_rules(const Skin& skin, const Colour* colours, char* out, size_t c
     const size_t n = name_length_at(text, length, i);
     const int index = find_colour(skin, text + i + 1, n);
     i += n;
-    if (index < 0) continue;  // a checked skin has none
+    if (index < 0)
+      continue;  // a checked skin has none
     const Colour& c = colours[index];
     put('#');
     const uint8_t channels[3] = {c.red, c.green, c.blue};

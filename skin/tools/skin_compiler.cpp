@@ -24,10 +24,10 @@ namespace {
 namespace sf = skin_format;
 
 const char* const kRoles[sf::kRoleCount] = {
-    "WindowText", "Button",        "Light",      "Midlight",      "Dark",        "Mid",
-    "Text",       "BrightText",    "ButtonText", "Base",          "Window",      "Shadow",
-    "Highlight",  "HighlightedText", "Link",     "LinkVisited",   "AlternateBase", "NoRole",
-    "ToolTipBase", "ToolTipText",  "PlaceholderText"};
+    "WindowText",  "Button",          "Light",          "Midlight",    "Dark",          "Mid",
+    "Text",        "BrightText",      "ButtonText",     "Base",        "Window",        "Shadow",
+    "Highlight",   "HighlightedText", "Link",           "LinkVisited", "AlternateBase", "NoRole",
+    "ToolTipBase", "ToolTipText",     "PlaceholderText"};
 const char* const kGroups[] = {"active", "disabled", "inactive", "all"};
 
 void put16(std::vector<uint8_t>& out, uint32_t v) {
@@ -47,7 +47,8 @@ void record(std::vector<uint8_t>& body, uint16_t tag, const std::vector<uint8_t>
 
 int index_of(const char* const* table, size_t n, const std::string& word, const std::string& what) {
   for (size_t i = 0; i < n; ++i) {
-    if (word == table[i]) return static_cast<int>(i);
+    if (word == table[i])
+      return static_cast<int>(i);
   }
   throw std::runtime_error("unknown " + what + " \"" + word + "\"");
 }
@@ -68,7 +69,8 @@ std::vector<uint8_t> compile(const std::string& source) {
     }
     std::istringstream words(line);
     std::string word;
-    if (!(words >> word) || word[0] == '#') continue;
+    if (!(words >> word) || word[0] == '#')
+      continue;
     const std::string where = "line " + std::to_string(number) + ": ";
     if (word == "rules:") {
       in_rules = true;
@@ -88,7 +90,8 @@ std::vector<uint8_t> compile(const std::string& source) {
     } else if (word == "palette") {
       std::string group, role, name;
       words >> group >> role >> name;
-      if (names.count(name) == 0) throw std::runtime_error(where + "unknown colour " + name);
+      if (names.count(name) == 0)
+        throw std::runtime_error(where + "unknown colour " + name);
       palette.push_back(static_cast<uint8_t>(index_of(kGroups, 4, group, "group")));
       palette.push_back(static_cast<uint8_t>(index_of(kRoles, sf::kRoleCount, role, "role")));
       put16(palette, names[name]);
@@ -125,7 +128,8 @@ int main(int argc, char** argv) {
   }
   try {
     std::ifstream in(argv[1], std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read the source");
+    if (!in)
+      throw std::runtime_error("cannot read the source");
     const std::string source{std::istreambuf_iterator<char>(in), {}};
     const std::vector<uint8_t> data = compile(source);
     auto skin = std::make_unique<sf::Skin>();
@@ -134,8 +138,10 @@ int main(int argc, char** argv) {
       throw std::runtime_error("the written skin does not read back (" +
                                std::to_string(static_cast<int>(status)) + ")");
     std::ofstream out(argv[2], std::ios::binary);
-    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-    if (!out) throw std::runtime_error("cannot write the skin");
+    out.write(reinterpret_cast<const char*>(data.data()),
+              static_cast<std::streamsize>(data.size()));
+    if (!out)
+      throw std::runtime_error("cannot write the skin");
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s: %s\n", argv[1], e.what());
     return 1;

@@ -23,26 +23,16 @@ TEST(CommandLine, SiteAddressesTakenAndRefused) {
     const char* site;
     bool taken;
   } cases[] = {
-      {"http://127.0.0.1:8931", true},
-      {"https://films.example", true},
-      {"http://films.example:1", true},
-      {"http://films.example:65535", true},
-      {"http://a-b.c-d.example", true},
-      {"http://films.example/", false},
-      {"http://films.example/search", false},
-      {"http://films.example:0", false},
-      {"http://films.example:65536", false},
-      {"http://films.example:", false},
-      {"http://films.example:80a", false},
-      {"http://", false},
-      {"ftp://films.example", false},
-      {"films.example", false},
-      {"HTTP://films.example", false},
-      {"http://user@films.example", false},
-      {"http://films.example?x=1", false},
-      {"http://[::1]:8931", false},
-      {"http://films example", false},
-      {"", false},
+      {"http://127.0.0.1:8931", true},        {"https://films.example", true},
+      {"http://films.example:1", true},       {"http://films.example:65535", true},
+      {"http://a-b.c-d.example", true},       {"http://films.example/", false},
+      {"http://films.example/search", false}, {"http://films.example:0", false},
+      {"http://films.example:65536", false},  {"http://films.example:", false},
+      {"http://films.example:80a", false},    {"http://", false},
+      {"ftp://films.example", false},         {"films.example", false},
+      {"HTTP://films.example", false},        {"http://user@films.example", false},
+      {"http://films.example?x=1", false},    {"http://[::1]:8931", false},
+      {"http://films example", false},        {"", false},
   };
   for (const auto& c : cases) {
     const app::CommandLine line = parse({"--site", c.site});
@@ -83,7 +73,8 @@ bool port_answers(uint16_t port) {
 TEST(DemoSite, StartedForItsOwnAddressOnlyAndStopped) {
   EXPECT_EQ(app::start_demo_site_if_needed("http://films.example"), app::DemoSiteState::kNotOurs);
   EXPECT_EQ(app::start_demo_site_if_needed("http://127.0.0.1:8932"), app::DemoSiteState::kNotOurs);
-  if (port_answers(8931)) GTEST_SKIP() << "something already serves 127.0.0.1:8931";
+  if (port_answers(8931))
+    GTEST_SKIP() << "something already serves 127.0.0.1:8931";
   ASSERT_EQ(app::start_demo_site_if_needed(app::kDemoSiteBase), app::DemoSiteState::kStarted);
   EXPECT_TRUE(port_answers(8931));
   EXPECT_EQ(app::start_demo_site_if_needed(app::kDemoSiteBase),

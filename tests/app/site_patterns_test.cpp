@@ -19,8 +19,8 @@ struct Card {
 };
 
 std::ostream& operator<<(std::ostream& out, const Card& c) {
-  return out << "{" << c.poster << " | " << c.note << " | " << c.address << " | " << c.name
-             << " | " << c.cast << "}";
+  return out << "{" << c.poster << " | " << c.note << " | " << c.address << " | " << c.name << " | "
+             << c.cast << "}";
 }
 
 std::vector<Card> cards_of(const std::string& page) {
@@ -40,27 +40,31 @@ std::string card(const std::string& gap, const char* poster, const char* note, c
                  const char* cast) {
   std::string out = "<li class=\"fed-list-item fed-padding\">" + gap +
                     "<a class=\"fed-list-pics fed-lazy\" href=\"/vod/1.html\"";
-  if (poster) out += std::string(" data-original=\"") + poster + "\"";
+  if (poster)
+    out += std::string(" data-original=\"") + poster + "\"";
   out += ">" + gap + "<span class=\"fed-list-play fed-hide-xs\"></span>" + gap;
   if (note) {
-    out += std::string("<span class=\"fed-list-remarks fed-font-xii fed-text-white fed-text-center\">") +
+    out += std::string(
+               "<span class=\"fed-list-remarks fed-font-xii fed-text-white fed-text-center\">") +
            note + "</span>" + gap;
   }
   out += "</a>" + gap +
          "<a class=\"fed-list-title fed-font-xiv fed-text-center fed-text-sm-left fed-visible "
-         "fed-part-eone\" href=\"/vod/" + std::string(name) + ".html\">" + name + "</a>" + gap +
+         "fed-part-eone\" href=\"/vod/" +
+         std::string(name) + ".html\">" + name + "</a>" + gap +
          "<span class=\"fed-list-desc fed-font-xii fed-visible fed-part-eone fed-text-muted "
-         "fed-hide-xs fed-show-sm-block\">" + cast + "</span>" + gap + "</li>";
+         "fed-hide-xs fed-show-sm-block\">" +
+         cast + "</span>" + gap + "</li>";
   return out;
 }
 
 TEST(SitePatterns, CardsInEveryShape) {
   for (const std::string gap : {"", "\n    ", "\r\n\t\t", " "}) {
     SCOPED_TRACE(testing::PrintToString(gap));
-    const std::string page =
-        "<ul>" + gap + card(gap, "/p/a.jpg", "HD", "a", "cast a") + gap +
-        card(gap, nullptr, "TC", "b", "cast b") + gap + card(gap, "//img/c.jpg", nullptr, "c", "") +
-        gap + card(gap, "d.jpg", "12", "d", "cast d") + gap + "</ul>";
+    const std::string page = "<ul>" + gap + card(gap, "/p/a.jpg", "HD", "a", "cast a") + gap +
+                             card(gap, nullptr, "TC", "b", "cast b") + gap +
+                             card(gap, "//img/c.jpg", nullptr, "c", "") + gap +
+                             card(gap, "d.jpg", "12", "d", "cast d") + gap + "</ul>";
     EXPECT_EQ(cards_of(page), (std::vector<Card>{{"/p/a.jpg", "HD", "/vod/a.html", "a", "cast a"},
                                                  {"", "TC", "/vod/b.html", "b", "cast b"},
                                                  {"//img/c.jpg", "", "/vod/c.html", "c", ""},
@@ -73,7 +77,8 @@ TEST(SitePatterns, NothingOutsideACardIsTakenForIt) {
   // loaded like posters: neither belongs to the cards without one.
   const std::string page =
       "<div class=\"banner\"><a data-original=\"/banner.jpg\"><span class=\"x\"></span></a></div>"
-      "<ul>" + card("", nullptr, "HD", "a", "cast a") + card("", nullptr, "TC", "b", "cast b") +
+      "<ul>" +
+      card("", nullptr, "HD", "a", "cast a") + card("", nullptr, "TC", "b", "cast b") +
       "</ul><div><img class=\"lazy\" data-original=\"/footer.jpg\"><span "
       "class=\"fed-text-white fed-text-center\">footer</span></div>";
   EXPECT_EQ(cards_of(page), (std::vector<Card>{{"", "HD", "/vod/a.html", "a", "cast a"},
@@ -96,7 +101,8 @@ TEST(SitePatterns, EpisodeLinksInEveryShape) {
       {"<li><a class='x' href='/play/1-2-1.html' target=\"_self\">第01集</a></li>"
        "<li><a class='x' href='/play/1-2-2.html' target=\"_self\">第02集</a></li>",
        {{"/play/1-2-1.html", "第01集"}, {"/play/1-2-2.html", "第02集"}}},
-      {"\r\n\t<li>\r\n\t\t<a class='x'  href = '/play/1-2-1.html'\n target=\"_self\" >\n第01集\n</a>",
+      {"\r\n\t<li>\r\n\t\t<a class='x'  href = '/play/1-2-1.html'\n target=\"_self\" "
+       ">\n第01集\n</a>",
        {{"/play/1-2-1.html", "\n第01集\n"}}},
       {"<a class='x' href='/play/1.html'>no target</a>", {}},
   };

@@ -4,15 +4,15 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QTimer>
 #include <QImage>
+#include <QTimer>
 #include <QWidget>
 #include <cstring>
 #include <filesystem>
 #include <thread>
 
 #include "app/ids.h"
-#include "units/picture_loader.h"
+#include "app/list_commands.h"
 #include "app/program.h"
 #include "app/template_data.h"
 #include "platform/windowing/native_window.h"
@@ -22,8 +22,8 @@
 #include "runtime/values.h"
 #include "runtime/window_registry.h"
 #include "runtime/windows.h"
+#include "units/picture_loader.h"
 #include "units/property_data.h"
-#include "app/list_commands.h"
 
 namespace {
 
@@ -31,7 +31,8 @@ using namespace app;
 
 void start_once() {
   static bool started = false;
-  if (started) return;
+  if (started)
+    return;
   started = true;
   rt::install_program_info(program_info());
   rt::Cell none{};
@@ -66,13 +67,17 @@ void save_screenshot(uint32_t window, const char* name) {
 rt::EventHandler bound_routine(uint32_t window, uint32_t unit, int32_t event) {
   rt::detail::WindowEntry* w = rt::detail::registry().find(window);
   const int32_t i = w ? w->working.find(unit) : -1;
-  if (i < 0) return nullptr;
+  if (i < 0)
+    return nullptr;
   const auto record = rt::decode_unit_record(w->working.record(static_cast<uint32_t>(i)), false);
-  if (!record) return nullptr;
+  if (!record)
+    return nullptr;
   for (const rt::EventBinding& b : record->events) {
-    if (b.event != event) continue;
+    if (b.event != event)
+      continue;
     const void* slot = rt::detail::handler_address(b.handler);
-    if (!slot) return nullptr;
+    if (!slot)
+      return nullptr;
     rt::EventHandler routine;
     std::memcpy(&routine, slot, sizeof routine);
     return routine;
@@ -85,7 +90,8 @@ class AppWindows : public testing::Test {
   void SetUp() override { start_once(); }
   void TearDown() override {
     for (uint32_t id : {kPlayListWindow, kStartWindow}) {
-      if (rt::window_loaded(id)) windowing::destroy(rt::unit_native_window(id, 0));
+      if (rt::window_loaded(id))
+        windowing::destroy(rt::unit_native_window(id, 0));
     }
     rt::detail::loop_state().quit_posted = false;
   }
@@ -117,8 +123,8 @@ TEST_F(AppWindows, TemplatesHoldBothWindowsWithEveryBindingRewritten) {
       {kPlayListWindow, play_list::kEpisodeList, 4, &on_episode_click},
   };
   for (const Binding& b : expected) {
-    SCOPED_TRACE(testing::Message() << std::hex << b.window << " " << b.unit << std::dec
-                                    << " event " << b.event);
+    SCOPED_TRACE(testing::Message()
+                 << std::hex << b.window << " " << b.unit << std::dec << " event " << b.event);
     EXPECT_EQ(bound_routine(b.window, b.unit, b.event), b.routine);
   }
   int bindings = 0;
@@ -169,8 +175,9 @@ TEST_F(AppWindows, StartWindowAsTheTemplateDescribesIt) {
       EXPECT_EQ(get_text(kStartWindow, u.id, kPropText).view(), u.text);
     }
   }
-  EXPECT_EQ(get_text(kStartWindow, start::kOnlinePlayButton, units::button_property::kCaption).view(),
-            "在线播放");
+  EXPECT_EQ(
+      get_text(kStartWindow, start::kOnlinePlayButton, units::button_property::kCaption).view(),
+      "在线播放");
   EXPECT_EQ(get_text(kStartWindow, start::kSearchButton, units::button_property::kCaption).view(),
             "搜索");
   EXPECT_FALSE(get_text(kStartWindow, start::kSearchBox, kPropText).empty());
@@ -179,13 +186,16 @@ TEST_F(AppWindows, StartWindowAsTheTemplateDescribesIt) {
   EXPECT_EQ(get_int(kStartWindow, kOwnUnit, 2), 678);
   EXPECT_EQ(get_int(kStartWindow, kOwnUnit, kPropAlwaysOnTop), 0);
   EXPECT_EQ(get_int(kStartWindow, start::kResultsList, kPropCurrentRow), -1);
-  EXPECT_GT(get_bytes(kStartWindow, start::kPoster, kPropPicture).size(), 1000u) << "the placeholder";
+  EXPECT_GT(get_bytes(kStartWindow, start::kPoster, kPropPicture).size(), 1000u)
+      << "the placeholder";
 
-  const rt::Bytes columns = get_bytes(kStartWindow, start::kResultsList, units::list_property::kColumns);
+  const rt::Bytes columns =
+      get_bytes(kStartWindow, start::kResultsList, units::list_property::kColumns);
   const auto decoded = units::decode_columns(columns.view());
   ASSERT_TRUE(decoded);
-  const std::vector<std::pair<std::string, int>> expected = {
-      {"序号", 50}, {"集数(清晰度)", 150}, {"名称", 180}, {"地址", 0}, {"主演", 279}, {"图片地址", 0}};
+  const std::vector<std::pair<std::string, int>> expected = {{"序号", 50},  {"集数(清晰度)", 150},
+                                                             {"名称", 180}, {"地址", 0},
+                                                             {"主演", 279}, {"图片地址", 0}};
   ASSERT_EQ(decoded->size(), expected.size());
   for (size_t i = 0; i < expected.size(); ++i) {
     EXPECT_EQ((*decoded)[i].title, expected[i].first);
@@ -201,13 +211,15 @@ TEST_F(AppWindows, PlayListOpensModallyOverAHiddenStartWindow) {
   QTimer poll;
   QObject::connect(&poll, &QTimer::timeout, [&] {
     rt::detail::WindowEntry* entry = rt::detail::registry().find(kPlayListWindow);
-    if (seen || !entry || !entry->initialised) return;  // still loading
+    if (seen || !entry || !entry->initialised)
+      return;  // still loading
     seen = true;
     EXPECT_FALSE(start->isVisible()) << "hidden while the play list is open";
     EXPECT_FALSE(start->isEnabled()) << "and disabled by the modal window";
     EXPECT_EQ(get_int(kPlayListWindow, kOwnUnit, kPropAlwaysOnTop), 1);
     EXPECT_EQ(get_text(kPlayListWindow, kOwnUnit, kPropText).view(), "播放列表");
-    EXPECT_EQ(get_text(kPlayListWindow, play_list::kFrame, kPropText).view(), "在线播放（单击所选集数）");
+    EXPECT_EQ(get_text(kPlayListWindow, play_list::kFrame, kPropText).view(),
+              "在线播放（单击所选集数）");
     EXPECT_EQ(get_int(kPlayListWindow, play_list::kEpisodeList, 0), 6);
     EXPECT_EQ(get_int(kPlayListWindow, play_list::kEpisodeList, 3), 337);
     const rt::Bytes columns =
@@ -246,7 +258,8 @@ TEST_F(AppWindows, ResultsListFromAWorker) {
   EXPECT_EQ(app::cell_text(list, 1, 2).view(), "名称");
   rt::set_property(kStartWindow, start::kResultsList, kPropCurrentRow, -1, 1, 0);
   EXPECT_EQ(get_int(kStartWindow, start::kResultsList, kPropCurrentRow), 1);
-  rt::set_property(kStartWindow, start::kResultsList, kPropCurrentRow, -1, static_cast<uint32_t>(-5), 0);
+  rt::set_property(kStartWindow, start::kResultsList, kPropCurrentRow, -1,
+                   static_cast<uint32_t>(-5), 0);
   EXPECT_EQ(get_int(kStartWindow, start::kResultsList, kPropCurrentRow), -1);
   save_screenshot(kStartWindow, "start_window_with_rows.png");
 }
@@ -342,16 +355,17 @@ TEST_F(TemplateScreens, PlayListWindowWithItsEpisodesUnderTheStatus) {
   EXPECT_GT(dark(loading, QRect(15, 40, 150, 100)), 50) << "the episode rows";
 }
 
-void print_at_exit(int32_t index) { std::fprintf(stderr, "exit routine %d\n", index); }
+void print_at_exit(int32_t index) {
+  std::fprintf(stderr, "exit routine %d\n", index);
+}
 
 TEST(AppProgramDeathTest, ClosingTheStartWindowEndsTheProgram) {
   EXPECT_EXIT(
       {
         rt::register_at_exit(&print_at_exit);
         windowing::start_application();
-        QTimer::singleShot(50, [] {
-          static_cast<QWidget*>(rt::unit_native_window(kStartWindow, 0))->close();
-        });
+        QTimer::singleShot(
+            50, [] { static_cast<QWidget*>(rt::unit_native_window(kStartWindow, 0))->close(); });
         init_program();
         std::fprintf(stderr, "init returned\n");
         rt::end_program(0);

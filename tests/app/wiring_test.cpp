@@ -81,7 +81,8 @@ class StartWindowWiring : public testing::Test {
     g_skin_calls.clear();
   }
   void TearDown() override {
-    if (rt::window_loaded(kStartWindow)) windowing::destroy(start_widget());
+    if (rt::window_loaded(kStartWindow))
+      windowing::destroy(start_widget());
     imaging::release_window_shadows();
     imaging::force_translucency(std::nullopt);
     g_library_loader.reset();

@@ -16,10 +16,14 @@ using namespace bridges;
 using automation::VARIANT;
 using probe::Probe;
 
-std::string text(const rt::Text& t) { return std::string(t.view()); }
+std::string text(const rt::Text& t) {
+  return std::string(t.view());
+}
 
 // The cell of an object variable passed by reference.
-rt::Cell ref_cell(ObjectHolder*& variable) { return rt::Cell::by_ref(&variable, kObjectValue); }
+rt::Cell ref_cell(ObjectHolder*& variable) {
+  return rt::Cell::by_ref(&variable, kObjectValue);
+}
 
 class Bridge : public testing::Test {
  protected:
@@ -48,18 +52,22 @@ TEST_F(Bridge, ErrorCodesOfFailedCalls) {
     std::function<void()> call;
     int32_t code;
   } cases[] = {
-      {"empty object", [&] { EXPECT_TRUE(read_text_property(empty, "Tag").empty()); }, kEmptyObject},
+      {"empty object", [&] { EXPECT_TRUE(read_text_property(empty, "Tag").empty()); },
+       kEmptyObject},
       {"no dispatch", [&] { read_text_property(plain, "Tag"); }, kNoDispatch},
-      {"unknown member", [&] { EXPECT_FALSE(write_property(regexp, "Singleline", true)); }, kNotBound},
+      {"unknown member", [&] { EXPECT_FALSE(write_property(regexp, "Singleline", true)); },
+       kNotBound},
       {"unknown name", [&] { read_text_property(probe_, "NoSuchThing"); }, kNotBound},
       {"no type information", [&] { read_text_property(blind, "Tag"); }, kNoTypeInfo},
-      {"too many arguments", [&] { call_method(probe_, "Join", "a", "b", "c", "d"); }, kTooManyArguments},
-      {"property with an argument", [&] { read_text_property(regexp, "Pattern", 1); }, kTooManyArguments},
+      {"too many arguments", [&] { call_method(probe_, "Join", "a", "b", "c", "d"); },
+       kTooManyArguments},
+      {"property with an argument", [&] { read_text_property(regexp, "Pattern", 1); },
+       kTooManyArguments},
       {"byte set argument", [&] { call_method(probe_, "Kind", bytes); }, kUnconvertibleArgument},
       {"object read as text", [&] { EXPECT_TRUE(read_text_property(probe_, "Child").empty()); },
        kUnconvertibleResult},
-      {"nothing read as object", [&] { EXPECT_TRUE(call_object_method(probe_, "Nothing").empty()); },
-       kUnconvertibleResult},
+      {"nothing read as object",
+       [&] { EXPECT_TRUE(call_object_method(probe_, "Nothing").empty()); }, kUnconvertibleResult},
       {"missing required argument", [&] { call_method(probe_, "Join"); }, kBadParamCount},
       {"raised error", [&] { call_method(probe_, "Fail"); }, kException},
       {"object for a text", [&] { call_text_method(probe_, "Join", child); }, kTypeMismatch},
@@ -86,7 +94,9 @@ TEST_F(Bridge, FailuresOfInvokeKeepTheirOwnCodes) {
       {"member the object does not implement",
        [&] { EXPECT_TRUE(call_text_method(probe_, "Gone").empty()); }, kMemberNotFound},
       {"named arguments refused",
-       [&] { EXPECT_EQ(read_number_property(probe_, "Raise", automation::DISP_E_NONAMEDARGS), 0.0); },
+       [&] {
+         EXPECT_EQ(read_number_property(probe_, "Raise", automation::DISP_E_NONAMEDARGS), 0.0);
+       },
        kNoNamedArgs},
       {"parameter not found",
        [&] {
@@ -100,8 +110,8 @@ TEST_F(Bridge, FailuresOfInvokeKeepTheirOwnCodes) {
          EXPECT_EQ(v.get()->vt, automation::VT_EMPTY);
        },
        kOtherInvokeFailure},
-      {"unknown name, likewise", [&] { call_method(probe_, "Raise", automation::DISP_E_UNKNOWNNAME); },
-       kOtherInvokeFailure},
+      {"unknown name, likewise",
+       [&] { call_method(probe_, "Raise", automation::DISP_E_UNKNOWNNAME); }, kOtherInvokeFailure},
   };
   for (const auto& c : cases) {
     call_text_method(probe_, "Join", "x");

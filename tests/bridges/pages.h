@@ -31,21 +31,25 @@ struct Card {
 };
 
 inline std::string card_html(const Card& c) {
-  std::string remarks = c.upper_case ? "FED-LIST-REMARKS FED-FONT-XII FED-TEXT-WHITE FED-TEXT-CENTER"
-                                     : "fed-list-remarks fed-font-xii fed-text-white fed-text-center";
+  std::string remarks = c.upper_case
+                            ? "FED-LIST-REMARKS FED-FONT-XII FED-TEXT-WHITE FED-TEXT-CENTER"
+                            : "fed-list-remarks fed-font-xii fed-text-white fed-text-center";
   std::string title_class =
       "fed-list-title fed-font-xiv fed-text-center fed-text-sm-left fed-visible fed-part-eone";
   std::string desc_class =
       "fed-list-desc fed-font-xii fed-visible fed-part-eone fed-text-muted fed-hide-xs "
       "fed-show-sm-block";
   if (c.upper_case) {
-    for (char& ch : title_class) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-    for (char& ch : desc_class) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    for (char& ch : title_class)
+      ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    for (char& ch : desc_class)
+      ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
   }
   std::string pics = "<a class=\"fed-list-pics fed-lazy fed-part-2by3\" href=\"" + c.href + "\"";
-  if (!c.poster.empty()) pics += " data-original=\"" + c.poster + "\"";
-  return "<li class=\"fed-list-item fed-padding fed-col-xs4 fed-col-sm3 fed-col-md2\">\r\n" +
-         pics + "><span class=\"fed-list-play fed-hide-xs\"></span>" +
+  if (!c.poster.empty())
+    pics += " data-original=\"" + c.poster + "\"";
+  return "<li class=\"fed-list-item fed-padding fed-col-xs4 fed-col-sm3 fed-col-md2\">\r\n" + pics +
+         "><span class=\"fed-list-play fed-hide-xs\"></span>" +
          "<span class=\"fed-list-score fed-font-xii fed-back-green\">8.0</span>" +
          "<span class=\"" + remarks + "\">" + c.note + "</span></a><a class=\"" + title_class +
          "\" href=\"" + c.href + "\">" + c.title + "</a><span class=\"" + desc_class + "\">" +
@@ -58,7 +62,9 @@ inline std::string page_head() {
          "<div class=\"fed-part-layout\"><ul class=\"fed-list-info fed-part-rows\">\r\n";
 }
 
-inline std::string page_tail() { return "</ul></div>\r\n<p>版权所有</p></body></html>\r\n"; }
+inline std::string page_tail() {
+  return "</ul></div>\r\n<p>版权所有</p></body></html>\r\n";
+}
 
 // Markup between cards, so that a page reaches a realistic size.
 inline std::string filler(size_t bytes) {
@@ -72,8 +78,7 @@ inline std::string filler(size_t bytes) {
 
 // A title page's play sources: links before "zuidall直连", between it and "zuidam3u8", after.
 inline std::string episode_link(const std::string& href, const std::string& name) {
-  return "<li><a class='fed-btns-info' href='" + href + "' target=\"_self\">" + name +
-         "</a></li>";
+  return "<li><a class='fed-btns-info' href='" + href + "' target=\"_self\">" + name + "</a></li>";
 }
 
 // Shortens the matcher's time limit for one test.

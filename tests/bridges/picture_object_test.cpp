@@ -174,8 +174,9 @@ TEST_F(PictureObject, BadBytesAndBadHandlesLeaveThingsAsTheyWere) {
 TEST_F(PictureObject, AnyRectanglesStayInsideBothBitmaps) {
   // Rectangles from the caller are untrusted numbers: extremes, negatives and zero sizes draw
   // what falls inside the target or nothing, and never read or write outside either bitmap.
-  const int32_t extremes[] = {INT32_MIN, INT32_MIN + 1, -1852, -70, -1, 0, 1, 2, 45, 46, 70,
-                              1217, 1852, 65536, INT32_MAX - 1, INT32_MAX};
+  const int32_t extremes[] = {
+      INT32_MIN, INT32_MIN + 1, -1852, -70,           -1,       0, 1, 2, 45, 46, 70,
+      1217,      1852,          65536, INT32_MAX - 1, INT32_MAX};
   std::mt19937 random(7);
   const auto pick = [&] {
     return random() % 2 ? extremes[random() % std::size(extremes)]

@@ -22,21 +22,21 @@ inline constexpr CLSID kFussyClass{0x11111111, 0x2222, 0x3333, {1, 2, 3, 4, 5, 6
 inline constexpr VARTYPE kCurrency = 6;
 
 enum : MEMBERID {
-  kJoin = 1,      // Join(a, [b], [c]) -> "a|b|c", "-" for a missing one
-  kTwice = 2,     // Twice(ByRef n As Long): n = 2 * n
-  kRename = 3,    // Rename(ByRef s As String): s = s & "!"
-  kSum = 4,       // Sum(first As Long, ...) -> the sum of all, as double
-  kTag = 5,       // Tag As String (a variable)
-  kChild = 6,     // Child As Object (a variable)
-  kFail = 7,      // Fail(): raises an error
-  kNothing = 8,   // Nothing(): returns nothing
-  kKind = 9,      // Kind(v As Variant) -> the variant type it received
-  kEcho = 10,     // Echo(v As Variant) -> v
-  kGone = 11,     // Gone(): declared, but the object does not implement it
-  kPrice = 12,    // Price(amount As Currency)
-  kRaise = 13,    // Raise(code As Long): fails with that code
-  kSwap = 14,     // Swap(ByRef o As Object): o = Child
-  kTrade = 15,    // Trade(ByRef v As Variant): v = Child
+  kJoin = 1,     // Join(a, [b], [c]) -> "a|b|c", "-" for a missing one
+  kTwice = 2,    // Twice(ByRef n As Long): n = 2 * n
+  kRename = 3,   // Rename(ByRef s As String): s = s & "!"
+  kSum = 4,      // Sum(first As Long, ...) -> the sum of all, as double
+  kTag = 5,      // Tag As String (a variable)
+  kChild = 6,    // Child As Object (a variable)
+  kFail = 7,     // Fail(): raises an error
+  kNothing = 8,  // Nothing(): returns nothing
+  kKind = 9,     // Kind(v As Variant) -> the variant type it received
+  kEcho = 10,    // Echo(v As Variant) -> v
+  kGone = 11,    // Gone(): declared, but the object does not implement it
+  kPrice = 12,   // Price(amount As Currency)
+  kRaise = 13,   // Raise(code As Long): fails with that code
+  kSwap = 14,    // Swap(ByRef o As Object): o = Child
+  kTrade = 15,   // Trade(ByRef v As Variant): v = Child
 };
 
 // The invoke flags of the last call a probe received on this thread.
@@ -106,13 +106,16 @@ class Probe final : public DispatchObject {
       case kJoin: {
         std::u16string joined;
         for (size_t i = 0; i < args.size(); ++i) {
-          if (i > 0) joined += u"|";
+          if (i > 0)
+            joined += u"|";
           joined += args[i].vt == VT_BSTR ? std::u16string(args[i].bstrVal ? args[i].bstrVal : u"")
                                           : std::u16string(u"-");
         }
         return put_text(result, joined);
       }
-      case kTwice: *static_cast<int32_t*>(args[0].byref) *= 2; return S_OK;
+      case kTwice:
+        *static_cast<int32_t*>(args[0].byref) *= 2;
+        return S_OK;
       case kRename: {
         auto* s = static_cast<BSTR*>(args[0].byref);
         std::u16string renamed(*s ? *s : u"");
@@ -125,7 +128,8 @@ class Probe final : public DispatchObject {
         double sum = 0;
         for (const VARIANT& v : args) {
           VARIANT d{};
-          if (FAILED(VariantChangeType(&d, &v, 0, VT_R8))) return DISP_E_TYPEMISMATCH;
+          if (FAILED(VariantChangeType(&d, &v, 0, VT_R8)))
+            return DISP_E_TYPEMISMATCH;
           sum += d.dblVal;
         }
         if (result) {
@@ -142,33 +146,43 @@ class Probe final : public DispatchObject {
         return put_text(result, tag_);
       case kChild:
         if (kind == INVOKE_PROPERTYPUT) {
-          if (child_) child_->Release();
+          if (child_)
+            child_->Release();
           child_ = args[0].pdispVal;
-          if (child_) child_->AddRef();
+          if (child_)
+            child_->AddRef();
           return S_OK;
         }
         if (result) {
           result->vt = VT_DISPATCH;
           result->pdispVal = child_;
-          if (child_) child_->AddRef();
+          if (child_)
+            child_->AddRef();
         }
         return S_OK;
-      case kFail: return E_FAIL;
-      case kNothing: return S_OK;
+      case kFail:
+        return E_FAIL;
+      case kNothing:
+        return S_OK;
       case kKind:
         if (result) {
           result->vt = VT_I4;
           result->lVal = args[0].vt;
         }
         return S_OK;
-      case kEcho: return result ? VariantCopy(result, &args[0]) : S_OK;
-      case kPrice: return S_OK;
-      case kRaise: return args[0].lVal;
+      case kEcho:
+        return result ? VariantCopy(result, &args[0]) : S_OK;
+      case kPrice:
+        return S_OK;
+      case kRaise:
+        return args[0].lVal;
       case kSwap: {
         auto* object = static_cast<IDispatch**>(args[0].byref);
-        if (*object) (*object)->Release();
+        if (*object)
+          (*object)->Release();
         *object = child_;
-        if (child_) child_->AddRef();
+        if (child_)
+          child_->AddRef();
         return S_OK;
       }
       case kTrade: {
@@ -176,22 +190,26 @@ class Probe final : public DispatchObject {
         VariantClear(value);
         value->vt = VT_DISPATCH;
         value->pdispVal = child_;
-        if (child_) child_->AddRef();
+        if (child_)
+          child_->AddRef();
         return S_OK;
       }
-      default: return DISP_E_MEMBERNOTFOUND;
+      default:
+        return DISP_E_MEMBERNOTFOUND;
     }
   }
 
   static HRESULT put_text(VARIANT* result, const std::u16string& s) {
-    if (!result) return S_OK;
+    if (!result)
+      return S_OK;
     result->vt = VT_BSTR;
     result->bstrVal = SysAllocStringLen(s.data(), static_cast<uint32_t>(s.size()));
     return S_OK;
   }
 
   ~Probe() override {
-    if (child_) child_->Release();
+    if (child_)
+      child_->Release();
     --g_probes_alive;
   }
 
@@ -206,7 +224,8 @@ class Plain final : public IUnknown {
  public:
   HRESULT QueryInterface(const IID& iid, void** object) override {
     *object = nullptr;
-    if (!(iid == IID_IUnknown)) return E_NOINTERFACE;
+    if (!(iid == IID_IUnknown))
+      return E_NOINTERFACE;
     *object = static_cast<IUnknown*>(this);
     AddRef();
     return S_OK;
@@ -214,7 +233,8 @@ class Plain final : public IUnknown {
   ULONG AddRef() override { return ++references_; }
   ULONG Release() override {
     const ULONG left = --references_;
-    if (left == 0) delete this;
+    if (left == 0)
+      delete this;
     return left;
   }
 
@@ -245,7 +265,7 @@ class Blind final : public DispatchObject {
 // probes.
 inline int g_refusals_left = 0;
 inline HRESULT g_refusal = E_INVALIDARG;
-inline int g_fussy_made = 0;      // factory calls
+inline int g_fussy_made = 0;  // factory calls
 inline int g_refusers_alive = 0;
 
 class Refuser final : public IUnknown {
@@ -258,7 +278,8 @@ class Refuser final : public IUnknown {
   ULONG AddRef() override { return ++references_; }
   ULONG Release() override {
     const ULONG left = --references_;
-    if (left == 0) delete this;
+    if (left == 0)
+      delete this;
     return left;
   }
 
@@ -271,7 +292,8 @@ inline void register_classes() {
   static const bool registered = [] {
     register_class(kProbeClass, u"FilmFinder.Probe",
                    [] { return static_cast<IUnknown*>(static_cast<IDispatch*>(new Probe)); });
-    register_class(kPlainClass, u"FilmFinder.Plain", [] { return static_cast<IUnknown*>(new Plain); });
+    register_class(kPlainClass, u"FilmFinder.Plain",
+                   [] { return static_cast<IUnknown*>(new Plain); });
     register_class(kBlindClass, u"FilmFinder.Blind",
                    [] { return static_cast<IUnknown*>(static_cast<IDispatch*>(new Blind)); });
     register_class(kFussyClass, u"FilmFinder.Fussy", [] {

@@ -14,10 +14,13 @@ namespace {
 using bridges::RegexObject;
 using pages::Card;
 
-std::string text(const rt::Text& t) { return std::string(t.view()); }
+std::string text(const rt::Text& t) {
+  return std::string(t.view());
+}
 
 const std::vector<Card> kCards = {
-    {"更新至12集", "/vod/1201.html", "流浪地球2", "吴京,刘德华,李雪健", "http://img.example/1201.jpg"},
+    {"更新至12集", "/vod/1201.html", "流浪地球2", "吴京,刘德华,李雪健",
+     "http://img.example/1201.jpg"},
     {"HD", "/vod/88.html", "长津湖", "吴京,易烊千玺", ""},  // no poster
     {"第05集", "/vod/307.html", "三体 <第一季>", "张鲁一,于和伟", "http://img.example/307.jpg",
      true},  // upper-case class names
@@ -56,9 +59,8 @@ TEST(RegexObjectPages, PosterPatternSkipsCardsWithoutPoster) {
 
 TEST(RegexObjectPages, EpisodePatternOverAPlaySection) {
   const std::string section = pages::episode_link("/play/5-1-1.html", "第01集") +
-                              pages::episode_link("/play/5-1-2.html", "第02集 完结") +
-                              "\r\n<li>" + pages::episode_link("/play/5-1-3.html", "特别篇") +
-                              "</li>";
+                              pages::episode_link("/play/5-1-2.html", "第02集 完结") + "\r\n<li>" +
+                              pages::episode_link("/play/5-1-3.html", "特别篇") + "</li>";
   RegexObject re;
   ASSERT_TRUE(re.create(pages::kEpisodePattern, section.c_str()));
   ASSERT_EQ(re.match_count(), 3);
@@ -101,8 +103,8 @@ TEST(RegexObjectFailures, EmptyResultsTable) {
   const struct {
     int32_t n, k;
     const char* expected;
-  } cases[] = {{1, 1, "1"}, {2, 1, "2"},   {3, 1, ""},  {0, 1, ""},
-               {1, 2, ""},  {1, 3, ""},    {1, 0, ""},  {-5, -5, ""}};
+  } cases[] = {{1, 1, "1"}, {2, 1, "2"}, {3, 1, ""}, {0, 1, ""},
+               {1, 2, ""},  {1, 3, ""},  {1, 0, ""}, {-5, -5, ""}};
   for (const auto& c : cases) {
     EXPECT_EQ(text(two.submatch_text(c.n, c.k)), c.expected) << c.n << "," << c.k;
   }
@@ -138,8 +140,8 @@ TEST(RegexObjectOptions, DefaultsIgnoreCaseAndListEveryMatch) {
 TEST(RegexObjectOptions, QuotePlaceholderBecomesADoubleQuote) {
   const std::string subject = "<a href=\"/vod/1.html\">x</a>";
   RegexObject re;
-  ASSERT_TRUE(re.create("href=#引号([^#引号]*)#引号", subject.c_str(),
-                        {.quote_placeholder = true}));
+  ASSERT_TRUE(
+      re.create("href=#引号([^#引号]*)#引号", subject.c_str(), {.quote_placeholder = true}));
   EXPECT_EQ(text(re.pattern()), "href=\"([^\"]*)\"");
   EXPECT_EQ(text(re.submatch_text(1, 1)), "/vod/1.html");
 
@@ -162,7 +164,8 @@ TEST(RegexObjectReplace, GroupReferencesOverTheLastSubject) {
       {"", "甲 , "},
       {"$01", "甲 a, b"},
   };
-  for (const auto& c : cases) EXPECT_EQ(text(re.replace(c.replacement)), c.expected) << c.replacement;
+  for (const auto& c : cases)
+    EXPECT_EQ(text(re.replace(c.replacement)), c.expected) << c.replacement;
 
   ASSERT_TRUE(re.create("b", "abc", {.global = false}));
   EXPECT_EQ(text(re.replace("[$`|$']")), "a[a|c]c");
@@ -207,7 +210,8 @@ TEST(RegexObjectThreads, TwoInstancesOnTwoThreadsAtOnce) {
   const std::string results = search_page(2000);
   std::string episodes;
   for (int i = 1; i <= 40; ++i) {
-    episodes += pages::episode_link("/play/" + std::to_string(i) + ".html", "第" + std::to_string(i) + "集");
+    episodes += pages::episode_link("/play/" + std::to_string(i) + ".html",
+                                    "第" + std::to_string(i) + "集");
   }
   auto search = [&](bool& ok) {
     ok = true;
@@ -240,7 +244,8 @@ TEST(RegexObjectBadInput, TwentyMegabytePageOfCards) {
   std::string page = pages::page_head();
   int cards = 0;
   while (page.size() < 20u * 1024 * 1024) {
-    page += pages::card_html(kCards[static_cast<size_t>(cards) % kCards.size()]) + pages::filler(4000);
+    page +=
+        pages::card_html(kCards[static_cast<size_t>(cards) % kCards.size()]) + pages::filler(4000);
     ++cards;
   }
   RegexObject re;
@@ -255,7 +260,8 @@ TEST(RegexObjectBadInput, BinaryNoiseMatchesNothing) {
   std::string noise(1 << 20, '\0');
   for (char& c : noise) c = static_cast<char>(random() % 255 + 1);  // no terminator inside
   RegexObject re;
-  for (const char* pattern : {pages::kResultPattern, pages::kPosterPattern, pages::kEpisodePattern}) {
+  for (const char* pattern :
+       {pages::kResultPattern, pages::kPosterPattern, pages::kEpisodePattern}) {
     EXPECT_TRUE(re.create(pattern, noise.c_str()));
     EXPECT_EQ(re.match_count(), 0);
   }

@@ -12,7 +12,9 @@ namespace {
 
 using namespace bridges;
 
-std::string text(const rt::Text& t) { return std::string(t.view()); }
+std::string text(const rt::Text& t) {
+  return std::string(t.view());
+}
 
 class RegExp : public testing::Test {
  protected:
@@ -33,7 +35,8 @@ class RegExp : public testing::Test {
   // Each match as "value@FirstIndex", or {"failed"} when Execute fails.
   std::vector<std::string> execute(const Variant& subject) {
     const Object matches = call_object_method(engine_, "Execute", subject);
-    if (matches.empty()) return {"failed"};
+    if (matches.empty())
+      return {"failed"};
     std::vector<std::string> out;
     const auto count = static_cast<int32_t>(read_number_property(matches, "Count"));
     for (int32_t i = 0; i < count; ++i) {
@@ -63,7 +66,8 @@ class RegExp : public testing::Test {
     EXPECT_TRUE(write_property(engine_, "Pattern", units(pattern)));
     EXPECT_TRUE(write_property(engine_, "Global", true));
     const Object matches = call_object_method(engine_, "Execute", units(subject));
-    if (matches.empty()) return {"failed"};
+    if (matches.empty())
+      return {"failed"};
     std::vector<std::string> out;
     const auto count = static_cast<int32_t>(read_number_property(matches, "Count"));
     for (int32_t i = 0; i < count; ++i) {
@@ -175,10 +179,8 @@ TEST_F(RegExp, QuantifierBehindAnEmptyItemStaysWithItsCharacter) {
 // \Q...\E quotes everything up to \E or to the end of the pattern, "|" and ")" included.
 TEST_F(RegExp, QuotedRunReachingTheEndOfThePattern) {
   const SpanCase cases[] = {
-      {u"x|\\Qa|b", u"a|b x ab", {"0+3", "4+1"}},
-      {u"\\Q(a)", u"(a) a", {"0+3"}},
-      {u"\\Qa|b\\E|c", u"a|b c", {"0+3", "4+1"}},
-      {u"x|\\Qa\\", u"a\\ x", {"0+2", "3+1"}},
+      {u"x|\\Qa|b", u"a|b x ab", {"0+3", "4+1"}},  {u"\\Q(a)", u"(a) a", {"0+3"}},
+      {u"\\Qa|b\\E|c", u"a|b c", {"0+3", "4+1"}},  {u"x|\\Qa\\", u"a\\ x", {"0+2", "3+1"}},
       {u"(?x)a|\\Q# b", u"a # b", {"0+1", "2+3"}},
   };
   check(cases);

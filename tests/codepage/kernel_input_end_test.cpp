@@ -22,8 +22,8 @@ using namespace codepage_test;
 class GuardedPage {
  public:
   GuardedPage() : size_(static_cast<size_t>(sysconf(_SC_PAGESIZE))) {
-    void* map = mmap(nullptr, 2 * size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                     -1, 0);
+    void* map =
+        mmap(nullptr, 2 * size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (map == MAP_FAILED)
       return;
     base_ = static_cast<uint8_t*>(map);

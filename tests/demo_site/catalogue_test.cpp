@@ -11,12 +11,13 @@
 
 namespace {
 
-std::string utf8(std::u8string_view text) { return std::string(text.begin(), text.end()); }
+std::string utf8(std::u8string_view text) {
+  return std::string(text.begin(), text.end());
+}
 
 std::string line_with(size_t column, std::string_view value) {
-  std::vector<std::string> columns = {"7",   "movie", "Name", "HD",      "A,B",
-                                      "-",   "2020",  "R",    "G",       "7.0",
-                                      "7.jpg", "3",   "2,3",  "yes",     "Story"};
+  std::vector<std::string> columns = {"7", "movie", "Name",  "HD", "A,B", "-",   "2020", "R",
+                                      "G", "7.0",   "7.jpg", "3",  "2,3", "yes", "Story"};
   columns[column] = value;
   std::string line;
   for (size_t i = 0; i < columns.size(); ++i) line += (i ? "\t" : "") + columns[i];
@@ -103,7 +104,8 @@ TEST(Catalogue, EveryPrefixOfTheBundledFileParsesOrIsRefused) {
   for (int i = 0; i < 4; ++i) end = text.find('\n', end) + 1;
   for (size_t length = 0; length <= end; ++length) {
     const auto part = demo_site::parse_catalogue(std::string_view(text).substr(0, length), error);
-    if (!part) continue;
+    if (!part)
+      continue;
     EXPECT_LE(part->titles.size(), 2u);
     for (const demo_site::Title& title : part->titles) {
       EXPECT_EQ(title.name, whole->find(title.id)->name);

@@ -8,7 +8,9 @@
 
 namespace {
 
-std::string utf8(std::u8string_view text) { return std::string(text.begin(), text.end()); }
+std::string utf8(std::u8string_view text) {
+  return std::string(text.begin(), text.end());
+}
 
 TEST(GbkText, CharactersAndStrayBytes) {
   struct Case {
@@ -17,11 +19,19 @@ TEST(GbkText, CharactersAndStrayBytes) {
   };
   const Case cases[] = {
       {"Chinese", utf8(u8"大漠孤烟"), "\xB4\xF3\xC4\xAE\xB9\xC2\xD1\xCC"},
-      {"ASCII and punctuation", utf8(u8"a·“b”"), "a\xA1\xA4\xA1\xB0" "b\xA1\xB1"},
+      {"ASCII and punctuation", utf8(u8"a·“b”"),
+       "a\xA1\xA4\xA1\xB0"
+       "b\xA1\xB1"},
       {"empty", "", ""},
-      {"a byte UTF-8 never holds", "a\xFF" "b", "a?b"},
+      {"a byte UTF-8 never holds",
+       "a\xFF"
+       "b",
+       "a?b"},
       {"a character cut short", "\xE5\x91", "??"},
-      {"a cut character before text", "\xE5" "ab", "?ab"},
+      {"a cut character before text",
+       "\xE5"
+       "ab",
+       "?ab"},
       {"a character GBK lacks", utf8(u8"x😀y"), "x?y"},
   };
   for (const Case& c : cases) {

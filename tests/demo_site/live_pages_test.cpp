@@ -13,19 +13,22 @@ namespace site_test {
 namespace {
 
 // The text from the first `left` after `from` up to the next `right`; nothing when missing.
-std::optional<std::string> cut(std::string_view text, std::string_view left,
-                               std::string_view right, size_t from = 0) {
+std::optional<std::string> cut(std::string_view text, std::string_view left, std::string_view right,
+                               size_t from = 0) {
   const size_t start = text.find(left, from);
-  if (start == std::string_view::npos) return std::nullopt;
+  if (start == std::string_view::npos)
+    return std::nullopt;
   const size_t end = text.find(right, start + left.size());
-  if (end == std::string_view::npos) return std::nullopt;
+  if (end == std::string_view::npos)
+    return std::nullopt;
   return std::string(text.substr(start + left.size(), end - start - left.size()));
 }
 
 // The element text after the tag holding `marker`.
 std::optional<std::string> text_of(std::string_view block, std::string_view marker) {
   const size_t at = block.find(marker);
-  if (at == std::string_view::npos) return std::nullopt;
+  if (at == std::string_view::npos)
+    return std::nullopt;
   return cut(block, ">", "<", at);
 }
 
@@ -71,7 +74,8 @@ size_t stray_bytes(std::string_view text) {
 // The whole text from code page 936 into UTF-8; nothing if any byte does not convert.
 std::optional<std::string> from_gbk(std::string text) {
   const iconv_t cd = iconv_open("UTF-8", "CP936");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+  if (cd == reinterpret_cast<iconv_t>(-1))
+    return std::nullopt;
   std::string out(text.size() * 2, '\0');
   char* in = text.data();
   size_t in_left = text.size();
@@ -79,7 +83,8 @@ std::optional<std::string> from_gbk(std::string text) {
   size_t to_left = out.size();
   const size_t result = iconv(cd, &in, &in_left, &to, &to_left);
   iconv_close(cd);
-  if (result == static_cast<size_t>(-1) || in_left != 0) return std::nullopt;
+  if (result == static_cast<size_t>(-1) || in_left != 0)
+    return std::nullopt;
   out.resize(out.size() - to_left);
   return out;
 }
@@ -100,7 +105,8 @@ std::vector<std::string> content_of(const std::string& page) {
   for (const char* word : {"var GvodUrls", "var vid="}) {
     for (size_t at = page.find(word); at != std::string::npos; at = page.find(word, at + 1)) {
       std::string line = cut(page, "", "\n", at).value_or("?");
-      if (line.ends_with("</script>")) line.resize(line.size() - 9);
+      if (line.ends_with("</script>"))
+        line.resize(line.size() - 9);
       found.push_back(line);
     }
   }
@@ -112,9 +118,12 @@ class LivePages : public SiteTest {
   LivePages() { shape_ = demo_site::PageShape::live; }
 
   std::string resolve(const std::string& address) const {  // on a page at "/search.php"
-    if (address.starts_with("http:")) return address;
-    if (address.starts_with("//")) return "http:" + address;
-    if (address.starts_with("/")) return origin() + address;
+    if (address.starts_with("http:"))
+      return address;
+    if (address.starts_with("//"))
+      return "http:" + address;
+    if (address.starts_with("/"))
+      return origin() + address;
     return origin() + "/" + address;
   }
 };
@@ -160,7 +169,8 @@ TEST_F(LivePages, FullSearchListsEveryTitleWithItsVariation) {
     // Every address, however written, leads to the title's page and poster.
     const std::string title_page = fetch(resolve(cards[i].link).substr(origin().size()));
     EXPECT_NE(title_page.find("<h1"), std::string::npos);
-    if (!cards[i].poster) continue;
+    if (!cards[i].poster)
+      continue;
     const std::string poster = resolve(*cards[i].poster);
     EXPECT_EQ(poster, origin() + "/posters/" + titles[i].poster);
     EXPECT_FALSE(fetch(poster.substr(origin().size())).empty());
@@ -194,8 +204,8 @@ TEST_F(LivePages, VariationsFollowTheTitleOnAnyResultPage) {
 }
 
 TEST_F(LivePages, LinesAreIndentedAndEndedInMoreThanOneWay) {
-  for (const char* path : {"/", "/search.php?searchword=", "/vod/1002.html",
-                           "/play/1002-2-3.html", "/nothing-here"}) {
+  for (const char* path :
+       {"/", "/search.php?searchword=", "/vod/1002.html", "/play/1002-2-3.html", "/nothing-here"}) {
     SCOPED_TRACE(path);
     const auto reply = client_->Get(path);
     ASSERT_TRUE(reply);
@@ -207,8 +217,10 @@ TEST_F(LivePages, LinesAreIndentedAndEndedInMoreThanOneWay) {
       const std::string line = page.substr(at, end - at);
       at = end + 1;
       ++kinds[line.ends_with('\r') ? "CR LF" : "LF"];
-      if (line.starts_with('\t')) ++kinds["tabs"];
-      if (line.starts_with(' ')) ++kinds["spaces"];
+      if (line.starts_with('\t'))
+        ++kinds["tabs"];
+      if (line.starts_with(' '))
+        ++kinds["spaces"];
       // One tag or element per line, whatever surrounds an episode link.
       const size_t text = line.find_first_not_of(" \t");
       if (line.find("target=\"_self\"") != std::string::npos) {

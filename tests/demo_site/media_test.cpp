@@ -48,7 +48,8 @@ TEST(SegmentList, EveryPrefixIsRefusedUntilTheEndTag) {
     std::string error;
     const auto segments = demo_site::parse_segment_list(kList.substr(0, length), error);
     ASSERT_EQ(bool(segments), length >= complete) << error;
-    if (!segments) continue;
+    if (!segments)
+      continue;
     ASSERT_EQ(segments->size(), 2u);
     EXPECT_EQ(segments->at(0).file, "seg0.ts");
     EXPECT_EQ(segments->at(1).file, "seg1.ts");
@@ -93,10 +94,12 @@ TEST(ByteRanges, OneRangeCutToTheFileOthersIgnored) {
   }
   bool program_table = false;
   for (size_t at = 0; at < bytes.size(); at += 188) {
-    if (bytes[at] != '\x47') return ::testing::AssertionFailure() << "no sync byte at " << at;
+    if (bytes[at] != '\x47')
+      return ::testing::AssertionFailure() << "no sync byte at " << at;
     program_table = program_table || ((bytes[at + 1] & 0x1F) == 0 && bytes[at + 2] == 0);
   }
-  if (!program_table) return ::testing::AssertionFailure() << "no packet on PID 0";
+  if (!program_table)
+    return ::testing::AssertionFailure() << "no packet on PID 0";
   return ::testing::AssertionSuccess();
 }
 
@@ -104,15 +107,16 @@ class SiteMedia : public SiteTest {
  protected:
   httplib::Result get(const std::string& path, const std::string& range = {}) {
     httplib::Headers headers;
-    if (!range.empty()) headers.emplace("Range", range);
+    if (!range.empty())
+      headers.emplace("Range", range);
     return client_->Get(path.c_str(), headers);
   }
 };
 
 TEST_F(SiteMedia, EveryPlaylistSegmentIsATransportStream) {
   std::vector<std::string> first_playlist_segments;
-  for (const char* path : {"/stream/1010/2/1.m3u8", "/stream/1003/4/240.m3u8",
-                           "/stream/1012/1/1.m3u8"}) {
+  for (const char* path :
+       {"/stream/1010/2/1.m3u8", "/stream/1003/4/240.m3u8", "/stream/1012/1/1.m3u8"}) {
     SCOPED_TRACE(path);
     const std::string playlist = fetch(path);
     EXPECT_TRUE(playlist.starts_with("#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:2\n"));
@@ -121,8 +125,10 @@ TEST_F(SiteMedia, EveryPlaylistSegmentIsATransportStream) {
     std::vector<std::string> segments;
     double seconds = 0;
     for (std::string line; std::getline(lines, line);) {
-      if (line.starts_with("#EXTINF:")) seconds += std::stod(line.substr(8));
-      if (line.starts_with("#")) continue;
+      if (line.starts_with("#EXTINF:"))
+        seconds += std::stod(line.substr(8));
+      if (line.starts_with("#"))
+        continue;
       SCOPED_TRACE(line);
       ASSERT_TRUE(line.starts_with("/"));  // resolved against the playlist's origin
       const auto reply = get(line);
@@ -135,7 +141,8 @@ TEST_F(SiteMedia, EveryPlaylistSegmentIsATransportStream) {
     ASSERT_GE(segments.size(), 2u);
     EXPECT_NE(segments.front(), segments.back());  // one stream in parts, not one part again
     EXPECT_GE(seconds, 4.0);
-    if (first_playlist_segments.empty()) first_playlist_segments = segments;
+    if (first_playlist_segments.empty())
+      first_playlist_segments = segments;
     EXPECT_EQ(segments, first_playlist_segments);  // every episode plays the same sample
   }
 }

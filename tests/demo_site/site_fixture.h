@@ -16,7 +16,9 @@
 namespace site_test {
 
 // Test sources are compiled with a code page 936 execution character set; page texts are UTF-8.
-inline std::string utf8(std::u8string_view text) { return std::string(text.begin(), text.end()); }
+inline std::string utf8(std::u8string_view text) {
+  return std::string(text.begin(), text.end());
+}
 
 // Every byte as "%" and two upper-case hex digits, the way the program sends a keyword.
 inline std::string encode_every_byte(std::string_view text) {
@@ -34,10 +36,12 @@ inline std::string encode_every_byte(std::string_view text) {
 // Text between the first `left` and the next `right` after it; empty when either is missing.
 inline std::string between(const std::string& text, std::string_view left, std::string_view right) {
   const size_t start = text.find(left);
-  if (start == std::string::npos) return {};
+  if (start == std::string::npos)
+    return {};
   const size_t from = start + left.size();
   const size_t end = text.find(right, from);
-  if (end == std::string::npos) return {};
+  if (end == std::string::npos)
+    return {};
   return text.substr(from, end - from);
 }
 
@@ -67,7 +71,8 @@ inline std::vector<ResultCard> result_cards(const std::string& page) {
 }
 
 inline std::vector<std::string> poster_addresses(const std::string& page) {
-  static const std::regex pattern(R"re(data-original="([\s\S]*?)"><span class=")re", std::regex::icase);
+  static const std::regex pattern(R"re(data-original="([\s\S]*?)"><span class=")re",
+                                  std::regex::icase);
   std::vector<std::string> found;
   for (auto it = std::sregex_iterator(page.begin(), page.end(), pattern);
        it != std::sregex_iterator(); ++it) {

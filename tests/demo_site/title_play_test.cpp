@@ -39,7 +39,8 @@ TEST_F(TitlePage, EpisodesBetweenTheLineNamesAreTheDirectLine) {
     ASSERT_EQ(listed.size(), c.episodes);
     // Other lines carry links of the same shape: ignoring the names would list too many.
     EXPECT_GT(episode_links(page).size(), c.episodes);
-    if (c.episodes == 0) continue;
+    if (c.episodes == 0)
+      continue;
     EXPECT_EQ(listed.front().name, utf8(c.first));
     EXPECT_EQ(listed.back().name, utf8(c.last));
     for (size_t n = 1; n <= listed.size(); ++n) {
@@ -81,7 +82,8 @@ TEST_F(TitlePage, DownloadListValue) {
     ASSERT_NE(dollar, std::string::npos) << entry;
     EXPECT_EQ(entry.find('$', dollar + 1), std::string::npos) << entry;
     EXPECT_TRUE(entry.substr(dollar + 1).starts_with(o + "/download/1003/")) << entry;
-    if (end == std::string::npos) break;
+    if (end == std::string::npos)
+      break;
     from = end + 3;
   }
   EXPECT_EQ(entries, 240u);
@@ -113,9 +115,9 @@ TEST_F(TitlePage, PlayPagesCarryAFetchableStreamAddress) {
 TEST_F(TitlePage, UnknownAddressesAnswerAWhole404Page) {
   for (const char* path :
        {"/vod/9999.html", "/vod/abc.html", "/play/1010-2-3.html", "/play/1010-2-0.html",
-        "/play/1012-2-1.html", "/play/9999-2-1.html", "/stream/1010/9/1.m3u8",
-        "/posters/9999.jpg", "/posters/..%2Fcatalogue.tsv", "/posters/.hidden.png",
-        "/static/catalogue.tsv", "/nothing-here",
+        "/play/1012-2-1.html", "/play/9999-2-1.html", "/stream/1010/9/1.m3u8", "/posters/9999.jpg",
+        "/posters/..%2Fcatalogue.tsv", "/posters/.hidden.png", "/static/catalogue.tsv",
+        "/nothing-here",
         // media: past the segments, episodes or lines, and downloads no title page lists
         "/stream/1010/2/1/3.ts", "/stream/1010/2/3/0.ts", "/stream/1010/9/1/0.ts",
         "/stream/1012/2/1/0.ts", "/stream/9999/2/1/0.ts", "/stream/1010/2/1/seg0.ts",

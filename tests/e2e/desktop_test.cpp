@@ -31,7 +31,8 @@ class Desktop : public testing::Test {
   }
   void TearDown() override {
     close_windows();
-    if (site_) site_->stop();
+    if (site_)
+      site_->stop();
   }
   const demo_site::Title& title(size_t pos) const { return site_->catalogue().titles[pos - 1]; }
 
@@ -56,14 +57,16 @@ TEST_F(Desktop, TheKeyboardDrivesTheWholeChain) {
   bool pressed = false;
   with_play_list([&] {
     if (!pressed) {
-      if (cell_text(kEpisodes, 1, 0).empty()) return false;
+      if (cell_text(kEpisodes, 1, 0).empty())
+        return false;
       set_int(kPlayListWindow, play_list::kEpisodeList, kPropCurrentRow, 1);
       press_key(kPlayListWindow, play_list::kEpisodeList, Qt::Key_Return);
       pressed = true;
     }
     return !opener_.opened().empty();
   });
-  EXPECT_EQ(opener_.opened(), std::vector<std::string>{base_ + demo_site::stream_path(title(3), 2, 2)});
+  EXPECT_EQ(opener_.opened(),
+            std::vector<std::string>{base_ + demo_site::stream_path(title(3), 2, 2)});
 }
 
 // While a search runs its button is disabled; Enter in the search box must not start another.
@@ -92,12 +95,14 @@ TEST_F(Desktop, AnEpisodeNothingCanOpenSaysSo) {
   bool clicked = false;
   with_play_list([&] {
     if (!clicked) {
-      if (cell_text(kEpisodes, 0, 0).empty()) return false;
+      if (cell_text(kEpisodes, 0, 0).empty())
+        return false;
       set_int(kPlayListWindow, play_list::kEpisodeList, kPropCurrentRow, 0);
       rt::raise_unit_event(kPlayListWindow, play_list::kEpisodeList, 4);
       clicked = true;
     }
-    if (get_int(kPlayListWindow, kOwnUnit, kPropAlwaysOnTop) != 0) return false;  // jumping
+    if (get_int(kPlayListWindow, kOwnUnit, kPropAlwaysOnTop) != 0)
+      return false;  // jumping
     label = get_text(kPlayListWindow, play_list::kStatusLabel, kPropText).view();
     return true;
   });
@@ -117,8 +122,8 @@ TEST(PlayPage, WithoutAStreamSaysSo) {
   testsupport::LoopbackServer server([&](testsupport::Exchange& exchange) {
     const std::string& line = exchange.request().request_line;
     const std::string body = line.find("/search.php") != std::string::npos ? card
-                             : line.find("/vod/") != std::string::npos  ? title_page
-                                                                        : "<html>no player</html>";
+                             : line.find("/vod/") != std::string::npos     ? title_page
+                                                                       : "<html>no player</html>";
     exchange.send(testsupport::response("200 OK", body));
   });
   override_site_base_for_tests(server.url(""));
@@ -130,12 +135,14 @@ TEST(PlayPage, WithoutAStreamSaysSo) {
   bool clicked = false;
   with_play_list([&] {
     if (!clicked) {
-      if (cell_text(kEpisodes, 0, 0).empty()) return false;
+      if (cell_text(kEpisodes, 0, 0).empty())
+        return false;
       set_int(kPlayListWindow, play_list::kEpisodeList, kPropCurrentRow, 0);
       rt::raise_unit_event(kPlayListWindow, play_list::kEpisodeList, 4);
       clicked = true;
     }
-    if (get_int(kPlayListWindow, kOwnUnit, kPropAlwaysOnTop) != 0) return false;
+    if (get_int(kPlayListWindow, kOwnUnit, kPropAlwaysOnTop) != 0)
+      return false;
     label = get_text(kPlayListWindow, play_list::kStatusLabel, kPropText).view();
     return true;
   });

@@ -2,32 +2,32 @@
 // and eyes would, and the window thread pumped until something shows.
 #pragma once
 
+#include <sys/stat.h>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QTimer>
 #include <QWidget>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
-#include <optional>
-#include <vector>
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "app/flows.h"
 #include "app/ids.h"
 #include "app/list_commands.h"
 #include "app/program.h"
-#include "runtime/runtime.h"
-#include "runtime/values.h"
+#include "platform/windowing/native_window.h"
 #include "runtime/events.h"
+#include "runtime/runtime.h"
 #include "runtime/services.h"
 #include "runtime/startup.h"
+#include "runtime/values.h"
 #include "runtime/window_registry.h"
 #include "runtime/windows.h"
-#include "platform/windowing/native_window.h"
 #include "support/temp_dir.h"
 #include "units/picture_loader.h"
 
@@ -56,7 +56,8 @@ inline bool pump_until(const std::function<bool()>& done, int limit_ms = 10000) 
   QElapsedTimer clock;
   clock.start();
   while (!done()) {
-    if (clock.elapsed() > limit_ms) return false;
+    if (clock.elapsed() > limit_ms)
+      return false;
     QApplication::processEvents(QEventLoop::AllEvents, 5);
   }
   return true;
@@ -90,7 +91,8 @@ inline const rt::Cell kEpisodes{app::kPlayListWindow, app::play_list::kEpisodeLi
 // showing the failure text. Texts here are code page 936, like every text of the program.
 inline bool search_ended() {
   using namespace app;
-  if (get_int(kStartWindow, start::kSearchButton, kPropDisabled) != 0) return false;
+  if (get_int(kStartWindow, start::kSearchButton, kPropDisabled) != 0)
+    return false;
   const rt::Text status = get_text(kStartWindow, start::kSearchStatusLabel, kPropText);
   const bool hidden = get_int(kStartWindow, start::kSearchStatusLabel, kPropVisible) == 0;
   return (hidden && status.view() == "搜索中，请耐心等待......") ||
@@ -101,7 +103,8 @@ inline bool search_ended() {
 inline bool details_ended() {
   using namespace app;
   const rt::Text box = get_text(kStartWindow, start::kDownloadBox, kPropText);
-  if (box.view() == "网页返回为空，请重新尝试单击获取......") return true;
+  if (box.view() == "网页返回为空，请重新尝试单击获取......")
+    return true;
   return !box.empty() && box.view() != "正在获取，请耐心等待......" &&
          get_int(kStartWindow, start::kDownloadBox, kPropDisabled) == 0;
 }
@@ -121,7 +124,8 @@ inline void load_start_window() {
 // Destroys whatever windows are still loaded, so that the next test starts afresh.
 inline void close_windows() {
   for (uint32_t id : {app::kPlayListWindow, app::kStartWindow}) {
-    if (rt::window_loaded(id)) windowing::destroy(rt::unit_native_window(id, 0));
+    if (rt::window_loaded(id))
+      windowing::destroy(rt::unit_native_window(id, 0));
   }
   rt::detail::loop_state().quit_posted = false;
 }
@@ -133,7 +137,8 @@ class ModalDeadline {
   explicit ModalDeadline(int ms) {
     timer_.setSingleShot(true);
     QObject::connect(&timer_, &QTimer::timeout, [] {
-      if (rt::window_loaded(app::kPlayListWindow)) window_widget(app::kPlayListWindow)->close();
+      if (rt::window_loaded(app::kPlayListWindow))
+        window_widget(app::kPlayListWindow)->close();
     });
     timer_.start(ms);
   }
@@ -149,8 +154,10 @@ inline void with_play_list(const std::function<bool()>& step, int limit_ms = 100
   QTimer poll;
   QObject::connect(&poll, &QTimer::timeout, [&] {
     rt::detail::WindowEntry* entry = rt::detail::registry().find(app::kPlayListWindow);
-    if (!entry || !entry->initialised || !rt::window_loaded(app::kPlayListWindow)) return;
-    if (step()) window_widget(app::kPlayListWindow)->close();
+    if (!entry || !entry->initialised || !rt::window_loaded(app::kPlayListWindow))
+      return;
+    if (step())
+      window_widget(app::kPlayListWindow)->close();
   });
   poll.start(10);
   const ModalDeadline deadline(limit_ms);
@@ -160,7 +167,8 @@ inline void with_play_list(const std::function<bool()>& step, int limit_ms = 100
 // Presses a key on a unit's widget, as a user at the keyboard would.
 inline void press_key(uint32_t window, uint32_t unit, int key) {
   QWidget* widget = static_cast<QWidget*>(rt::unit_native_window(window, unit));
-  if (!widget) return;
+  if (!widget)
+    return;
   QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
   QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
   QApplication::sendEvent(widget, &press);
@@ -175,14 +183,15 @@ class RecordingOpener {
  public:
   RecordingOpener() {
     const std::filesystem::path& bin = dir_.path();
-    if (bin.empty()) return;
+    if (bin.empty())
+      return;
     for (const char* name : kXdgFolders) {
       const char* value = getenv(name);
       saved_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
       setenv(name, bin.c_str(), 1);
     }
-    saved_.emplace_back("PATH", getenv("PATH") ? std::optional<std::string>(getenv("PATH"))
-                                               : std::nullopt);
+    saved_.emplace_back("PATH",
+                        getenv("PATH") ? std::optional<std::string>(getenv("PATH")) : std::nullopt);
     file_ = bin / "opened.txt";
     std::ofstream script(bin / "xdg-open");
     script << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" << file_.string() << "'\n";
@@ -216,8 +225,8 @@ class RecordingOpener {
   }
 
  private:
-  static constexpr const char* kXdgFolders[] = {"XDG_DATA_HOME", "XDG_DATA_DIRS",
-                                                "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS"};
+  static constexpr const char* kXdgFolders[] = {"XDG_DATA_HOME", "XDG_DATA_DIRS", "XDG_CONFIG_HOME",
+                                                "XDG_CONFIG_DIRS"};
   testsupport::TempDir dir_;
   std::filesystem::path file_;
   std::vector<std::pair<const char*, std::optional<std::string>>> saved_;

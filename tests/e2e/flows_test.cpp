@@ -19,6 +19,7 @@
 #include "app/list_commands.h"
 #include "app/program.h"
 #include "demo-site/film_site.h"
+#include "e2e/flow_driver.h"
 #include "platform/windowing/native_window.h"
 #include "runtime/events.h"
 #include "runtime/services.h"
@@ -26,7 +27,6 @@
 #include "runtime/values.h"
 #include "runtime/window_registry.h"
 #include "runtime/windows.h"
-#include "e2e/flow_driver.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -50,7 +50,8 @@ class Flows : public testing::Test {
   }
   void TearDown() override {
     close_windows();
-    if (site_) site_->stop();
+    if (site_)
+      site_->stop();
   }
   virtual std::chrono::milliseconds delay() const { return std::chrono::milliseconds(0); }
 
@@ -74,8 +75,10 @@ class Flows : public testing::Test {
   int32_t row_of(std::string_view name) {
     for (int32_t r = 0;; ++r) {
       const rt::Text cell = cell_text(kResults, r, 2);
-      if (cell.empty()) return -1;
-      if (cell.view() == name) return r;
+      if (cell.empty())
+        return -1;
+      if (cell.view() == name)
+        return r;
     }
   }
   std::vector<std::string> opened() const { return opener_.opened(); }
@@ -111,7 +114,8 @@ TEST_F(Flows, SearchFillsEveryColumn) {
   for (int32_t r = 0; r < static_cast<int32_t>(titles); ++r) {
     SCOPED_TRACE(r);
     EXPECT_EQ(cell_text(kResults, r, 0).view(), std::to_string(r + 1));
-    for (int32_t column = 1; column <= 5; ++column) EXPECT_FALSE(cell_text(kResults, r, column).empty());
+    for (int32_t column = 1; column <= 5; ++column)
+      EXPECT_FALSE(cell_text(kResults, r, column).empty());
     EXPECT_EQ(cell_text(kResults, r, 3).view().substr(0, 5), "/vod/");
   }
   EXPECT_TRUE(cell_text(kResults, static_cast<int32_t>(titles), 0).empty());
@@ -162,14 +166,16 @@ TEST_F(Flows, PlayListListsTheEpisodesAndOpensAStream) {
   pick(row);
   const demo_site::Title* title = nullptr;
   for (const auto& t : site_->catalogue().titles) {
-    if (t.name == reinterpret_cast<const char*>(u8"追风少年")) title = &t;  // the catalogue is UTF-8
+    if (t.name == reinterpret_cast<const char*>(u8"追风少年"))
+      title = &t;  // the catalogue is UTF-8
   }
   ASSERT_NE(title, nullptr);
   bool listed = false;
   QTimer poll;
   QObject::connect(&poll, &QTimer::timeout, [&] {
     rt::detail::WindowEntry* entry = rt::detail::registry().find(kPlayListWindow);
-    if (listed || !entry || !entry->initialised) return;
+    if (listed || !entry || !entry->initialised)
+      return;
     const auto count = static_cast<int32_t>(title->episodes.size());
     // Listed: the worker clears the label once every row is in, so a late extra row shows.
     if (cell_text(kEpisodes, count - 1, 0).empty() ||
@@ -186,8 +192,10 @@ TEST_F(Flows, PlayListListsTheEpisodesAndOpensAStream) {
   });
   QTimer close_when_opened;
   QObject::connect(&close_when_opened, &QTimer::timeout, [&] {
-    if (!listed || opened().empty() || !rt::window_loaded(kPlayListWindow)) return;
-    if (get_int(kPlayListWindow, kOwnUnit, kPropAlwaysOnTop) != 0) return;  // still jumping
+    if (!listed || opened().empty() || !rt::window_loaded(kPlayListWindow))
+      return;
+    if (get_int(kPlayListWindow, kOwnUnit, kPropAlwaysOnTop) != 0)
+      return;  // still jumping
     static_cast<QWidget*>(rt::unit_native_window(kPlayListWindow, 0))->close();
   });
   poll.start(10);

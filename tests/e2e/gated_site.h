@@ -16,8 +16,7 @@ class GatedSite {
  public:
   enum Kind { kSearch, kTitle, kPlay, kPoster, kOther };
 
-  GatedSite()
-      : server_([this](testsupport::Exchange& exchange) { serve(exchange); }) {}
+  GatedSite() : server_([this](testsupport::Exchange& exchange) { serve(exchange); }) {}
   ~GatedSite() { release_all(); }
 
   std::string base() const { return server_.url(""); }
@@ -49,10 +48,14 @@ class GatedSite {
 
  private:
   static Kind kind_of(const std::string& request_line) {
-    if (request_line.find(" /search.php") != std::string::npos) return kSearch;
-    if (request_line.find(" /vod/") != std::string::npos) return kTitle;
-    if (request_line.find(" /play/") != std::string::npos) return kPlay;
-    if (request_line.find(" /poster") != std::string::npos) return kPoster;
+    if (request_line.find(" /search.php") != std::string::npos)
+      return kSearch;
+    if (request_line.find(" /vod/") != std::string::npos)
+      return kTitle;
+    if (request_line.find(" /play/") != std::string::npos)
+      return kPlay;
+    if (request_line.find(" /poster") != std::string::npos)
+      return kPoster;
     return kOther;
   }
 

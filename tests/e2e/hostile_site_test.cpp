@@ -41,11 +41,14 @@ constexpr size_t kLargestBody = size_t{16} << 20;
 std::string card(int n) {
   const std::string id = std::to_string(n);
   return "<li><a class=\"fed-list-pics\" href=\"/vod/" + id + ".html\" data-original=\"/poster/" +
-         id + ".jpg\"><span class=\"fed-list-remarks fed-font-xii fed-text-white fed-text-center\">"
+         id +
+         ".jpg\"><span class=\"fed-list-remarks fed-font-xii fed-text-white fed-text-center\">"
          "HD</span></a><a class=\"fed-list-title fed-font-xiv fed-text-center fed-text-sm-left "
-         "fed-visible fed-part-eone\" href=\"/vod/" + id + ".html\">Film " + id +
+         "fed-visible fed-part-eone\" href=\"/vod/" +
+         id + ".html\">Film " + id +
          "</a><span class=\"fed-list-desc fed-font-xii fed-visible fed-part-eone fed-text-muted "
-         "fed-hide-xs fed-show-sm-block\">Cast " + id + "</span></li>";
+         "fed-hide-xs fed-show-sm-block\">Cast " +
+         id + "</span></li>";
 }
 
 std::string cards(int count) {
@@ -71,11 +74,13 @@ void send_padded(testsupport::Exchange& exchange, const std::string& first, cons
   static const std::string filler(1 << 20, ' ');
   exchange.send("HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
                 std::to_string(total) + "\r\nConnection: close\r\n\r\n");
-  if (!exchange.send(first)) return;
+  if (!exchange.send(first))
+    return;
   size_t left = total - first.size() - last.size();
   while (left > 0) {
     const size_t n = std::min(left, filler.size());
-    if (!exchange.send(std::string_view(filler).substr(0, n))) return;
+    if (!exchange.send(std::string_view(filler).substr(0, n)))
+      return;
     left -= n;
   }
   exchange.send(last);
@@ -84,7 +89,8 @@ void send_padded(testsupport::Exchange& exchange, const std::string& first, cons
 long peak_resident_kib() {
   std::ifstream status("/proc/self/status");
   for (std::string line; std::getline(status, line);) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+    if (line.rfind("VmHWM:", 0) == 0)
+      return std::stol(line.substr(6));
   }
   return -1;
 }
@@ -170,7 +176,8 @@ TEST_F(HostileSite, ATrickleEndsTheSearch) {
   start_site([](testsupport::Exchange& exchange) {
     exchange.send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n");
     while (exchange.send("x")) {
-      if (exchange.idle(std::chrono::seconds(1))) return;
+      if (exchange.idle(std::chrono::seconds(1)))
+        return;
     }
   });
   click_search();
@@ -227,7 +234,8 @@ TEST_F(ClosingTheStartWindow, DuringASearch) {
             searching = true;
             return false;
           }
-          if (!search_page.reached()) return false;
+          if (!search_page.reached())
+            return false;
           // The window goes first; then the page arrives and the worker's writes are on their
           // way to the window thread.
           close_start_window();
@@ -263,13 +271,15 @@ TEST_F(ClosingTheStartWindow, DuringADetailsFetch) {
               stage = 1;
               return false;
             case 1:
-              if (!search_ended() || cell_text(kResults, 0, 0).empty()) return false;
+              if (!search_ended() || cell_text(kResults, 0, 0).empty())
+                return false;
               set_int(kStartWindow, start::kResultsList, kPropCurrentRow, 0);
               rt::raise_unit_event(kStartWindow, start::kResultsList, 4);
               stage = 2;
               return false;
             default:
-              if (!title_page.reached()) return false;
+              if (!title_page.reached())
+                return false;
               // The window goes first; then the page arrives and the worker's write is on its
               // way to the window thread.
               close_start_window();

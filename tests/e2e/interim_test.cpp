@@ -14,18 +14,22 @@ namespace {
 using namespace app;
 using namespace e2e;
 
-std::string utf8(const char8_t* text) { return reinterpret_cast<const char*>(text); }
+std::string utf8(const char8_t* text) {
+  return reinterpret_cast<const char*>(text);
+}
 
 std::string card(int n) {
   const std::string id = std::to_string(n);
   return "<li><a class=\"pics\" href=\"/vod/" + id + ".html\" data-original=\"/poster/" + id +
          ".jpg\"><span class=\"fed-list-remarks fed-text-white fed-text-center\">HD</span></a>"
-         "<a class=\"fed-list-title\" href=\"/vod/" + id + ".html\">Film " + id +
-         "</a><span class=\"fed-list-desc\">Cast " + id + "</span></li>";
+         "<a class=\"fed-list-title\" href=\"/vod/" +
+         id + ".html\">Film " + id + "</a><span class=\"fed-list-desc\">Cast " + id +
+         "</span></li>";
 }
 
 std::string title_page(const std::string& downloads) {
-  return utf8(u8"<p>zuidall直连</p>") + "<a class='x' href='/play/1-2-1.html' target=\"_self\">E1</a>" +
+  return utf8(u8"<p>zuidall直连</p>") +
+         "<a class='x' href='/play/1-2-1.html' target=\"_self\">E1</a>" +
          "<a class='x' href='/play/1-2-2.html' target=\"_self\">E2</a>" + utf8(u8"zuidam3u8") +
          "<script>var GvodUrls1 = \"" + downloads + "\";echoDown(GvodUrls1,0);</script>";
 }
@@ -95,7 +99,8 @@ TEST_F(Interim, DetailsShowTheirProgressThenTheExactDownloadText) {
 
   site_.release(GatedSite::kPoster);
   ASSERT_TRUE(until_arrived(GatedSite::kTitle, 1));
-  ASSERT_TRUE(pump_until([] { return get_int(kStartWindow, start::kPosterStatusLabel, kPropVisible) == 0; }));
+  ASSERT_TRUE(pump_until(
+      [] { return get_int(kStartWindow, start::kPosterStatusLabel, kPropVisible) == 0; }));
   EXPECT_EQ(text(kStartWindow, start::kDownloadBox), "正在获取，请耐心等待......");
   site_.release(GatedSite::kTitle);
   ASSERT_TRUE(pump_until(&details_ended));
@@ -136,7 +141,8 @@ TEST_F(Interim, ThePlayListLoadsJumpsAndListsAfreshEachTime) {
     with_play_list([&] {
       switch (step) {
         case 0:  // the title page is on its way
-          if (site_.arrived(GatedSite::kTitle) < opening) return false;
+          if (site_.arrived(GatedSite::kTitle) < opening)
+            return false;
           EXPECT_EQ(text(kPlayListWindow, play_list::kStatusLabel), "加载中......");
           EXPECT_TRUE(cell_text(kEpisodes, 0, 0).empty()) << "the list starts empty each time";
           site_.release(GatedSite::kTitle);
@@ -144,8 +150,10 @@ TEST_F(Interim, ThePlayListLoadsJumpsAndListsAfreshEachTime) {
           return false;
         case 1:  // listed: the rows are written one by one, the label cleared last; a label
                  // never cleared leaves the step here and the window closes at its deadline
-          if (cell_text(kEpisodes, 1, 0).empty()) return false;
-          if (!text(kPlayListWindow, play_list::kStatusLabel).empty()) return false;
+          if (cell_text(kEpisodes, 1, 0).empty())
+            return false;
+          if (!text(kPlayListWindow, play_list::kStatusLabel).empty())
+            return false;
           EXPECT_TRUE(cell_text(kEpisodes, 2, 0).empty());
           EXPECT_EQ(cell_text(kEpisodes, 1, 1).view(), "E2");
           EXPECT_EQ(get_int(kPlayListWindow, kOwnUnit, kPropAlwaysOnTop), 1);
@@ -154,14 +162,16 @@ TEST_F(Interim, ThePlayListLoadsJumpsAndListsAfreshEachTime) {
           step = 2;
           return false;
         case 2:  // the play page is on its way
-          if (site_.arrived(GatedSite::kPlay) < opening) return false;
+          if (site_.arrived(GatedSite::kPlay) < opening)
+            return false;
           EXPECT_EQ(text(kPlayListWindow, play_list::kStatusLabel), "跳转中......");
           EXPECT_EQ(get_int(kPlayListWindow, kOwnUnit, kPropAlwaysOnTop), 1);
           site_.release(GatedSite::kPlay);
           step = 3;
           return false;
         default:  // jumped: the label is cleared and the window no longer stays on top
-          if (get_int(kPlayListWindow, kOwnUnit, kPropAlwaysOnTop) != 0) return false;
+          if (get_int(kPlayListWindow, kOwnUnit, kPropAlwaysOnTop) != 0)
+            return false;
           EXPECT_EQ(text(kPlayListWindow, play_list::kStatusLabel), "");
           return true;
       }
@@ -182,13 +192,15 @@ TEST_F(Interim, AnEpisodeClickWithNoRowSelected) {
   bool clicked = false;
   with_play_list([&] {
     if (!clicked) {
-      if (cell_text(kEpisodes, 1, 0).empty()) return false;
+      if (cell_text(kEpisodes, 1, 0).empty())
+        return false;
       set_int(kPlayListWindow, play_list::kEpisodeList, kPropCurrentRow, -1);
       rt::raise_unit_event(kPlayListWindow, play_list::kEpisodeList, 4);
       clicked = true;
       return false;
     }
-    if (get_int(kPlayListWindow, kOwnUnit, kPropAlwaysOnTop) != 0) return false;
+    if (get_int(kPlayListWindow, kOwnUnit, kPropAlwaysOnTop) != 0)
+      return false;
     label = text(kPlayListWindow, play_list::kStatusLabel);
     return true;
   });

@@ -26,7 +26,9 @@ using namespace app;
 using namespace e2e;
 using demo_site::PageShape;
 
-std::string local(const std::string& utf8) { return std::string(web::utf8_to_local(utf8.c_str()).view()); }
+std::string local(const std::string& utf8) {
+  return std::string(web::utf8_to_local(utf8.c_str()).view());
+}
 
 std::string file_bytes(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -64,16 +66,20 @@ class PageShapes : public testing::TestWithParam<PageShape> {
   }
   void TearDown() override {
     close_windows();
-    if (site_) site_->stop();
+    if (site_)
+      site_->stop();
   }
   bool live() const { return GetParam() == PageShape::live; }
   const std::vector<demo_site::Title>& titles() const { return site_->catalogue().titles; }
 
   Row shown(int32_t r) const {
-    const auto cell = [r](int32_t column) { return std::string(cell_text(kResults, r, column).view()); };
+    const auto cell = [r](int32_t column) {
+      return std::string(cell_text(kResults, r, column).view());
+    };
     const std::string search_page = base_ + "/search.php";
     const auto followed = [&](const std::string& link) {
-      return link.empty() ? std::string() : web::resolve_link(search_page, web::decode_html_references(link));
+      return link.empty() ? std::string()
+                          : web::resolve_link(search_page, web::decode_html_references(link));
     };
     return {cell(0), cell(1), cell(2), followed(cell(3)), cell(4), followed(cell(5))};
   }
@@ -81,12 +87,17 @@ class PageShapes : public testing::TestWithParam<PageShape> {
   // The row the catalogue's title at `pos` (from 1) should give on a search for everything.
   Row expected(size_t pos) const {
     const demo_site::Title& t = titles()[pos - 1];
-    Row r{std::to_string(pos), local(t.note), local(t.name), base_ + demo_site::title_path(t),
-          local(t.cast), base_ + "/posters/" + t.poster};
-    if (!live()) return r;
-    if (pos == 3) r.poster.clear();  // the card has no poster
-    if (pos == 4) r.note.clear();    // nor remarks
-    if (pos == 9) r.cast.clear();
+    Row r{std::to_string(pos), local(t.note),
+          local(t.name),       base_ + demo_site::title_path(t),
+          local(t.cast),       base_ + "/posters/" + t.poster};
+    if (!live())
+      return r;
+    if (pos == 3)
+      r.poster.clear();  // the card has no poster
+    if (pos == 4)
+      r.note.clear();  // nor remarks
+    if (pos == 9)
+      r.cast.clear();
     if (pos == 10) {
       const size_t comma = r.cast.find(',');
       r.cast.insert(comma, "?");  // the byte that is not UTF-8
@@ -161,7 +172,8 @@ TEST_P(PageShapes, EpisodesAndTheStreamOpened) {
   QTimer poll;
   QObject::connect(&poll, &QTimer::timeout, [&] {
     rt::detail::WindowEntry* entry = rt::detail::registry().find(kPlayListWindow);
-    if (listed || !entry || !entry->initialised) return;
+    if (listed || !entry || !entry->initialised)
+      return;
     const auto count = static_cast<int32_t>(t.episodes.size());
     // Listed: the worker clears the label once every row is in, so a late extra row shows.
     if (cell_text(kEpisodes, count - 1, 0).empty() ||
@@ -177,7 +189,8 @@ TEST_P(PageShapes, EpisodesAndTheStreamOpened) {
   });
   QTimer close_when_opened;
   QObject::connect(&close_when_opened, &QTimer::timeout, [&] {
-    if (!listed || opener_.opened().empty() || !rt::window_loaded(kPlayListWindow)) return;
+    if (!listed || opener_.opened().empty() || !rt::window_loaded(kPlayListWindow))
+      return;
     window_widget(kPlayListWindow)->close();
   });
   poll.start(10);
@@ -190,7 +203,8 @@ TEST_P(PageShapes, EpisodesAndTheStreamOpened) {
             std::vector<std::string>{base_ + demo_site::stream_path(t, zuidall_line, 3)});
 }
 
-INSTANTIATE_TEST_SUITE_P(BothShapes, PageShapes, testing::Values(PageShape::compact, PageShape::live),
+INSTANTIATE_TEST_SUITE_P(BothShapes, PageShapes,
+                         testing::Values(PageShape::compact, PageShape::live),
                          [](const testing::TestParamInfo<PageShape>& shape) {
                            return shape.param == PageShape::live ? "Live" : "Compact";
                          });

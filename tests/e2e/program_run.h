@@ -53,16 +53,20 @@ inline std::vector<std::string> recorded(const std::filesystem::path& file) {
   auto* timer = new QTimer;
   QObject::connect(timer, &QTimer::timeout, [timer, step] {
     rt::detail::WindowEntry* entry = rt::detail::registry().find(app::kStartWindow);
-    if (!entry || !entry->initialised) return;
+    if (!entry || !entry->initialised)
+      return;
     rt::register_at_exit([](int32_t) { record("at-exit"); });  // after the program's own
-    if (step()) timer->stop();
+    if (step())
+      timer->stop();
   });
   timer->start(1);
   app::init_program();
   rt::end_program(0);
 }
 
-inline void close_start_window() { window_widget(app::kStartWindow)->close(); }
+inline void close_start_window() {
+  window_widget(app::kStartWindow)->close();
+}
 
 // A fixture whose record file the death test's child finds too: it is named in the
 // environment, which the child inherits, and the child runs the fixture again.
@@ -80,7 +84,8 @@ class ProgramRun : public testing::Test {
     record_file_name() = record_file_.string();
   }
   void TearDown() override {
-    if (temp_) unsetenv(kRecordVariable);
+    if (temp_)
+      unsetenv(kRecordVariable);
   }
 
   std::vector<std::string> records() const { return recorded(record_file_); }

@@ -13,8 +13,8 @@
 
 namespace {
 
-using imaging::DecodeFailure;
 using imaging::decode_picture_with_reason;
+using imaging::DecodeFailure;
 using Bytes = std::vector<uint8_t>;
 
 void put16(Bytes& b, size_t at, uint32_t v) {
@@ -128,8 +128,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReasonCase{"bmp_bits_per_pixel_7", bmp_with(28, 7, 2), DecodeFailure::kUnsupported},
         ReasonCase{"bmp_jpeg_inside", bmp_with(30, 4), DecodeFailure::kUnsupported},
         ReasonCase{"pcx_eight_bits_two_planes", pcx_with(65, 2), DecodeFailure::kUnsupported},
-        ReasonCase{"pcx_without_palette_marker", pcx_with(128 + 4, 0),
-                   DecodeFailure::kCorruptData},
+        ReasonCase{"pcx_without_palette_marker", pcx_with(128 + 4, 0), DecodeFailure::kCorruptData},
         ReasonCase{"gif_code_before_its_entry", gif_of(1, 0x74), DecodeFailure::kCorruptData},
         ReasonCase{"gif_of_10001_images", gif_of(10001), DecodeFailure::kTooManyFrames}),
     [](const auto& c) { return std::string(c.param.name); });

@@ -234,13 +234,14 @@ Bytes rle_bitmap(int bpp, int width, int height, const Bytes& data, int palette_
   put32(b, 30, bpp == 8 ? 1 : 2);
   put32(b, 46, static_cast<uint32_t>(palette_entries));
   const uint32_t colours[3] = {0x0000FF, 0x00FF00, 0xFF0000};  // blue, green, red (B G R 0)
-  for (int i = 0; i < palette_entries; ++i) put32(b, 54 + 4 * static_cast<size_t>(i), colours[i % 3]);
+  for (int i = 0; i < palette_entries; ++i)
+    put32(b, 54 + 4 * static_cast<size_t>(i), colours[i % 3]);
   b.insert(b.end(), data.begin(), data.end());
   return b;
 }
 
-constexpr uint32_t kBlue = 0xFF0000FF, kGreen = 0xFF00FF00, kRed = 0xFFFF0000,
-                   kBlack = 0xFF000000, kClear = 0;
+constexpr uint32_t kBlue = 0xFF0000FF, kGreen = 0xFF00FF00, kRed = 0xFFFF0000, kBlack = 0xFF000000,
+                   kClear = 0;
 
 struct RleCase {
   const char* name;
@@ -267,33 +268,44 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // Bottom row first: a run of 4 red, end of line, literal 0 1 2 1, end of line, run of
         // 4 green, end of bitmap.
-        RleCase{"rle8_runs_and_literals", 8,
-                {4, 2, 0, 0, 0, 4, 0, 1, 2, 1, 0, 0, 4, 1, 0, 1},
-                {kGreen, kGreen, kGreen, kGreen, kBlue, kGreen, kRed, kGreen, kRed, kRed, kRed,
-                 kRed}},
+        RleCase{
+            "rle8_runs_and_literals",
+            8,
+            {4, 2, 0, 0, 0, 4, 0, 1, 2, 1, 0, 0, 4, 1, 0, 1},
+            {kGreen, kGreen, kGreen, kGreen, kBlue, kGreen, kRed, kGreen, kRed, kRed, kRed, kRed}},
         // Nibbles alternate within a run; a literal of 3 pixels takes 2 bytes, padded to 2.
-        RleCase{"rle4_runs_and_literals", 4,
+        RleCase{"rle4_runs_and_literals",
+                4,
                 {4, 0x12, 0, 0, 0, 3, 0x21, 0x00, 0, 1},
-                {kClear, kClear, kClear, kClear, kRed, kGreen, kBlue, kClear, kGreen, kRed,
-                 kGreen, kRed}},
+                {kClear, kClear, kClear, kClear, kRed, kGreen, kBlue, kClear, kGreen, kRed, kGreen,
+                 kRed}},
         // A delta of (2, 1) from the start leaves transparent pixels behind it.
-        RleCase{"delta_skips_pixels", 8, {0, 2, 2, 1, 2, 2, 0, 1},
-                {kClear, kClear, kClear, kClear, kClear, kClear, kRed, kRed, kClear, kClear,
-                 kClear, kClear}},
+        RleCase{"delta_skips_pixels",
+                8,
+                {0, 2, 2, 1, 2, 2, 0, 1},
+                {kClear, kClear, kClear, kClear, kClear, kClear, kRed, kRed, kClear, kClear, kClear,
+                 kClear}},
         // Runs and literals past the end of a row are cut off there.
-        RleCase{"run_past_the_row", 8, {200, 1, 0, 1},
+        RleCase{"run_past_the_row",
+                8,
+                {200, 1, 0, 1},
                 {kClear, kClear, kClear, kClear, kClear, kClear, kClear, kClear, kGreen, kGreen,
                  kGreen, kGreen}},
-        RleCase{"literal_past_the_row", 8, {0, 6, 2, 2, 2, 2, 2, 2, 0, 1},
-                {kClear, kClear, kClear, kClear, kClear, kClear, kClear, kClear, kRed, kRed,
-                 kRed, kRed}},
+        RleCase{"literal_past_the_row",
+                8,
+                {0, 6, 2, 2, 2, 2, 2, 2, 0, 1},
+                {kClear, kClear, kClear, kClear, kClear, kClear, kClear, kClear, kRed, kRed, kRed,
+                 kRed}},
         // Rows past the top and deltas past the picture draw nothing.
-        RleCase{"rows_past_the_top", 8,
+        RleCase{"rows_past_the_top",
+                8,
                 {0, 0, 0, 0, 0, 0, 4, 1, 0, 0, 4, 1, 0, 2, 255, 255, 4, 1, 0, 1},
                 {kClear, kClear, kClear, kClear, kClear, kClear, kClear, kClear, kClear, kClear,
                  kClear, kClear}},
         // Indices past the palette are black.
-        RleCase{"index_past_the_palette", 8, {4, 200, 0, 1},
+        RleCase{"index_past_the_palette",
+                8,
+                {4, 200, 0, 1},
                 {kClear, kClear, kClear, kClear, kClear, kClear, kClear, kClear, kBlack, kBlack,
                  kBlack, kBlack}},
         // No end of bitmap: cut short.
@@ -745,7 +757,8 @@ TEST(Bmp, SmallValidFileDecodes) {
 TEST(Gif, FramesOutsideTheScreenAreCut) {
   const Bytes original = picture_files::read("gif_89a.gif");
   const Bytes descriptor = {0x2C, 0, 0, 0, 0, 46, 0, 70, 0};  // at (0, 0), 46 x 70
-  const auto at = std::search(original.begin(), original.end(), descriptor.begin(), descriptor.end());
+  const auto at =
+      std::search(original.begin(), original.end(), descriptor.begin(), descriptor.end());
   ASSERT_NE(at, original.end());
   const size_t left = static_cast<size_t>(at - original.begin()) + 1;
   const auto whole = decode_picture(original);

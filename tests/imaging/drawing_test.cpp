@@ -6,15 +6,15 @@
 #include <cmath>
 #include <fstream>
 #include <random>
+#include <string>
 #include <tuple>
 #include <vector>
-#include <string>
 
 #include <QDir>
 #include <QImage>
 
-#include "imaging/drawing.h"
 #include "decoders/picture.h"
+#include "imaging/drawing.h"
 #include "imaging/window_shadow.h"
 #include "runtime/runtime.h"
 
@@ -218,7 +218,8 @@ long virtual_kib() {
   std::ifstream status("/proc/self/status");
   std::string line;
   while (std::getline(status, line)) {
-    if (line.rfind("VmSize:", 0) == 0) return std::stol(line.substr(7));
+    if (line.rfind("VmSize:", 0) == 0)
+      return std::stol(line.substr(7));
   }
   return 0;
 }
@@ -255,7 +256,8 @@ std::vector<uint8_t> reference_blur(std::vector<uint8_t> p, int w, int h, float 
           for (int d = -b; d <= b; ++d) {
             int i = (down ? y : x) + d;
             if (i < 0 || i >= along) {
-              if (transparent_edge) continue;
+              if (transparent_edge)
+                continue;
               i = std::clamp(i, 0, along - 1);
             }
             const int sx = down ? x : i, sy = down ? i : y;
@@ -274,9 +276,12 @@ std::vector<uint8_t> reference_blur(std::vector<uint8_t> p, int w, int h, float 
 TEST_F(Drawing, BlurMatchesPlainBoxPasses) {
   std::mt19937 random(11);
   for (const auto& [w, h, radius, transparent] :
-       std::vector<std::tuple<int, int, float, bool>>{
-           {37, 23, 1.0f, false}, {37, 23, 7.0f, true}, {64, 50, 40.0f, false},
-           {64, 50, 40.0f, true}, {300, 9, 255.0f, false}, {9, 300, 255.0f, true}}) {
+       std::vector<std::tuple<int, int, float, bool>>{{37, 23, 1.0f, false},
+                                                      {37, 23, 7.0f, true},
+                                                      {64, 50, 40.0f, false},
+                                                      {64, 50, 40.0f, true},
+                                                      {300, 9, 255.0f, false},
+                                                      {9, 300, 255.0f, true}}) {
     // Premultiplied input that converts without loss: opaque colours when the edge repeats
     // (alpha stays 255), black of any alpha when the edge is transparent (colour stays 0).
     std::vector<uint8_t> pixels(static_cast<size_t>(w) * h * 4);

@@ -64,16 +64,16 @@ class PicBox : public ::testing::Test {
   }
 
   rt::UnitObject* make(int32_t display_mode, const std::vector<uint8_t>& picture, bool animate,
-                       QWidget* parent = nullptr, Placement at = {0, 0, kFrameWidth,
-                                                                  kFrameHeight}) {
+                       QWidget* parent = nullptr,
+                       Placement at = {0, 0, kFrameWidth, kFrameHeight}) {
     units::PropertyValues v = units::PropertyValues::defaults(units::kKindPicBox);
     v.set_word(pp::kBorder, units::kBorderNone);
     v.set_word(pp::kBackgroundColour, units::colour(0xF0, 0xF0, 0xF0));
     v.set_word(pp::kDisplayMode, display_mode);
     v.set_word(pp::kAnimate, animate ? 1 : 0);
     v.set_bytes(pp::kPicture, picture);
-    rt::UnitObject* u = create_unit(units::kKindPicBox, v.encode(), parent ? parent : top, at,
-                                    kPoster);
+    rt::UnitObject* u =
+        create_unit(units::kKindPicBox, v.encode(), parent ? parent : top, at, kPoster);
     EXPECT_NE(u, nullptr);
     core.add(u);
     widget_of(u)->show();
@@ -105,8 +105,8 @@ TEST_F(PicBox, PostersOfEveryKindFillTheFrameScaled) {
   sheet.setAutoFillBackground(true);
   int left = 8;
   for (const char* file : files) {
-    rt::UnitObject* u = make(1, picture_files::read(file), false, &sheet,
-                             {left, 8, kFrameWidth, kFrameHeight});
+    rt::UnitObject* u =
+        make(1, picture_files::read(file), false, &sheet, {left, 8, kFrameWidth, kFrameHeight});
     left += kFrameWidth + 8;
     sheet.show();
     settle();
@@ -132,17 +132,16 @@ TEST_F(PicBox, DisplayModesPlaceThePicture) {
     QPoint outside;     // a point showing the background (x < 0: none)
   };
   const Case cases[] = {
-      {0, {45, 69}, {45, 69}, {46, 0}},       // top left, actual size
-      {1, {162, 210}, {45, 69}, {-1, -1}},    // scaled to the frame
-      {2, {58, 70}, {0, 0}, {57, 69}},        // centred: (163 - 46) / 2 = 58, (211 - 70) / 2
-      {3, {13, 1}, {0, 0}, {11, 100}},       // aspect kept: 139 x 211 at x 12
+      {0, {45, 69}, {45, 69}, {46, 0}},         // top left, actual size
+      {1, {162, 210}, {45, 69}, {-1, -1}},      // scaled to the frame
+      {2, {58, 70}, {0, 0}, {57, 69}},          // centred: (163 - 46) / 2 = 58, (211 - 70) / 2
+      {3, {13, 1}, {0, 0}, {11, 100}},          // aspect kept: 139 x 211 at x 12
       {4, {46 + 5, 70 + 6}, {5, 6}, {-1, -1}},  // tiled
   };
   for (const Case& c : cases) {
     rt::UnitObject* u = make(c.mode, bytes, false);
     const QImage shown = look(u);
-    EXPECT_TRUE(near(shown.pixel(c.inside), p->pixel(c.at.x(), c.at.y()), 16))
-        << "mode " << c.mode;
+    EXPECT_TRUE(near(shown.pixel(c.inside), p->pixel(c.at.x(), c.at.y()), 16)) << "mode " << c.mode;
     if (c.outside.x() >= 0) {
       EXPECT_EQ(shown.pixel(c.outside), kBackground) << "mode " << c.mode;
     }

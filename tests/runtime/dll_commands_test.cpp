@@ -121,21 +121,17 @@ TEST(DllCommands, ProgramTableReachesTheKernelStandIn) {
 }
 
 TEST(DllCommandsDeathTest, MissingExportNamesLibraryAndFunction) {
-  EXPECT_EXIT(
-      resolve_alone("libm.so.6", "no_such_function"),
-      testing::ExitedWithCode(255),
-      testsupport::expected_report(
-          "无法找到指定DLL库文件“libm.so.6”中的输出命令“no_such_function”", 0));
+  EXPECT_EXIT(resolve_alone("libm.so.6", "no_such_function"), testing::ExitedWithCode(255),
+              testsupport::expected_report(
+                  "无法找到指定DLL库文件“libm.so.6”中的输出命令“no_such_function”", 0));
 }
 
 TEST(DllCommandsDeathTest, MissingLibraryOrSystemExport) {
   EXPECT_EXIT(
-      resolve_alone("libnot-there.so", "f"),
-      testing::ExitedWithCode(255),
+      resolve_alone("libnot-there.so", "f"), testing::ExitedWithCode(255),
       testsupport::expected_report("无法找到指定DLL库文件“libnot-there.so”中的输出命令“f”", 0));
   EXPECT_EXIT(
-      resolve_alone("", "NoSuchSystemFunction"),
-      testing::ExitedWithCode(255),
+      resolve_alone("", "NoSuchSystemFunction"), testing::ExitedWithCode(255),
       testsupport::expected_report("无法找到指定DLL库文件中的输出命令“NoSuchSystemFunction”", 0));
 }
 

@@ -28,7 +28,9 @@ TEST(FatalReport, Wording) {
   EXPECT_EQ(rt::numbered_message(12), nullptr);
 }
 
-void print_index(int32_t index) { std::fprintf(stderr, "at-exit %d\n", index); }
+void print_index(int32_t index) {
+  std::fprintf(stderr, "at-exit %d\n", index);
+}
 
 TEST(FatalDeathTest, NumberedErrorEndsWithMinusOneAndSkipsAtExit) {
   EXPECT_EXIT(
@@ -47,8 +49,7 @@ TEST(FatalDeathTest, OutOfMemoryNamesTheByteCount) {
         testsupport::capture_reports();
         rt::allocate(size_t{1} << 60);
       },
-      testing::ExitedWithCode(255),
-      expected_report("分配 1152921504606846976 字节内存失败!", 0));
+      testing::ExitedWithCode(255), expected_report("分配 1152921504606846976 字节内存失败!", 0));
 }
 
 int32_t g_hook_code = -1;
@@ -120,12 +121,13 @@ TEST(FatalDeathTest, ReportBoxFromAWorkerThread) {
         auto* poll = new QTimer;
         QObject::connect(poll, &QTimer::timeout, [shot] {
           auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-          if (!box) return;
-          std::fprintf(stderr, "caption=%s icon=%d\ntext=%s\n",
-                       testsupport::hex(kernel::utf16_to_local(box->windowTitle().toStdU16String()))
-                           .c_str(),
-                       static_cast<int>(box->icon()),
-                       testsupport::hex(kernel::utf16_to_local(box->text().toStdU16String())).c_str());
+          if (!box)
+            return;
+          std::fprintf(
+              stderr, "caption=%s icon=%d\ntext=%s\n",
+              testsupport::hex(kernel::utf16_to_local(box->windowTitle().toStdU16String())).c_str(),
+              static_cast<int>(box->icon()),
+              testsupport::hex(kernel::utf16_to_local(box->text().toStdU16String())).c_str());
           box->grab().save(QString::fromStdString(shot));
           box->accept();
         });
@@ -134,8 +136,8 @@ TEST(FatalDeathTest, ReportBoxFromAWorkerThread) {
         QApplication::exec();
       },
       testing::ExitedWithCode(255),
-      "caption=" + testsupport::hex("错误") + " icon=3\ntext=" +
-          testsupport::hex(rt::build_error_report(rt::numbered_message(1), 1)));
+      "caption=" + testsupport::hex("错误") +
+          " icon=3\ntext=" + testsupport::hex(rt::build_error_report(rt::numbered_message(1), 1)));
   EXPECT_TRUE(std::filesystem::exists(shot));
 }
 

@@ -53,16 +53,24 @@ TEST(RuntimeService, NumbersToInt) {
     Cell cell;
     int32_t expected;
   } cases[] = {
-      {Cell::of_byte(0xFF), 255},       {Cell::of_short(-2), -2},
-      {Cell::of_int(-7), -7},           {Cell::of_int64(0x100000005), 5},
-      {Cell::of_float(-2.7f), -2},      {Cell::of_double(3.99), 3},
-      {Cell::of_double(-3.99), -3},     {Cell::of_double(2147483647.9), 2147483647},
+      {Cell::of_byte(0xFF), 255},
+      {Cell::of_short(-2), -2},
+      {Cell::of_int(-7), -7},
+      {Cell::of_int64(0x100000005), 5},
+      {Cell::of_float(-2.7f), -2},
+      {Cell::of_double(3.99), 3},
+      {Cell::of_double(-3.99), -3},
+      {Cell::of_double(2147483647.9), 2147483647},
       {Cell::of_double(-2147483648.9), kIntMin},
       // No int holds these: they read as 0x80000000, as the "to integer" command reads them.
-      {Cell::of_double(std::nan("")), kIntMin},  {Cell::of_double(2147483648.0), kIntMin},
-      {Cell::of_double(-2147483649.0), kIntMin}, {Cell::of_double(1e300), kIntMin},
-      {Cell::of_double(-HUGE_VAL), kIntMin},     {Cell::of_float(std::nanf("")), kIntMin},
-      {Cell::of_float(3e9f), kIntMin},           {Cell::of_float(HUGE_VALF), kIntMin},
+      {Cell::of_double(std::nan("")), kIntMin},
+      {Cell::of_double(2147483648.0), kIntMin},
+      {Cell::of_double(-2147483649.0), kIntMin},
+      {Cell::of_double(1e300), kIntMin},
+      {Cell::of_double(-HUGE_VAL), kIntMin},
+      {Cell::of_float(std::nanf("")), kIntMin},
+      {Cell::of_float(3e9f), kIntMin},
+      {Cell::of_float(HUGE_VALF), kIntMin},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(service(2001, reinterpret_cast<intptr_t>(&c.cell)), c.expected)
@@ -111,11 +119,16 @@ TEST(RuntimeService, KindsFromTheUnitLibraries) {
   };
   static int32_t notified = 0;
   static const rt::UnitLibrary kLibrary{
-      "kinds", [](int32_t code, intptr_t service_entry, intptr_t) -> int32_t {
-        if (code == 1 && service_entry != 0) ++notified;
+      "kinds",
+      [](int32_t code, intptr_t service_entry, intptr_t) -> int32_t {
+        if (code == 1 && service_entry != 0)
+          ++notified;
         return code == 1 ? 0 : -1;
       },
-      kKinds, 3, nullptr, 0};
+      kKinds,
+      3,
+      nullptr,
+      0};
   static const rt::UnitLibrary* const kLibraries[] = {&kLibrary};
   rt::ProgramInfo info;
   info.run_mode = 3;
@@ -150,8 +163,8 @@ class FindFile : public testing::Test {
   std::set<std::string> all(const std::string& pattern, int32_t mask, bool files_only) {
     std::set<std::string> names;
     int32_t handle = 0;
-    rt::Text name = rt::Text::adopt(rt::find_file((dir_ / pattern).c_str(), mask, files_only,
-                                                  &handle));
+    rt::Text name =
+        rt::Text::adopt(rt::find_file((dir_ / pattern).c_str(), mask, files_only, &handle));
     while (!name.empty()) {
       names.insert(std::string(name.view()));
       name = rt::Text::adopt(rt::find_file("", mask, files_only, &handle));
@@ -228,7 +241,9 @@ TEST(RuntimeRoutines, ThroughTheEntryTable) {
   EXPECT_STREQ(kConstantText, "constant");
 }
 
-void print_at_exit(int32_t index) { std::fprintf(stderr, "at-exit %d\n", index); }
+void print_at_exit(int32_t index) {
+  std::fprintf(stderr, "at-exit %d\n", index);
+}
 
 // Routine 3 registers an at-exit routine once however often it is asked; the end-program entry
 // runs it with its index and ends with the code given.

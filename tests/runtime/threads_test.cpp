@@ -25,8 +25,8 @@ Cell routine_cell() {
 int32_t started_with(std::vector<Cell> cells) {
   std::promise<int32_t> received;
   g_received = &received;
-  const Cell r = rt::call_command(&rt::start_thread, static_cast<int32_t>(cells.size()),
-                                  cells.data());
+  const Cell r =
+      rt::call_command(&rt::start_thread, static_cast<int32_t>(cells.size()), cells.data());
   EXPECT_EQ(r.type, rt::kBool);
   EXPECT_EQ(r.low, 1u);
   auto future = received.get_future();
@@ -75,9 +75,9 @@ TEST(StartThread, HandleClosedWhileAnotherThreadWaitsOnIt) {
   std::promise<void> go;
   g_go = go.get_future().share();
   int32_t handle = 0;
-  const Cell cells[] = {Cell::of_pointer(reinterpret_cast<const void*>(&wait_for_go),
-                                         rt::kSubroutine),
-                        Cell{}, Cell::by_ref(&handle, rt::kInt)};
+  const Cell cells[] = {
+      Cell::of_pointer(reinterpret_cast<const void*>(&wait_for_go), rt::kSubroutine), Cell{},
+      Cell::by_ref(&handle, rt::kInt)};
   ASSERT_EQ(rt::call_command(&rt::start_thread, 3, cells).low, 1u);
   std::atomic<bool> waiting = false;
   std::atomic<int32_t> waited = -2;

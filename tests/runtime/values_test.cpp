@@ -65,10 +65,10 @@ TEST(Values, TextFromBytesReportsWhatItConsumed) {
     const char* text;
     size_t consumed;
   } cases[] = {
-      {"abc", 3, "abc", 3},      // no zero byte: everything
-      {"ab\0cd", 5, "ab", 3},    // zero at position 3: 3 consumed
-      {"\0abc", 4, "", 1},       // empty text, one byte consumed
-      {"abc", 0, "", 0},         // nothing to read
+      {"abc", 3, "abc", 3},    // no zero byte: everything
+      {"ab\0cd", 5, "ab", 3},  // zero at position 3: 3 consumed
+      {"\0abc", 4, "", 1},     // empty text, one byte consumed
+      {"abc", 0, "", 0},       // nothing to read
   };
   for (const Case& c : cases) {
     Cell out;

@@ -26,8 +26,8 @@
 
 namespace {
 
-using ShellExecuteFn = std::intptr_t (*)(void*, const char*, const char*, const char*,
-                                         const char*, int32_t);
+using ShellExecuteFn = std::intptr_t (*)(void*, const char*, const char*, const char*, const char*,
+                                         int32_t);
 using FindWindowFn = void* (*)(void*, void*, const char*, const char*);
 using Clock = std::chrono::steady_clock;
 
@@ -44,16 +44,19 @@ std::string read_all(const std::string& path) {
 int zombie_children() {
   int zombies = 0;
   DIR* proc = opendir("/proc");
-  if (!proc) return -1;
+  if (!proc)
+    return -1;
   const std::string self = std::to_string(getpid());
   while (const dirent* entry = readdir(proc)) {
     const std::string stat = read_all(std::string("/proc/") + entry->d_name + "/stat");
     const size_t paren = stat.rfind(')');
-    if (paren == std::string::npos || paren + 4 > stat.size()) continue;
+    if (paren == std::string::npos || paren + 4 > stat.size())
+      continue;
     std::istringstream rest(stat.substr(paren + 2));
     std::string state, parent;
     rest >> state >> parent;
-    if (parent == self && state == "Z") ++zombies;
+    if (parent == self && state == "Z")
+      ++zombies;
   }
   closedir(proc);
   return zombies;
@@ -123,12 +126,14 @@ class OpenAddress : public ::testing::Test {
       size_t i = 0;
       while (i < fields.size()) {
         const size_t argc = std::stoul(fields[i]);
-        if (i + 1 + argc > fields.size()) break;
+        if (i + 1 + argc > fields.size())
+          break;
         records.emplace_back(fields.begin() + static_cast<std::ptrdiff_t>(i + 1),
                              fields.begin() + static_cast<std::ptrdiff_t>(i + 1 + argc));
         i += 1 + argc;
       }
-      if (records.size() >= count || Clock::now() > deadline) return records;
+      if (records.size() >= count || Clock::now() > deadline)
+        return records;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   }
@@ -324,7 +329,8 @@ class OpenWithPlayer : public OpenAddress {
       std::ofstream(dir_ + "/data/applications/ff-" + p.name + ".desktop")
           << "[Desktop Entry]\nType=Application\nName=" << p.name << "\nExec=" << program << " "
           << p.field_code << "\n";
-      if (p.program == Program::kRemoved) continue;
+      if (p.program == Program::kRemoved)
+        continue;
       // Shell built-ins only: PATH may lead nowhere.
       std::ofstream(program)
           << "#!/bin/sh\nheld=closed\n[ -h /proc/$$/fd/47 ] && held=open\n"
@@ -336,17 +342,19 @@ class OpenWithPlayer : public OpenAddress {
           << ".facts\nprintf '%s\\0' $(($# + 1)) " << p.name << " \"$@\" >> \"$FF_OPEN_LOG\"\n";
       chmod(program.c_str(), 0755);
     }
-    std::ofstream(dir_ + "/data/applications/mimeinfo.cache")
-        << "[MIME Cache]\n" << desktop.installed;
+    std::ofstream(dir_ + "/data/applications/mimeinfo.cache") << "[MIME Cache]\n"
+                                                              << desktop.installed;
     std::ofstream(dir_ + "/config/mimeapps.list") << "[Default Applications]\n" << desktop.chosen;
-    if (desktop.opener == Opener::kMissing) setenv("PATH", (dir_ + "/absent").c_str(), 1);
+    if (desktop.opener == Opener::kMissing)
+      setenv("PATH", (dir_ + "/absent").c_str(), 1);
   }
 
   // Opens every row's address on the desktop, from a thread holding what a worker may hold: a
   // descriptor without close-on-exec and a blocked signal. What went wrong, or nothing.
   std::string try_desktop(const Desktop& desktop, std::span<const Row> rows) {
     make_desktop(desktop);
-    if (dup2(::open("/dev/null", O_RDONLY), 47) != 47) return "no descriptor 47";
+    if (dup2(::open("/dev/null", O_RDONLY), 47) != 47)
+      return "no descriptor 47";
     sigset_t usr1;
     sigemptyset(&usr1);
     sigaddset(&usr1, SIGUSR1);
@@ -358,7 +366,8 @@ class OpenWithPlayer : public OpenAddress {
       if (answer != row.answer) {
         problems << row.given << ": answered " << answer << ", not " << row.answer << "\n";
       }
-      if (!row.reached) continue;
+      if (!row.reached)
+        continue;
       expected.push_back(std::string_view(row.reached) == "xdg-open"
                              ? std::vector<std::string>{row.opened}
                              : std::vector<std::string>{row.reached, row.opened});
@@ -383,7 +392,8 @@ class OpenWithPlayer : public OpenAddress {
     for (int poll = 0; poll < 500 && zombie_children() != 0; ++poll) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    if (zombie_children() != 0) problems << "unreaped children\n";
+    if (zombie_children() != 0)
+      problems << "unreaped children\n";
     return problems.str();
   }
 
@@ -439,18 +449,33 @@ TEST_F(OpenWithPlayer, HandlersThatCannotTakeTheAddressArePassedOver) {
   const Player gone = {"gone", "%U", Program::kRemoved};
   const Case cases[] = {
       {"a player for the playlist's other name",
-       {{player}, "", "audio/x-mpegurl=ff-player.desktop\n"}, m3u8, 42, "player"},
+       {{player}, "", "audio/x-mpegurl=ff-player.desktop\n"},
+       m3u8,
+       42,
+       "player"},
       {"the first name's choice wins",
-       {{player, other}, "",
+       {{player, other},
+        "",
         "application/vnd.apple.mpegurl=ff-other.desktop\naudio/x-mpegurl=ff-player.desktop\n"},
-       m3u8, 42, "other"},
+       m3u8,
+       42,
+       "other"},
       {"a choice taking files only, then the other name's",
-       {{files, player}, "",
+       {{files, player},
+        "",
         "application/vnd.apple.mpegurl=ff-files.desktop\naudio/x-mpegurl=ff-player.desktop\n"},
-       m3u8, 42, "player"},
+       m3u8,
+       42,
+       "player"},
       {"a player taking files only, then xdg-open",
-       {{files}, "video/mp4=ff-files.desktop;\n", ""}, mp4, 42, "xdg-open"},
-      {"a chosen player since removed", {{gone}, "", "video/mp4=ff-gone.desktop\n"}, mp4, 42,
+       {{files}, "video/mp4=ff-files.desktop;\n", ""},
+       mp4,
+       42,
+       "xdg-open"},
+      {"a chosen player since removed",
+       {{gone}, "", "video/mp4=ff-gone.desktop\n"},
+       mp4,
+       42,
        "xdg-open"},
       {"neither a player nor xdg-open", {{}, "", "", Opener::kMissing}, m3u8, 31, nullptr},
   };

@@ -29,7 +29,7 @@ extern const uint8_t kProbeBlock[];
 extern const uint8_t kProbeRelrBlock[];
 extern const uint8_t kProbeSysvBlock[];
 extern const uint8_t kProbeRelroBlock[];
-}
+}  // namespace skin_test
 
 namespace {
 
@@ -42,9 +42,13 @@ std::vector<uint8_t> image_of(const uint8_t* block) {
   return {bytes.begin(), bytes.end()};
 }
 
-std::vector<uint8_t> probe_image() { return image_of(skin_test::kProbeBlock); }
+std::vector<uint8_t> probe_image() {
+  return image_of(skin_test::kProbeBlock);
+}
 
-size_t fake_strlen(const char*) { return 7; }
+size_t fake_strlen(const char*) {
+  return 7;
+}
 
 // Gives the probe its counters; records every name asked; optionally stands in for strlen.
 struct ProbeResolver {
@@ -54,8 +58,10 @@ struct ProbeResolver {
   static void* find(const char* name, void* context) {
     auto* self = static_cast<ProbeResolver*>(context);
     self->asked.emplace_back(name);
-    if (std::strcmp(name, "ff_probe_attach_count") == 0) return &ff_probe_attach_count;
-    if (std::strcmp(name, "ff_probe_detach_count") == 0) return &ff_probe_detach_count;
+    if (std::strcmp(name, "ff_probe_attach_count") == 0)
+      return &ff_probe_attach_count;
+    if (std::strcmp(name, "ff_probe_detach_count") == 0)
+      return &ff_probe_detach_count;
     if (self->replace_strlen && std::strcmp(name, "strlen") == 0)
       return reinterpret_cast<void*>(&fake_strlen);
     return nullptr;
@@ -106,7 +112,8 @@ void put_program_header(std::vector<uint8_t>& image, size_t i, const Elf64_Phdr&
 
 size_t find_segment(const std::vector<uint8_t>& image, uint32_t type) {
   for (size_t i = 0; i < header_of(image).e_phnum; ++i) {
-    if (program_header(image, i).p_type == type) return i;
+    if (program_header(image, i).p_type == type)
+      return i;
   }
   return SIZE_MAX;
 }
@@ -128,7 +135,8 @@ uint64_t dynamic_value(const std::vector<uint8_t>& image, int64_t tag) {
        at += sizeof(Elf64_Dyn)) {
     Elf64_Dyn d;
     std::memcpy(&d, image.data() + at, sizeof d);
-    if (d.d_tag == tag) return d.d_un.d_val;
+    if (d.d_tag == tag)
+      return d.d_un.d_val;
   }
   return 0;
 }
@@ -140,7 +148,8 @@ void set_dynamic_value(std::vector<uint8_t>& image, int64_t tag, uint64_t value)
        at += sizeof(Elf64_Dyn)) {
     Elf64_Dyn d;
     std::memcpy(&d, image.data() + at, sizeof d);
-    if (d.d_tag != tag) continue;
+    if (d.d_tag != tag)
+      continue;
     d.d_un.d_val = value;
     std::memcpy(image.data() + at, &d, sizeof d);
     return;
@@ -153,7 +162,8 @@ size_t loadable_end(const std::vector<uint8_t>& image) {
   size_t end = header_of(image).e_phoff + header_of(image).e_phnum * sizeof(Elf64_Phdr);
   for (size_t i = 0; i < header_of(image).e_phnum; ++i) {
     const Elf64_Phdr p = program_header(image, i);
-    if (p.p_type == PT_LOAD) end = std::max<size_t>(end, p.p_offset + p.p_filesz);
+    if (p.p_type == PT_LOAD)
+      end = std::max<size_t>(end, p.p_offset + p.p_filesz);
   }
   return end;
 }
@@ -170,10 +180,10 @@ TEST_F(Loader, TheEmbeddedEngineMapsAndExportsItsEntryByExactName) {
     return a >= base && a < base + library.mapped_size();
   };
   EXPECT_TRUE(in_image(library.export_by_name("SkinH_AttachRes")));
-  EXPECT_EQ(library.entry_point(), base + header_of(std::vector<uint8_t>(
-                                               skin::engine_image().begin(),
-                                               skin::engine_image().end()))
-                                              .e_entry);
+  EXPECT_EQ(library.entry_point(),
+            base + header_of(std::vector<uint8_t>(skin::engine_image().begin(),
+                                                  skin::engine_image().end()))
+                       .e_entry);
   for (const char* other : {"skinh_attachres", "SKINH_ATTACHRES", "SkinH_Attachres",
                             "SkinH_AttachRe", "SkinH_AttachResX", "", "malloc"}) {
     EXPECT_EQ(library.export_by_name(other), nullptr) << other;
@@ -207,8 +217,8 @@ TEST_F(Loader, AttachRunsTheInitialisersAndRelocatesEveryKind) {
   ASSERT_TRUE(library.load(probe_image(), probe.resolver()));
   EXPECT_EQ(ff_probe_attach_count, 1);
   EXPECT_EQ(ff_probe_detach_count, 0);
-  EXPECT_EQ(exported<int (*)()>("ff_probe_answer")(), 42);  // code runs from the region
-  EXPECT_EQ((*exported<int (**)()>("ff_probe_hook"))(), 42);  // absolute 64-bit
+  EXPECT_EQ(exported<int (*)()>("ff_probe_answer")(), 42);              // code runs from the region
+  EXPECT_EQ((*exported<int (**)()>("ff_probe_hook"))(), 42);            // absolute 64-bit
   EXPECT_STREQ(*exported<const char**>("ff_probe_greeting"), "probe");  // relative
   EXPECT_EQ(exported<size_t (*)(const char*)>("ff_probe_length")("abc"), 3u);  // jump slot
   EXPECT_EQ(library.export_by_name("FF_PROBE_ANSWER"), nullptr);
@@ -306,7 +316,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Alteration{"Empty", [](auto& b) { b.clear(); }},
         Alteration{"ShorterThanTheHeader", [](auto& b) { b.resize(63); }},
-        Alteration{"BadMagic", [](auto& b) { b[0] = 'M'; b[1] = 'Z'; }},
+        Alteration{"BadMagic",
+                   [](auto& b) {
+                     b[0] = 'M';
+                     b[1] = 'Z';
+                   }},
         Alteration{"ThirtyTwoBitClass", [](auto& b) { b[EI_CLASS] = ELFCLASS32; }},
         Alteration{"BigEndian", [](auto& b) { b[EI_DATA] = ELFDATA2MSB; }},
         Alteration{"OtherMachine",
@@ -315,8 +329,9 @@ INSTANTIATE_TEST_SUITE_P(
                    [](auto& b) { poke<uint16_t>(b, offsetof(Elf64_Ehdr, e_type), ET_EXEC); }},
         Alteration{"ProgramHeadersPastTheEnd",
                    [](auto& b) { poke<uint64_t>(b, offsetof(Elf64_Ehdr, e_phoff), b.size() - 8); }},
-        Alteration{"ProgramHeaderOffsetWrapsAround",
-                   [](auto& b) { poke<uint64_t>(b, offsetof(Elf64_Ehdr, e_phoff), ~uint64_t{0} - 8); }},
+        Alteration{
+            "ProgramHeaderOffsetWrapsAround",
+            [](auto& b) { poke<uint64_t>(b, offsetof(Elf64_Ehdr, e_phoff), ~uint64_t{0} - 8); }},
         Alteration{"CutInsideTheProgramHeaders",
                    [](auto& b) { b.resize(header_of(b).e_phoff + sizeof(Elf64_Phdr) + 3); }},
         Alteration{"CutInsideTheLastSegment", [](auto& b) { b.resize(loadable_end(b) - 1); }},
@@ -327,15 +342,23 @@ INSTANTIATE_TEST_SUITE_P(
                      set_phdr(b, PT_LOAD, [n = b.size()](Elf64_Phdr& p) { p.p_offset = n; });
                    }},
         Alteration{"MoreFileBytesThanMemory",
-                   [](auto& b) { set_phdr(b, PT_LOAD, [](Elf64_Phdr& p) { p.p_memsz = p.p_filesz - 1; }); }},
+                   [](auto& b) {
+                     set_phdr(b, PT_LOAD, [](Elf64_Phdr& p) { p.p_memsz = p.p_filesz - 1; });
+                   }},
         Alteration{"HugeSegment",
-                   [](auto& b) { set_phdr(b, PT_LOAD, [](Elf64_Phdr& p) { p.p_memsz = uint64_t{1} << 40; }); }},
-        Alteration{"NoDynamicSection",
-                   [](auto& b) { set_phdr(b, PT_DYNAMIC, [](Elf64_Phdr& p) { p.p_type = PT_NULL; }); }},
+                   [](auto& b) {
+                     set_phdr(b, PT_LOAD, [](Elf64_Phdr& p) { p.p_memsz = uint64_t{1} << 40; });
+                   }},
+        Alteration{
+            "NoDynamicSection",
+            [](auto& b) { set_phdr(b, PT_DYNAMIC, [](Elf64_Phdr& p) { p.p_type = PT_NULL; }); }},
         Alteration{"DynamicSectionOutsideTheImage",
-                   [](auto& b) { set_phdr(b, PT_DYNAMIC, [](Elf64_Phdr& p) { p.p_vaddr = uint64_t{1} << 33; }); }},
-        Alteration{"ThreadLocalStorage",
-                   [](auto& b) { set_phdr(b, PT_GNU_STACK, [](Elf64_Phdr& p) { p.p_type = PT_TLS; }); }},
+                   [](auto& b) {
+                     set_phdr(b, PT_DYNAMIC, [](Elf64_Phdr& p) { p.p_vaddr = uint64_t{1} << 33; });
+                   }},
+        Alteration{
+            "ThreadLocalStorage",
+            [](auto& b) { set_phdr(b, PT_GNU_STACK, [](Elf64_Phdr& p) { p.p_type = PT_TLS; }); }},
         // Found by fuzzing: symbols in a segment without read access were read by the export
         // walk after the final protections.
         Alteration{"SymbolTableInAnUnreadableSegment",
@@ -351,7 +374,8 @@ TEST_F(Loader, EveryPrefixShorterThanTheSegmentsFailsAndTheRestMaps) {
   const size_t needed = loadable_end(image);
   ASSERT_LE(needed, image.size());
   for (size_t n = 0; n <= image.size(); ++n) {
-    const bool loaded = library.load(std::span(image.data(), n), probe.resolver(), Attach::kMapOnly);
+    const bool loaded =
+        library.load(std::span(image.data(), n), probe.resolver(), Attach::kMapOnly);
     ASSERT_EQ(loaded, n >= needed) << "prefix of " << n << " bytes";
     ASSERT_EQ(library.image_base() != 0, loaded);
   }
@@ -359,14 +383,17 @@ TEST_F(Loader, EveryPrefixShorterThanTheSegmentsFailsAndTheRestMaps) {
 
 // --- The probe linked other ways ---
 
-uint64_t page_bytes() { return static_cast<uint64_t>(sysconf(_SC_PAGESIZE)); }
+uint64_t page_bytes() {
+  return static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+}
 
 // The defined global symbols the image lists, read through its section headers rather than
 // through the hash table the loader counts symbols with.
 std::vector<std::pair<std::string, uint64_t>> listed_exports(const std::vector<uint8_t>& image) {
   const Elf64_Ehdr h = header_of(image);
   std::vector<std::pair<std::string, uint64_t>> out;
-  if (h.e_shoff + uint64_t{h.e_shnum} * sizeof(Elf64_Shdr) > image.size()) return out;
+  if (h.e_shoff + uint64_t{h.e_shnum} * sizeof(Elf64_Shdr) > image.size())
+    return out;
   const auto section = [&](size_t i) {
     Elf64_Shdr s;
     std::memcpy(&s, image.data() + h.e_shoff + i * sizeof s, sizeof s);
@@ -374,12 +401,14 @@ std::vector<std::pair<std::string, uint64_t>> listed_exports(const std::vector<u
   };
   for (size_t i = 0; i < h.e_shnum; ++i) {
     const Elf64_Shdr symbols = section(i);
-    if (symbols.sh_type != SHT_DYNSYM) continue;
+    if (symbols.sh_type != SHT_DYNSYM)
+      continue;
     const Elf64_Shdr names = section(symbols.sh_link);
     for (uint64_t k = 1; k < symbols.sh_size / sizeof(Elf64_Sym); ++k) {
       Elf64_Sym sym;
       std::memcpy(&sym, image.data() + symbols.sh_offset + k * sizeof sym, sizeof sym);
-      if (sym.st_shndx == SHN_UNDEF || ELF64_ST_BIND(sym.st_info) != STB_GLOBAL) continue;
+      if (sym.st_shndx == SHN_UNDEF || ELF64_ST_BIND(sym.st_info) != STB_GLOBAL)
+        continue;
       out.emplace_back(reinterpret_cast<const char*>(image.data() + names.sh_offset + sym.st_name),
                        sym.st_value);
     }
@@ -389,7 +418,8 @@ std::vector<std::pair<std::string, uint64_t>> listed_exports(const std::vector<u
 
 uint64_t listed_address(const std::vector<uint8_t>& image, const std::string& name) {
   for (const auto& [symbol, value] : listed_exports(image)) {
-    if (symbol == name) return value;
+    if (symbol == name)
+      return value;
   }
   return 0;
 }
@@ -401,7 +431,8 @@ size_t relocations_of_kind(const std::vector<uint8_t>& image, uint32_t kind) {
   for (uint64_t i = 0; i < dynamic_value(image, DT_RELASZ) / sizeof(Elf64_Rela); ++i) {
     Elf64_Rela r;
     std::memcpy(&r, image.data() + at + i * sizeof r, sizeof r);
-    if (ELF64_R_TYPE(r.r_info) == kind) ++n;
+    if (ELF64_R_TYPE(r.r_info) == kind)
+      ++n;
   }
   return n;
 }
@@ -426,7 +457,8 @@ std::string page_permissions(uintptr_t address) {
     char dash = 0;
     std::string permissions;
     fields >> std::hex >> start >> dash >> end >> permissions;
-    if (address >= start && address < end) return permissions;
+    if (address >= start && address < end)
+      return permissions;
   }
   return {};
 }
@@ -454,7 +486,8 @@ struct ProbeFar {
 TEST_P(ProbeVariants, MapRelocateAndFindEveryExportTheImageLists) {
   const std::vector<uint8_t> image = image_of(GetParam().block);
   GetParam().carries(image);
-  if (HasFatalFailure()) return;
+  if (HasFatalFailure())
+    return;
 
   ASSERT_TRUE(library.load(image, probe.resolver()));
   EXPECT_EQ(ff_probe_attach_count, 1) << "the initialiser table is relocated";
@@ -482,7 +515,7 @@ TEST_P(ProbeVariants, MapRelocateAndFindEveryExportTheImageLists) {
   const auto pairs = exported<const ProbePair*>("ff_probe_pairs");
   const auto far = exported<const ProbeFar*>("ff_probe_far");
   ASSERT_TRUE(answer && hook && greeting && fixed && length && cell && cells && pairs && far);
-  EXPECT_EQ(*hook, answer);  // absolute
+  EXPECT_EQ(*hook, answer);       // absolute
   EXPECT_EQ(length("abcd"), 4u);  // jump slot
   const auto in_image = [&](const void* p) {
     return reinterpret_cast<uintptr_t>(p) - base < library.mapped_size();
@@ -508,33 +541,33 @@ TEST_P(ProbeVariants, MapRelocateAndFindEveryExportTheImageLists) {
 
 INSTANTIATE_TEST_SUITE_P(
     Loader, ProbeVariants,
-    ::testing::Values(
-        Variant{"PackedRelativeRelocations", skin_test::kProbeRelrBlock,
-                [](const std::vector<uint8_t>& image) {
-                  ASSERT_NE(dynamic_value(image, DT_RELR), 0u);
-                  ASSERT_EQ(dynamic_value(image, DT_RELRENT), 8u);
-                  ASSERT_EQ(relocations_of_kind(image, R_X86_64_RELATIVE), 0u)
-                      << "every relative relocation comes from the packed list";
-                  const std::vector<uint64_t> list = packed_list(image);
-                  const auto bitmaps = std::count_if(list.begin(), list.end(),
-                                                     [](uint64_t e) { return (e & 1) != 0; });
-                  ASSERT_GE(bitmaps, 3) << "150 words in a row take three bitmaps";
-                  ASSERT_GE(list.size() - static_cast<size_t>(bitmaps), 2u)
-                      << "and the list restarts at a second address";
-                }},
-        Variant{"OnlyTheSysvHashTable", skin_test::kProbeSysvBlock,
-                [](const std::vector<uint8_t>& image) {
-                  ASSERT_NE(dynamic_value(image, DT_HASH), 0u);
-                  ASSERT_EQ(dynamic_value(image, DT_GNU_HASH), 0u);
-                  ASSERT_EQ(dynamic_value(image, DT_RELR), 0u);
-                }},
-        Variant{"RelocationReadOnlyBoundNow", skin_test::kProbeRelroBlock,
-                [](const std::vector<uint8_t>& image) {
-                  ASSERT_NE(find_segment(image, PT_GNU_RELRO), SIZE_MAX);
-                  ASSERT_NE(dynamic_value(image, DT_FLAGS) & DF_BIND_NOW, 0u);
-                  ASSERT_NE(dynamic_value(image, DT_GNU_HASH), 0u);
-                  ASSERT_EQ(dynamic_value(image, DT_RELR), 0u);
-                }}),
+    ::testing::Values(Variant{"PackedRelativeRelocations", skin_test::kProbeRelrBlock,
+                              [](const std::vector<uint8_t>& image) {
+                                ASSERT_NE(dynamic_value(image, DT_RELR), 0u);
+                                ASSERT_EQ(dynamic_value(image, DT_RELRENT), 8u);
+                                ASSERT_EQ(relocations_of_kind(image, R_X86_64_RELATIVE), 0u)
+                                    << "every relative relocation comes from the packed list";
+                                const std::vector<uint64_t> list = packed_list(image);
+                                const auto bitmaps =
+                                    std::count_if(list.begin(), list.end(),
+                                                  [](uint64_t e) { return (e & 1) != 0; });
+                                ASSERT_GE(bitmaps, 3) << "150 words in a row take three bitmaps";
+                                ASSERT_GE(list.size() - static_cast<size_t>(bitmaps), 2u)
+                                    << "and the list restarts at a second address";
+                              }},
+                      Variant{"OnlyTheSysvHashTable", skin_test::kProbeSysvBlock,
+                              [](const std::vector<uint8_t>& image) {
+                                ASSERT_NE(dynamic_value(image, DT_HASH), 0u);
+                                ASSERT_EQ(dynamic_value(image, DT_GNU_HASH), 0u);
+                                ASSERT_EQ(dynamic_value(image, DT_RELR), 0u);
+                              }},
+                      Variant{"RelocationReadOnlyBoundNow", skin_test::kProbeRelroBlock,
+                              [](const std::vector<uint8_t>& image) {
+                                ASSERT_NE(find_segment(image, PT_GNU_RELRO), SIZE_MAX);
+                                ASSERT_NE(dynamic_value(image, DT_FLAGS) & DF_BIND_NOW, 0u);
+                                ASSERT_NE(dynamic_value(image, DT_GNU_HASH), 0u);
+                                ASSERT_EQ(dynamic_value(image, DT_RELR), 0u);
+                              }}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
 TEST_F(Loader, RelocationReadOnlyPagesLoseWriteAccessOnceRelocated) {
@@ -585,7 +618,8 @@ class AlteredVariants : public Loader, public ::testing::WithParamInterface<Vari
 TEST_P(AlteredVariants, FailCleanlyWithBaseZero) {
   std::vector<uint8_t> image = image_of(GetParam().block);
   GetParam().change(image);
-  if (HasFatalFailure()) return;
+  if (HasFatalFailure())
+    return;
   EXPECT_FALSE(library.load(image, probe.resolver()));
   expect_nothing_mapped();
   EXPECT_EQ(ff_probe_attach_count, 0);
@@ -598,7 +632,8 @@ void set_second_packed_address(std::vector<uint8_t>& image, uint64_t address) {
   ASSERT_NE(at, SIZE_MAX);
   const std::vector<uint64_t> list = packed_list(image);
   for (size_t i = 1; i < list.size(); ++i) {
-    if ((list[i] & 1) == 0) return poke<uint64_t>(image, at + i * 8, address);
+    if ((list[i] & 1) == 0)
+      return poke<uint64_t>(image, at + i * 8, address);
   }
   FAIL() << "the packed list has one address entry";
 }
@@ -608,7 +643,8 @@ uint64_t image_end(const std::vector<uint8_t>& image) {
   uint64_t end = 0;
   for (size_t i = 0; i < header_of(image).e_phnum; ++i) {
     const Elf64_Phdr p = program_header(image, i);
-    if (p.p_type == PT_LOAD) end = std::max(end, p.p_vaddr + p.p_memsz);
+    if (p.p_type == PT_LOAD)
+      end = std::max(end, p.p_vaddr + p.p_memsz);
   }
   return (end + page_bytes() - 1) & ~(page_bytes() - 1);
 }
@@ -625,8 +661,7 @@ INSTANTIATE_TEST_SUITE_P(
                           [](auto& b) { set_second_packed_address(b, image_end(b) - 8); }},
         VariantAlteration{"HashTableOutsideTheImage", skin_test::kProbeSysvBlock,
                           [](auto& b) { set_dynamic_value(b, DT_HASH, uint64_t{1} << 40); }},
-        VariantAlteration{"HashTableCountsMoreSymbolsThanTheImageHolds",
-                          skin_test::kProbeSysvBlock,
+        VariantAlteration{"HashTableCountsMoreSymbolsThanTheImageHolds", skin_test::kProbeSysvBlock,
                           [](auto& b) {
                             const size_t at = file_offset(b, dynamic_value(b, DT_HASH));
                             ASSERT_NE(at, SIZE_MAX);
@@ -650,7 +685,8 @@ class Refusals : public Loader, public ::testing::WithParamInterface<Refusal> {}
 TEST_P(Refusals, NameTheCheckThatRefusedTheImage) {
   std::vector<uint8_t> image = image_of(GetParam().block);
   GetParam().change(image);
-  if (HasFatalFailure()) return;
+  if (HasFatalFailure())
+    return;
   EXPECT_FALSE(library.load(image, probe.resolver()));
   EXPECT_EQ(library.failure(), GetParam().reason) << to_string(library.failure());
   expect_nothing_mapped();
@@ -704,11 +740,10 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"ProgramHeadersPastTheEnd", kProbe,
                 [](auto& b) { poke<uint64_t>(b, offsetof(Elf64_Ehdr, e_phoff), b.size() - 8); },
                 LoadFailure::kBadProgramHeaders},
-        Refusal{"ThreadLocalStorage", kProbe,
-                [](auto& b) {
-                  set_phdr(b, PT_GNU_STACK, [](Elf64_Phdr& p) { p.p_type = PT_TLS; });
-                },
-                LoadFailure::kThreadLocalStorage},
+        Refusal{
+            "ThreadLocalStorage", kProbe,
+            [](auto& b) { set_phdr(b, PT_GNU_STACK, [](Elf64_Phdr& p) { p.p_type = PT_TLS; }); },
+            LoadFailure::kThreadLocalStorage},
         Refusal{"MoreFileBytesThanMemory", kProbe,
                 [](auto& b) {
                   set_phdr(b, PT_LOAD, [](Elf64_Phdr& p) { p.p_memsz = p.p_filesz - 1; });
@@ -722,9 +757,7 @@ INSTANTIATE_TEST_SUITE_P(
                 },
                 LoadFailure::kTooLarge},
         Refusal{"NoDynamicSection", kProbe,
-                [](auto& b) {
-                  set_phdr(b, PT_DYNAMIC, [](Elf64_Phdr& p) { p.p_type = PT_NULL; });
-                },
+                [](auto& b) { set_phdr(b, PT_DYNAMIC, [](Elf64_Phdr& p) { p.p_type = PT_NULL; }); },
                 LoadFailure::kBadDynamic},
         Refusal{"TwoDynamicSections", kProbe, [](auto& b) { duplicate_segment(b, PT_DYNAMIC); },
                 LoadFailure::kBadDynamic},
@@ -748,9 +781,8 @@ INSTANTIATE_TEST_SUITE_P(
                 LoadFailure::kBadRelocation},
         Refusal{"RelocationOfAMissingSymbolIndex", kProbe,
                 [](auto& b) {
-                  change_first_relocation(b, [](Elf64_Rela& r) {
-                    r.r_info = ELF64_R_INFO(0xFFFFFF, R_X86_64_64);
-                  });
+                  change_first_relocation(
+                      b, [](Elf64_Rela& r) { r.r_info = ELF64_R_INFO(0xFFFFFF, R_X86_64_64); });
                 },
                 LoadFailure::kBadRelocation},
         Refusal{"PackedAddressOutsideTheImage", skin_test::kProbeRelrBlock,
@@ -791,7 +823,7 @@ TEST_F(Loader, EveryShortPrefixIsRefusedForItsLength) {
   const size_t needed = loadable_end(image);
   for (size_t n = 0; n < needed; ++n) {
     ASSERT_FALSE(library.load(std::span(image.data(), n), probe.resolver(), Attach::kMapOnly));
-    const LoadFailure expected = n < sizeof header   ? LoadFailure::kTruncated
+    const LoadFailure expected = n < sizeof header ? LoadFailure::kTruncated
                                  : n < headers_end ? LoadFailure::kBadProgramHeaders
                                                    : LoadFailure::kBadSegment;
     ASSERT_EQ(library.failure(), expected) << n << " bytes: " << to_string(library.failure());

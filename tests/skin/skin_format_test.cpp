@@ -16,7 +16,9 @@ namespace {
 namespace sf = skin_format;
 using sf::Status;
 
-std::vector<uint8_t> embedded() { return {skin::resource().begin(), skin::resource().end()}; }
+std::vector<uint8_t> embedded() {
+  return {skin::resource().begin(), skin::resource().end()};
+}
 
 Status read(const std::vector<uint8_t>& data) {
   auto s = std::make_unique<sf::Skin>();
@@ -78,7 +80,9 @@ std::vector<uint8_t> palette(std::vector<std::array<uint8_t, 3>> entries) {
   return p;
 }
 
-std::vector<uint8_t> text(const std::string& s) { return {s.begin(), s.end()}; }
+std::vector<uint8_t> text(const std::string& s) {
+  return {s.begin(), s.end()};
+}
 
 TEST(SkinFormat, TheEmbeddedSkinReadsWithPaletteAndRules) {
   const std::vector<uint8_t> data = embedded();
@@ -99,7 +103,9 @@ struct Case {
 
 class ReaderCases : public ::testing::TestWithParam<Case> {};
 
-TEST_P(ReaderCases, Answer) { EXPECT_EQ(read(GetParam().data), GetParam().expected); }
+TEST_P(ReaderCases, Answer) {
+  EXPECT_EQ(read(GetParam().data), GetParam().expected);
+}
 
 std::vector<uint8_t> with(std::vector<uint8_t> d, size_t at, uint8_t v) {
   d[at] = v;
@@ -110,24 +116,31 @@ const Record kColours{sf::kTagColours, colours({"a", "b_2"})};
 
 INSTANTIATE_TEST_SUITE_P(
     Header, ReaderCases,
-    ::testing::Values(
-        Case{"Minimal", resource({kColours}), Status::kOk},
-        Case{"Complete",
-             resource({kColours, {sf::kTagPalette, palette({{3, 10, 1}, {1, 20, 0}})},
-                       {sf::kTagRules, text("QWidget { color: @a; } /* @@b */")}}),
-             Status::kOk},
-        Case{"Empty", {}, Status::kTooShort},
-        Case{"BadMagic", with(embedded(), 1, 's'), Status::kBadMagic},
-        Case{"NewerVersion", with(embedded(), 4, 2), Status::kBadVersion},
-        Case{"HeaderLengthTooSmall", with(embedded(), 6, 19), Status::kBadLength},
-        Case{"HeaderLengthPastTheEnd", with(embedded(), 7, 0xFF), Status::kBadLength},
-        Case{"BodyLengthTooLarge", with(embedded(), 11, 0x7F), Status::kBadLength},
-        Case{"ChecksumChanged", with(embedded(), 12, static_cast<uint8_t>(embedded()[12] ^ 1)),
-             Status::kBadChecksum},
-        Case{"BodyByteChanged", with(embedded(), 40, static_cast<uint8_t>(embedded()[40] ^ 0x20)),
-             Status::kBadChecksum},
-        Case{"TrailingByte",
-             [] { auto d = embedded(); d.push_back(0); return d; }(), Status::kBadLength}),
+    ::testing::Values(Case{"Minimal", resource({kColours}), Status::kOk},
+                      Case{"Complete",
+                           resource({kColours,
+                                     {sf::kTagPalette, palette({{3, 10, 1}, {1, 20, 0}})},
+                                     {sf::kTagRules, text("QWidget { color: @a; } /* @@b */")}}),
+                           Status::kOk},
+                      Case{"Empty", {}, Status::kTooShort},
+                      Case{"BadMagic", with(embedded(), 1, 's'), Status::kBadMagic},
+                      Case{"NewerVersion", with(embedded(), 4, 2), Status::kBadVersion},
+                      Case{"HeaderLengthTooSmall", with(embedded(), 6, 19), Status::kBadLength},
+                      Case{"HeaderLengthPastTheEnd", with(embedded(), 7, 0xFF), Status::kBadLength},
+                      Case{"BodyLengthTooLarge", with(embedded(), 11, 0x7F), Status::kBadLength},
+                      Case{"ChecksumChanged",
+                           with(embedded(), 12, static_cast<uint8_t>(embedded()[12] ^ 1)),
+                           Status::kBadChecksum},
+                      Case{"BodyByteChanged",
+                           with(embedded(), 40, static_cast<uint8_t>(embedded()[40] ^ 0x20)),
+                           Status::kBadChecksum},
+                      Case{"TrailingByte",
+                           [] {
+                             auto d = embedded();
+                             d.push_back(0);
+                             return d;
+                           }(),
+                           Status::kBadLength}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
@@ -213,15 +226,15 @@ TEST(SkinFormat, ColourShift) {
   const ShiftCase cases[] = {
       {{0x2f, 0x6f, 0xde}, 0, 0, 0, {0x2f, 0x6f, 0xde}},  // no shift keeps the colour
       {{0xee, 0xf2, 0xf7}, 0, 0, 0, {0xee, 0xf2, 0xf7}},
-      {{255, 255, 255}, 0, 0, -5, {242, 242, 242}},       // the program's shift darkens a little
+      {{255, 255, 255}, 0, 0, -5, {242, 242, 242}},  // the program's shift darkens a little
       {{0, 0, 0}, 0, 0, 50, {128, 128, 128}},
       {{200, 40, 40}, 0, 0, -100, {0, 0, 0}},
       {{200, 40, 40}, 0, 0, 100, {255, 255, 255}},
-      {{200, 40, 40}, 0, 0, 500, {255, 255, 255}},        // beyond the limit counts as the limit
+      {{200, 40, 40}, 0, 0, 500, {255, 255, 255}},  // beyond the limit counts as the limit
       {{255, 0, 0}, 120, 0, 0, {0, 255, 0}},
       {{255, 0, 0}, -120, 0, 0, {0, 0, 255}},
       {{255, 0, 0}, 360, 0, 0, {255, 0, 0}},
-      {{255, 0, 0}, 0, -100, 0, {128, 128, 128}},         // no saturation: grey
+      {{255, 0, 0}, 0, -100, 0, {128, 128, 128}},  // no saturation: grey
       {{150, 100, 100}, 0, 100, 0, {250, 0, 0}},
   };
   for (const ShiftCase& c : cases) {
@@ -236,8 +249,8 @@ TEST(SkinFormat, ColourShift) {
 }
 
 TEST(SkinFormat, RulesAreWrittenWithTheShiftedColours) {
-  const std::vector<uint8_t> data = resource(
-      {kColours, {sf::kTagRules, text("a{color:@a;border:1px solid @b_2}/*@@a*/@b_2")}});
+  const std::vector<uint8_t> data =
+      resource({kColours, {sf::kTagRules, text("a{color:@a;border:1px solid @b_2}/*@@a*/@b_2")}});
   auto s = std::make_unique<sf::Skin>();
   ASSERT_EQ(sf::read_skin(data.data(), data.size(), s.get()), Status::kOk);
   const sf::Colour shifted[2] = {{0xab, 0xcd, 0xef}, {1, 2, 3}};

@@ -24,7 +24,8 @@ constexpr uint32_t kStartWindow = 0x52010001;
 QColor skin_colour(const char* name) {
   auto s = std::make_unique<sf::Skin>();
   const auto data = skin::resource();
-  if (sf::read_skin(data.data(), data.size(), s.get()) != sf::Status::kOk) return {};
+  if (sf::read_skin(data.data(), data.size(), s.get()) != sf::Status::kOk)
+    return {};
   for (int i = 0; i < s->colour_count; ++i) {
     if (std::string_view(s->colours[i].name) == name) {
       const sf::Colour c =
@@ -77,9 +78,8 @@ class SkinLook : public ::testing::Test {
         {0x16010003, &start.search_button, {7, 208, 88, 32}, 0, tab},
         {0x16010002, &start.results, {0, 8, 664, 192}, 0, tab},
     };
-    rt::UnitObject* w =
-        create_unit(units::kKindWindow, start.window.encode(), nullptr, {50, 50, 678, 505},
-                    0x06010000, kStartWindow);
+    rt::UnitObject* w = create_unit(units::kKindWindow, start.window.encode(), nullptr,
+                                    {50, 50, 678, 505}, 0x06010000, kStartWindow);
     ASSERT_NE(w, nullptr);
     top = widget_of(w);
     std::map<uint32_t, rt::UnitObject*> by_id;
@@ -91,7 +91,8 @@ class SkinLook : public ::testing::Test {
       by_id[e->id] = u;
     }
     for (const Entry& e : table) {
-      if (e.parent == 0) continue;
+      if (e.parent == 0)
+        continue;
       widget_of(by_id[e.id])->setParent(widget_of(by_id[e.parent]));
       widget_of(by_id[e.id])->move(e.at.left, e.at.top);
     }
@@ -140,7 +141,8 @@ TEST_F(SkinLook, TheStartWindowChangesWhenTheSkinIsApplied) {
       << skinned.pixelColor(320, 236).name().toStdString();
   // The chosen row stays marked in the accent colour although the list has no focus.
   int accent = 0;
-  for (int x = 5; x < 660; ++x) accent += close_to(skinned.pixelColor(x, 62), skin_colour("accent"));
+  for (int x = 5; x < 660; ++x)
+    accent += close_to(skinned.pixelColor(x, 62), skin_colour("accent"));
   EXPECT_GT(accent, 200) << "selected row visible";
 }
 

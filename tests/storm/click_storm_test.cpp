@@ -51,7 +51,8 @@ long milliseconds(Clock::duration d) {
 
 demo_site::FilmSite* g_site = nullptr;
 void stop_site(int32_t) {
-  if (g_site) g_site->stop();
+  if (g_site)
+    g_site->stop();
 }
 
 // Everything the storm does and sees, on the window thread.
@@ -85,7 +86,8 @@ class Storm {
   // One action; false once the storm is over and the start window is on its way out.
   bool act() {
     observe();
-    if (Clock::now() - started_ > std::chrono::seconds(seconds_)) return finish();
+    if (Clock::now() - started_ > std::chrono::seconds(seconds_))
+      return finish();
     if (rt::window_loaded(kPlayListWindow)) {
       act_on_play_list();
     } else {
@@ -103,7 +105,8 @@ class Storm {
     const int roll = pick(100);
     if (roll < 8) {
       last_action_ = "typing";
-      set_text(kStartWindow, start::kSearchBox, kPropText, kKeywords[pick(static_cast<int>(std::size(kKeywords)))]);
+      set_text(kStartWindow, start::kSearchBox, kPropText,
+               kKeywords[pick(static_cast<int>(std::size(kKeywords)))]);
     } else if (roll < 16) {
       // A disabled button takes no click, and Enter is ignored meanwhile: a user may try both.
       last_action_ = "search";
@@ -123,11 +126,13 @@ class Storm {
       press_key(kStartWindow, start::kResultsList, Qt::Key_Return);
     } else if (roll < 65) {
       last_action_ = "online play";
-      if (get_int(kStartWindow, start::kOnlinePlayButton, kPropDisabled) != 0) return;
+      if (get_int(kStartWindow, start::kOnlinePlayButton, kPropDisabled) != 0)
+        return;
       ++play_lists_;
       // The play list is modal: its loop runs inside this click, so the click is made from a
       // call of its own and the storm goes on inside that loop.
-      QTimer::singleShot(0, [] { rt::raise_unit_event(kStartWindow, start::kOnlinePlayButton, 0); });
+      QTimer::singleShot(0,
+                         [] { rt::raise_unit_event(kStartWindow, start::kOnlinePlayButton, 0); });
     } else {
       last_action_ = "nothing";
     }
@@ -152,8 +157,10 @@ class Storm {
 
   // Counts what the user got to see, so that the parent knows the storm reached every flow.
   void observe() {
-    if (!rt::window_loaded(kStartWindow)) return;
-    if (!cell_text(kResults, 0, 0).empty()) rows_seen_ = true;
+    if (!rt::window_loaded(kStartWindow))
+      return;
+    if (!cell_text(kResults, 0, 0).empty())
+      rows_seen_ = true;
     if (details_ended() && get_text(kStartWindow, start::kDownloadBox, kPropText).view() !=
                                "网页返回为空，请重新尝试单击获取......") {
       details_seen_ = true;
@@ -229,7 +236,8 @@ void watch(const Storm& storm) {
   auto* storm = new Storm(seconds, seed, opener);
   bool started = false;
   run_program("http://127.0.0.1:" + std::to_string(site->port()), [=]() mutable {
-    if (started) return true;
+    if (started)
+      return true;
     started = true;
     rt::register_at_exit(&stop_site);
     storm->begin();
@@ -240,7 +248,8 @@ void watch(const Storm& storm) {
     auto* actions = new QTimer;
     actions->setTimerType(Qt::PreciseTimer);
     QObject::connect(actions, &QTimer::timeout, [storm, actions] {
-      if (!storm->act()) actions->stop();
+      if (!storm->act())
+        actions->stop();
     });
     actions->start(kActionMs);
     watch(*storm);

@@ -25,7 +25,9 @@ inline void report_as_hex(const char* report) {
 }
 
 // Send fatal reports to standard error instead of a message box.
-inline void capture_reports() { rt::set_report_presenter(&report_as_hex); }
+inline void capture_reports() {
+  rt::set_report_presenter(&report_as_hex);
+}
 
 // The pattern a death test matches for the report of (text, code).
 inline std::string expected_report(std::string_view text, int code) {

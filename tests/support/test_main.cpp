@@ -13,7 +13,9 @@
 
 // Under AddressSanitizer a failed allocation must come back as null, so that the runtime's own
 // out-of-memory report is what the tests see.
-extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
+extern "C" const char* __asan_default_options() {
+  return "allocator_may_return_null=1";
+}
 // The same under ThreadSanitizer. Death tests' children end through exit() while the servers
 // of their fixtures still run on joinable threads, which it would report as leaked; the
 // program's own threads all run detached.
@@ -21,7 +23,9 @@ extern "C" const char* __tsan_default_options() {
   return "allocator_may_return_null=1 report_thread_leaks=0";
 }
 // Font configuration keeps caches for the life of the process by design.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig\n";
+}
 
 // Present when the suite runs under LeakSanitizer.
 extern "C" void __lsan_do_leak_check() __attribute__((weak));
@@ -45,7 +49,8 @@ int main(int argc, char** argv) {
   const int result = RUN_ALL_TESTS();
   // Like the program, end without running static destructors: a worker a test started may still
   // be finishing, and must not meet torn-down globals.
-  if (__lsan_do_leak_check) __lsan_do_leak_check();
+  if (__lsan_do_leak_check)
+    __lsan_do_leak_check();
   if (!runtime_dir.empty()) {
     std::error_code ignored;
     std::filesystem::remove_all(runtime_dir, ignored);

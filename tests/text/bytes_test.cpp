@@ -16,8 +16,12 @@ namespace {
 using V = std::vector<uint8_t>;
 using web::ValueKind;
 
-V bytes_of(const rt::Bytes& b) { return {b.view().begin(), b.view().end()}; }
-rt::Bytes make(const V& v) { return rt::Bytes(std::span(v)); }
+V bytes_of(const rt::Bytes& b) {
+  return {b.view().begin(), b.view().end()};
+}
+rt::Bytes make(const V& v) {
+  return rt::Bytes(std::span(v));
+}
 
 TEST(ByteSetCuts, ClampToTheData) {
   const rt::Bytes b = make({1, 2, 3, 4});
@@ -74,7 +78,7 @@ TEST(ReadBytesValue, KindsAndPositions) {
   } cases[] = {
       {b, ValueKind::Short, 7, rt::Cell{0x4000, 0, rt::kShort}},
       {b, ValueKind::Double, 3, rt::Cell{0x06050403, 0x4000, rt::kDouble}},  // zero-padded tail
-      {b, ValueKind::Int, 9, rt::Cell{0, 0, rt::kInt}},  // past the end
+      {b, ValueKind::Int, 9, rt::Cell{0, 0, rt::kInt}},                      // past the end
       {b, ValueKind::Int, 0, rt::Cell{0, 0, rt::kInt}},
       {b, ValueKind::Subroutine, {}, rt::Cell{0x04030201, 0x40000605, rt::kSubroutine}},
       {date, ValueKind::DateTime, {}, rt::Cell::of_double(2958465, rt::kDateTime)},
@@ -107,7 +111,8 @@ TEST(ReadBytesValue, EveryPrefixOfARecord) {
       const rt::Cell got = web::read_bytes_value(prefix, fields[f], rt::Ref<int32_t>{&pos});
       V expected = bytes_of(record.data() + starts[f], end - starts[f]);
       if (fields[f] == ValueKind::Text) {
-        if (!expected.empty() && expected.back() == 0) expected.pop_back();
+        if (!expected.empty() && expected.back() == 0)
+          expected.pop_back();
         EXPECT_EQ(rt::Text::adopt(got.pointer<char>()).view(),
                   std::string(expected.begin(), expected.end()));
       } else {
@@ -186,8 +191,14 @@ TEST(Numbers, BitsAndWholeParts) {
     double x;
     int32_t whole;
   } cases[] = {
-      {2.9999999999995, 3}, {2.5, 2}, {-2.5, -3}, {-2.9999999999995, -3}, {2.0, 2},
-      {-1e-13, -1}, {2.999999999, 2}, {1e10, std::numeric_limits<int32_t>::min()},
+      {2.9999999999995, 3},
+      {2.5, 2},
+      {-2.5, -3},
+      {-2.9999999999995, -3},
+      {2.0, 2},
+      {-1e-13, -1},
+      {2.999999999, 2},
+      {1e10, std::numeric_limits<int32_t>::min()},
       {std::nan(""), std::numeric_limits<int32_t>::min()},
   };
   for (const auto& c : cases) EXPECT_EQ(web::integer_part(c.x), c.whole) << c.x;

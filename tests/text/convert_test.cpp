@@ -11,8 +11,12 @@
 
 namespace {
 
-rt::Cell text(const char* t) { return rt::Cell::of_pointer(t, rt::kText); }
-rt::Cell date(double days) { return rt::Cell::of_double(days, rt::kDateTime); }
+rt::Cell text(const char* t) {
+  return rt::Cell::of_pointer(t, rt::kText);
+}
+rt::Cell date(double days) {
+  return rt::Cell::of_double(days, rt::kDateTime);
+}
 
 // An array block {dims, sizes..., elements} as a by-reference cell of the element kind.
 struct ArrayBlock {

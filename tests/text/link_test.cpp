@@ -49,7 +49,8 @@ TEST(ResolveLink, LinksThatAreNeverFollowed) {
       "ftp://files.lan/p.jpg",
       "/a\r\nHost: evil.lan",
       "/a\nb",
-      "/a\x01" "b",
+      "/a\x01"
+      "b",
       "/a\x7f",
       "http://a b.lan/",
   };

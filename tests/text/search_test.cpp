@@ -22,18 +22,25 @@ TEST(FindText, PositionsRangesAndCharacterStarts) {
     OptBool fold;
     int32_t forward, backward;
   } cases[] = {
-      {"abcabc", "c", 4, {}, 6, 3},    {"abcabc", "c", {}, {}, 3, 6},
-      {"abcabc", "c", 6, {}, 6, 3},    {"abcabc", "c", 3, {}, 3, -1},
-      {"abcabc", "abc", 100, {}, -1, 4},  {"abcabc", "abc", -5, {}, 1, -1},
-      {"ABC", "b", {}, true, 2, 2},    {"ABC", "b", {}, false, -1, -1},
-      {"abc", "", 3, {}, 1, 1},        {"abc", "", 4, {}, -1, 1},
-      {"", "", {}, {}, -1, -1},        {"abc", "abcd", {}, {}, -1, -1},
-      {nullptr, "a", {}, {}, -1, -1},  {"a", nullptr, {}, {}, 1, 1},
+      {"abcabc", "c", 4, {}, 6, 3},
+      {"abcabc", "c", {}, {}, 3, 6},
+      {"abcabc", "c", 6, {}, 6, 3},
+      {"abcabc", "c", 3, {}, 3, -1},
+      {"abcabc", "abc", 100, {}, -1, 4},
+      {"abcabc", "abc", -5, {}, 1, -1},
+      {"ABC", "b", {}, true, 2, 2},
+      {"ABC", "b", {}, false, -1, -1},
+      {"abc", "", 3, {}, 1, 1},
+      {"abc", "", 4, {}, -1, 1},
+      {"", "", {}, {}, -1, -1},
+      {"abc", "abcd", {}, {}, -1, -1},
+      {nullptr, "a", {}, {}, -1, -1},
+      {"a", nullptr, {}, {}, 1, 1},
       {"\xB0\x61", "a", {}, {}, -1, -1},  // 'a' as a trail byte
       {"\xB0\x61\x61", "a", {}, {}, 3, 3},
       {"\xB0\xB0\xB0\xB0", "\xB0\xB0", {}, {}, 1, 3},
       {"\xB0\x41", "a", {}, true, -1, -1},
-      {"\xB0\x61", "a", 2, {}, 2, -1},  // a start inside a character begins the walk there
+      {"\xB0\x61", "a", 2, {}, 2, -1},     // a start inside a character begins the walk there
       {"ab\xB0", "\xB0", {}, {}, -1, -1},  // a lone lead byte at the end ends the walk
       {"\xB0\xA1", "\xB0", 2, {}, -1, 1},  // the backward range may end inside a character
   };
@@ -62,13 +69,21 @@ TEST(ReplaceText, CountStartCaseAndNoRescan) {
       {"aaa", "a", "b", 2, -3, {}, "abb"},
       {"aaa", "a", "b", 4, {}, {}, "aaa"},
       {"aa", "a", "aa", {}, {}, {}, "aaaa"},  // the replacement is not searched again
-      {"\xB0\x61\x61", "a", "b", {}, {}, {}, "\xB0\x61" "b"},
+      {"\xB0\x61\x61",
+       "a",
+       "b",
+       {},
+       {},
+       {},
+       "\xB0\x61"
+       "b"},
       {"a\xB0", "\xB0", "b", {}, {}, {}, "a\xB0"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(std::string(c.text)));
-    EXPECT_EQ(web::replace_text(c.text, c.sought, c.replacement, c.start, c.count,
-                                c.case_sensitive).view(), c.expected);
+    EXPECT_EQ(web::replace_text(c.text, c.sought, c.replacement, c.start, c.count, c.case_sensitive)
+                  .view(),
+              c.expected);
   }
 }
 
@@ -80,11 +95,16 @@ TEST(SplitText, ElementsAndLimits) {
     OptInt max_count;
     List expected;
   } cases[] = {
-      {"a,b,c", {}, {}, {"a", "b", "c"}},  {"", {}, {}, {}},
-      {"a,,b", {}, {}, {"a", "", "b"}},    {"a,b,", {}, {}, {"a", "b"}},
-      {",a", {}, {}, {"", "a"}},           {"a,b,c", {}, 2, {"a", "b"}},
-      {"a,b,c", {}, -1, {}},               {"a,b", "", {}, {"a,b"}},
-      {"a<>b", "<>", {}, {"a", "b"}},      {"aXbxc", "x", {}, {"aXb", "c"}},
+      {"a,b,c", {}, {}, {"a", "b", "c"}},
+      {"", {}, {}, {}},
+      {"a,,b", {}, {}, {"a", "", "b"}},
+      {"a,b,", {}, {}, {"a", "b"}},
+      {",a", {}, {}, {"", "a"}},
+      {"a,b,c", {}, 2, {"a", "b"}},
+      {"a,b,c", {}, -1, {}},
+      {"a,b", "", {}, {"a,b"}},
+      {"a<>b", "<>", {}, {"a", "b"}},
+      {"aXbxc", "x", {}, {"aXb", "c"}},
       {"\xB0,\xB1,", ",", {}, {"\xB0,\xB1,"}},  // commas as trail bytes never cut
   };
   for (const auto& c : cases) {
@@ -99,16 +119,24 @@ TEST(SplitText, ElementsAndLimits) {
 
 // --- The same rules walked one character at a time, as plainly as they read ---
 
-bool lead(char c) { return static_cast<uint8_t>(c) >= 0x80; }
-char fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+bool lead(char c) {
+  return static_cast<uint8_t>(c) >= 0x80;
+}
+char fold(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
 bool same_at(const std::string& t, size_t p, const std::string& s, bool folding) {
-  if (p + s.size() > t.size()) return false;
+  if (p + s.size() > t.size())
+    return false;
   for (size_t i = 0; i < s.size(); ++i) {
-    if (folding ? fold(t[p + i]) != fold(s[i]) : t[p + i] != s[i]) return false;
+    if (folding ? fold(t[p + i]) != fold(s[i]) : t[p + i] != s[i])
+      return false;
   }
   return true;
 }
-bool walk_ends(const std::string& t, size_t i) { return lead(t[i]) && i + 1 == t.size(); }
+bool walk_ends(const std::string& t, size_t i) {
+  return lead(t[i]) && i + 1 == t.size();
+}
 
 void expect_same_as_plain_walk(const std::string& t, const std::string& s, size_t from) {
   SCOPED_TRACE(testing::PrintToString(t) + " / " + testing::PrintToString(s));
@@ -117,16 +145,20 @@ void expect_same_as_plain_walk(const std::string& t, const std::string& s, size_
   for (const bool folding : {false, true}) {
     int32_t forward = -1, backward = -1;
     for (size_t i = from; i < t.size() && !walk_ends(t, i); i += lead(t[i]) ? 2 : 1) {
-      if (forward < 0 && same_at(t, i, s, folding)) forward = static_cast<int32_t>(i + 1);
+      if (forward < 0 && same_at(t, i, s, folding))
+        forward = static_cast<int32_t>(i + 1);
     }
     for (size_t i = 0; i < t.size() && !walk_ends(t, i); i += lead(t[i]) ? 2 : 1) {
-      if (i + s.size() > range) break;
-      if (same_at(t, i, s, folding)) backward = static_cast<int32_t>(i + 1);
+      if (i + s.size() > range)
+        break;
+      if (same_at(t, i, s, folding))
+        backward = static_cast<int32_t>(i + 1);
     }
     EXPECT_EQ(web::find_text(t.c_str(), s.c_str(), start, folding), forward);
     EXPECT_EQ(web::find_text_backward(t.c_str(), s.c_str(), start, folding), backward);
   }
-  if (from >= t.size()) return;
+  if (from >= t.size())
+    return;
   std::string replaced = t.substr(0, from);
   size_t i = from;
   while (i < t.size() && !walk_ends(t, i)) {
@@ -164,7 +196,8 @@ TEST(SearchAgreesWithPlainWalk, LongPeriodicTexts) {
     while (t.size() < 12000) t += unit;
     t[rng() % t.size()] = 'b';
     std::string s = t.substr(rng() % (t.size() - 80), 20 + rng() % 60);
-    if (round % 2 == 0) s.back() = 'b';
+    if (round % 2 == 0)
+      s.back() = 'b';
     expect_same_as_plain_walk(t, s, round % 3 == 0 ? rng() % t.size() : 0);
   }
 }

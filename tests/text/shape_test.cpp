@@ -7,7 +7,9 @@
 
 namespace {
 
-std::string shown(const char* t) { return testing::PrintToString(std::string(t ? t : "(null)")); }
+std::string shown(const char* t) {
+  return testing::PrintToString(std::string(t ? t : "(null)"));
+}
 
 TEST(TextCuts, CountPlainBytes) {
   const struct {
@@ -87,8 +89,12 @@ TEST(CompareTexts, SignByCharacterInCodePage936) {
     std::optional<bool> case_sensitive;
     int expected;
   } cases[] = {
-      {"abc", "ABC", {}, 0},      {"abc", "ABC", true, 1},  {"ab", "abc", {}, -1},
-      {nullptr, "", {}, 0},       {"啊", "z", {}, 1},       {"啊", "吧", {}, -1},
+      {"abc", "ABC", {}, 0},
+      {"abc", "ABC", true, 1},
+      {"ab", "abc", {}, -1},
+      {nullptr, "", {}, 0},
+      {"啊", "z", {}, 1},
+      {"啊", "吧", {}, -1},
       {"\xB0\x41", "\xB0\x61", {}, -1},  // trail bytes are not folded
       {"a\xB0", "a", {}, 0},             // a lone lead byte at the end reads as the end
   };

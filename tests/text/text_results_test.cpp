@@ -21,8 +21,8 @@ TEST(TextResults, AResultThatGrewKeepsAtMostAsMuchRoomAsItUses) {
     const char* replacement;
     size_t grown_to;
   } cases[] = {
-      {"abc", "b", "0123456789", 12},  // a block of 4 bytes would double to 16 KiB
-      {std::string(5000, 'a'), "a", "xyz", 15000},      // past the first 16 KiB block
+      {"abc", "b", "0123456789", 12},               // a block of 4 bytes would double to 16 KiB
+      {std::string(5000, 'a'), "a", "xyz", 15000},  // past the first 16 KiB block
       {std::string(100'000, 'a'), "a", "xyz", 300'000},  // several doublings
   };
   for (const auto& c : cases) {
@@ -43,14 +43,21 @@ TEST(TextResults, AResultThatGrewKeepsAtMostAsMuchRoomAsItUses) {
 }
 
 TEST(TextResults, ResultsWrittenInPlaceAreTerminatedAtTheirLength) {
-  const std::string text = "  Ab Cd\xA1\xA1" "ef  " + std::string(20'000, 'Q') + " x";
+  const std::string text =
+      "  Ab Cd\xA1\xA1"
+      "ef  " +
+      std::string(20'000, 'Q') + " x";
   const rt::Text lower = web::to_lower_case(text.c_str());
   EXPECT_EQ(std::strlen(lower.get()), text.size());
-  EXPECT_EQ(lower.view().substr(0, 12), "  ab cd\xA1\xA1" "ef ");
+  EXPECT_EQ(lower.view().substr(0, 12),
+            "  ab cd\xA1\xA1"
+            "ef ");
   const rt::Text no_spaces = web::remove_spaces(text.c_str());
   EXPECT_EQ(std::strlen(no_spaces.get()), text.size() - 8) << "six spaces and a wide one";
   const rt::Text shrunk = web::replace_text(text.c_str(), "Q", "");
-  EXPECT_EQ(shrunk.view(), "  Ab Cd\xA1\xA1" "ef   x");
+  EXPECT_EQ(shrunk.view(),
+            "  Ab Cd\xA1\xA1"
+            "ef   x");
 }
 
 TEST(TextResults, AnEmptyResultIsNoBlock) {

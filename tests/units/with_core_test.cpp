@@ -271,7 +271,8 @@ TEST_F(WithCore, RecreationOnAViewChangeKeepsTheRows) {
 // A handler may re-create the very unit whose event it is handling: the old unit's widget is
 // still inside its own event handling, so it must outlive the handler.
 TEST_F(WithCore, AnEditBoxReCreatedInsideItsOwnChangeHandler) {
-  auto* line = qobject_cast<QLineEdit*>(static_cast<QWidget*>(rt::unit_native_window(kWindow, kBox)));
+  auto* line =
+      qobject_cast<QLineEdit*>(static_cast<QWidget*>(rt::unit_native_window(kWindow, kBox)));
   ASSERT_NE(line, nullptr);
   g_multi_line_on_change = 1;
   // A typed key: the line edit is still inside its key handling when the change handler runs.

@@ -55,8 +55,8 @@ class OneRequest {
     auto* open_request = rt::dll_function<inet::HttpOpenRequestFn>(rt::kImportHttpOpenRequestA);
     auto* send = rt::dll_function<inet::HttpSendRequestTextFn>(rt::kImportHttpSendRequestA);
     session_ = open("agent", inet::kOpenTypeDirect, nullptr, nullptr, 0);
-    connection_ = connect(session_, "127.0.0.1", server.port(), nullptr, nullptr,
-                          inet::kServiceHttp, 0, 0);
+    connection_ =
+        connect(session_, "127.0.0.1", server.port(), nullptr, nullptr, inet::kServiceHttp, 0, 0);
     request_ = open_request(connection_, "GET", "/", nullptr, nullptr, nullptr, 0, 0);
     sent_ = send(request_, nullptr, 0, nullptr, 0) == 1;
   }
@@ -103,8 +103,9 @@ TEST(InternetLibrary, HeaderQueryReportsTheSizeItNeeds) {
 // sees every line whole (found by fuzzing).
 TEST(InternetLibrary, ABareCrInsideAHeaderLineIsASpace) {
   testsupport::LoopbackServer server([](testsupport::Exchange& e) {
-    e.send("HTTP/1.1 200 OK\r\nX-Odd: a\rSet-Cookie: b\r\nContent-Length: 1\r\n"
-           "Connection: close\r\n\r\nx");
+    e.send(
+        "HTTP/1.1 200 OK\r\nX-Odd: a\rSet-Cookie: b\r\nContent-Length: 1\r\n"
+        "Connection: close\r\n\r\nx");
   });
   OneRequest request(server);
   ASSERT_TRUE(request.sent());

@@ -23,13 +23,15 @@ void Widget::closeEvent(QCloseEvent* event) {
 
 rt::NativeWindow FakeUnit::native() const {
   Counters& c = counters();
-  if (c.native_watch && c.native_watch(*this)) c.native_watch = nullptr;
+  if (c.native_watch && c.native_watch(*this))
+    c.native_watch = nullptr;
   return widget_;
 }
 
 FakeUnit::FakeUnit(QWidget* parent, bool is_top_level) : top_level(is_top_level) {
   widget_ = new Widget(parent);
-  if (top_level) widget_->setWindowFlag(Qt::Window);
+  if (top_level)
+    widget_->setWindowFlag(Qt::Window);
   widget_->unit = this;
   // A widget deleted by its parent takes the unit object with it.
   destroyed_ = QObject::connect(widget_, &QObject::destroyed, [this] {
@@ -61,11 +63,14 @@ int32_t read_i32(const uint8_t* p) {
 
 rt::UnitObject* create(const rt::UnitCreateParams& p, bool top_level) {
   // Data: int32 text length, text, int32 layout.
-  if (p.length < 8) return nullptr;
+  if (p.length < 8)
+    return nullptr;
   const int32_t n = read_i32(p.data);
-  if (n < 0 || static_cast<size_t>(n) > p.length - 8) return nullptr;
+  if (n < 0 || static_cast<size_t>(n) > p.length - 8)
+    return nullptr;
   const std::string text(reinterpret_cast<const char*>(p.data) + 4, static_cast<size_t>(n));
-  if (!top_level && !counters().refuse.empty() && text == counters().refuse) return nullptr;
+  if (!top_level && !counters().refuse.empty() && text == counters().refuse)
+    return nullptr;
   auto* unit = new FakeUnit(static_cast<QWidget*>(p.parent), top_level);
   unit->text = text;
   unit->layout = read_i32(p.data + 4 + n);
@@ -75,8 +80,12 @@ rt::UnitObject* create(const rt::UnitCreateParams& p, bool top_level) {
   return unit;
 }
 
-rt::UnitObject* create_window(const rt::UnitCreateParams& p) { return create(p, true); }
-rt::UnitObject* create_box(const rt::UnitCreateParams& p) { return create(p, false); }
+rt::UnitObject* create_window(const rt::UnitCreateParams& p) {
+  return create(p, true);
+}
+rt::UnitObject* create_box(const rt::UnitCreateParams& p) {
+  return create(p, false);
+}
 
 thread_local std::string g_answer;
 
@@ -84,14 +93,20 @@ rt::PropertyPair get(rt::UnitObject* u, int32_t index) {
   auto* unit = static_cast<FakeUnit*>(u);
   counters().property_thread = std::this_thread::get_id();
   switch (index) {
-    case 0: g_answer = unit->text; return rt::PropertyPair::data(g_answer.data(), g_answer.size());
-    case 1: return rt::PropertyPair::value(static_cast<uint32_t>(unit->layout));
-    case 2: return rt::PropertyPair::value(static_cast<uint32_t>(unit->flag));
+    case 0:
+      g_answer = unit->text;
+      return rt::PropertyPair::data(g_answer.data(), g_answer.size());
+    case 1:
+      return rt::PropertyPair::value(static_cast<uint32_t>(unit->layout));
+    case 2:
+      return rt::PropertyPair::value(static_cast<uint32_t>(unit->flag));
     case 3:
       return unit->has_font ? rt::PropertyPair::data(&unit->font, sizeof unit->font)
                             : rt::PropertyPair{};
-    case 4: return rt::PropertyPair::data(unit->bytes.data(), unit->bytes.size());
-    default: return rt::PropertyPair::value(99);  // a careless kind answers anything
+    case 4:
+      return rt::PropertyPair::data(unit->bytes.data(), unit->bytes.size());
+    default:
+      return rt::PropertyPair::value(99);  // a careless kind answers anything
   }
 }
 
@@ -99,17 +114,26 @@ int32_t set(rt::UnitObject* u, int32_t index, rt::PropertyPair v) {
   auto* unit = static_cast<FakeUnit*>(u);
   counters().property_thread = std::this_thread::get_id();
   switch (index) {
-    case 0: unit->text.assign(reinterpret_cast<const char*>(v.first), v.second); return 0;
-    case 1: unit->layout = v.as_int(); return 1;  // shows only after re-creation
-    case 2: unit->flag = v.as_int(); return 0;
+    case 0:
+      unit->text.assign(reinterpret_cast<const char*>(v.first), v.second);
+      return 0;
+    case 1:
+      unit->layout = v.as_int();
+      return 1;  // shows only after re-creation
+    case 2:
+      unit->flag = v.as_int();
+      return 0;
     case 3:
       if (v.second == sizeof unit->font) {
         std::memcpy(&unit->font, v.bytes(), sizeof unit->font);
         unit->has_font = true;
       }
       return 0;
-    case 4: unit->bytes.assign(v.bytes(), v.bytes() + v.second); return 0;
-    default: return 0;
+    case 4:
+      unit->bytes.assign(v.bytes(), v.bytes() + v.second);
+      return 0;
+    default:
+      return 0;
   }
 }
 
@@ -120,28 +144,34 @@ std::vector<uint8_t> save(rt::UnitObject* u) {
 
 void* window_interface(int32_t n) {
   switch (n) {
-    case rt::kInterfaceCreate: return reinterpret_cast<void*>(&create_window);
-    case rt::kInterfaceSetProperty: return reinterpret_cast<void*>(&set);
-    case rt::kInterfaceSaveState: return reinterpret_cast<void*>(&save);
-    case rt::kInterfaceGetProperty: return reinterpret_cast<void*>(&get);
-    default: return nullptr;
+    case rt::kInterfaceCreate:
+      return reinterpret_cast<void*>(&create_window);
+    case rt::kInterfaceSetProperty:
+      return reinterpret_cast<void*>(&set);
+    case rt::kInterfaceSaveState:
+      return reinterpret_cast<void*>(&save);
+    case rt::kInterfaceGetProperty:
+      return reinterpret_cast<void*>(&get);
+    default:
+      return nullptr;
   }
 }
 
 void* box_interface(int32_t n) {
-  if (n == rt::kInterfaceCreate) return reinterpret_cast<void*>(&create_box);
+  if (n == rt::kInterfaceCreate)
+    return reinterpret_cast<void*>(&create_box);
   return window_interface(n);
 }
 
 const rt::PropertyInfo kProperties[] = {
-    {"", "", "", rt::kPropInt, 0, nullptr},  {"", "", "", rt::kPropInt, 0, nullptr},
-    {"", "", "", rt::kPropInt, 0, nullptr},  {"", "", "", rt::kPropInt, 0, nullptr},
-    {"", "", "", rt::kPropText, 0, nullptr}, {"", "", "", rt::kPropBool, 0, nullptr},
-    {"", "", "", rt::kPropBool, 0, nullptr}, {"", "", "", rt::kPropCursor, 0, nullptr},
-    {"", "", "", rt::kPropText, 0, nullptr},    // 8 text
-    {"", "", "", rt::kPropChoice, 0, nullptr},  // 9 layout: re-create
-    {"", "", "", rt::kPropBool, 0, nullptr},    // 10 flag
-    {"", "", "", rt::kPropFont, 0, nullptr},    // 11 font
+    {"", "", "", rt::kPropInt, 0, nullptr},       {"", "", "", rt::kPropInt, 0, nullptr},
+    {"", "", "", rt::kPropInt, 0, nullptr},       {"", "", "", rt::kPropInt, 0, nullptr},
+    {"", "", "", rt::kPropText, 0, nullptr},      {"", "", "", rt::kPropBool, 0, nullptr},
+    {"", "", "", rt::kPropBool, 0, nullptr},      {"", "", "", rt::kPropCursor, 0, nullptr},
+    {"", "", "", rt::kPropText, 0, nullptr},       // 8 text
+    {"", "", "", rt::kPropChoice, 0, nullptr},     // 9 layout: re-create
+    {"", "", "", rt::kPropBool, 0, nullptr},       // 10 flag
+    {"", "", "", rt::kPropFont, 0, nullptr},       // 11 font
     {"", "", "", rt::kPropBytes1024, 0, nullptr},  // 12 bytes
 };
 

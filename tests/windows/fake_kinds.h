@@ -68,8 +68,7 @@ const rt::UnitLibrary& library();
 
 // Template building helpers.
 rt::UnitRecord record(uint32_t kind, const char* name, int left, int top, int width, int height,
-                      int flags, uint32_t parent = 0,
-                      std::vector<rt::EventBinding> events = {});
+                      int flags, uint32_t parent = 0, std::vector<rt::EventBinding> events = {});
 std::vector<uint8_t> box_data(const std::string& text, int32_t layout = 0);
 
 }  // namespace fake

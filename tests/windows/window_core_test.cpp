@@ -48,14 +48,20 @@ int32_t g_close_answer = -1;  // -1: no result
 rt::HandlerResult on_created(const int64_t*, int32_t) {
   const bool visible = windowing::is_visible(rt::unit_native_window(kMain, 0));
   g_log.push_back(visible ? "created(visible)" : "created(hidden)");
-  if (g_destroy_on_create) windowing::destroy(rt::unit_native_window(kMain, 0));
+  if (g_destroy_on_create)
+    windowing::destroy(rt::unit_native_window(kMain, 0));
   return {};
 }
-rt::HandlerResult on_moved(const int64_t*, int32_t) { return log_event("moved"); }
-rt::HandlerResult on_resized(const int64_t*, int32_t) { return log_event("resized"); }
+rt::HandlerResult on_moved(const int64_t*, int32_t) {
+  return log_event("moved");
+}
+rt::HandlerResult on_resized(const int64_t*, int32_t) {
+  return log_event("resized");
+}
 rt::HandlerResult on_close_query(const int64_t*, int32_t) {
   g_log.push_back("close?");
-  if (g_close_answer < 0) return {};
+  if (g_close_answer < 0)
+    return {};
   return {true, g_close_answer};
 }
 rt::HandlerResult on_box_event(const int64_t* args, int32_t count) {
@@ -70,9 +76,11 @@ rt::HandlerResult on_dialog_destroying(const int64_t*, int32_t) {
 }
 
 // The application's routine table: templates name handlers by byte offset into it.
-const rt::EventHandler kRoutines[] = {&on_created,   &on_moved,       &on_resized,
+const rt::EventHandler kRoutines[] = {&on_created,     &on_moved,     &on_resized,
                                       &on_close_query, &on_box_event, &on_dialog_destroying};
-int32_t offset_of(int index) { return index * static_cast<int32_t>(sizeof(rt::EventHandler)); }
+int32_t offset_of(int index) {
+  return index * static_cast<int32_t>(sizeof(rt::EventHandler));
+}
 
 std::vector<uint8_t> build_templates() {
   auto table = [](std::vector<std::pair<uint32_t, rt::UnitRecord>> units) {
@@ -85,13 +93,14 @@ std::vector<uint8_t> build_templates() {
   std::vector<rt::WindowTemplate> windows(5);
   windows[0].id = kMain;
   windows[0].units = table({
-      {kMainUnit, record(fake::kWindowKind, "main", 50, 60, 400, 300, rt::kUnitVisible, 0,
-                         {{0, offset_of(0)}, {3, offset_of(1)}, {4, offset_of(2)},
-                          {1, offset_of(3)}, {9, -1}})},
-      {kBoxA, record(fake::kBoxKind, "A", 10, 20, 100, 50, rt::kUnitVisible, 0,
-                     {{0, offset_of(4)}})},
-      {kBoxB, record(fake::kBoxKind, "B", 5, 5, 30, 20, rt::kUnitVisible | rt::kUnitDisabled,
-                     kBoxA)},
+      {kMainUnit,
+       record(
+           fake::kWindowKind, "main", 50, 60, 400, 300, rt::kUnitVisible, 0,
+           {{0, offset_of(0)}, {3, offset_of(1)}, {4, offset_of(2)}, {1, offset_of(3)}, {9, -1}})},
+      {kBoxA,
+       record(fake::kBoxKind, "A", 10, 20, 100, 50, rt::kUnitVisible, 0, {{0, offset_of(4)}})},
+      {kBoxB,
+       record(fake::kBoxKind, "B", 5, 5, 30, 20, rt::kUnitVisible | rt::kUnitDisabled, kBoxA)},
       {kBoxLinked, record(fake::kBoxKind, "linked", 200, 20, 50, 50, 0)},
       {kSilent, record(fake::kSilentKind, "silent", 300, 20, 50, 50, rt::kUnitVisible)},
   });
@@ -133,7 +142,8 @@ class WindowCore : public testing::Test {
  protected:
   static void SetUpTestSuite() {
     static bool started = false;
-    if (started) return;
+    if (started)
+      return;
     started = true;
     static const rt::UnitLibrary* const kLibraries[] = {&fake::library()};
     static rt::ProgramInfo info;
@@ -153,7 +163,8 @@ class WindowCore : public testing::Test {
   }
   void TearDown() override {
     for (uint32_t id : {kMain, kDialog, kFragile, kHiddenDialog}) {
-      if (rt::window_loaded(id)) windowing::destroy(rt::unit_native_window(id, 0));
+      if (rt::window_loaded(id))
+        windowing::destroy(rt::unit_native_window(id, 0));
     }
     // Closing the last window posts the quit message; each test starts without one.
     rt::detail::loop_state().quit_posted = false;
@@ -255,7 +266,8 @@ TEST_F(WindowCore, KindPropertiesCrossWithTheirTypes) {
   rt::Bytes bytes(std::vector<uint8_t>{1, 2, 3});
   const auto p = reinterpret_cast<uintptr_t>(bytes.get());
   rt::set_property(kMain, kBoxA, 12, -1, static_cast<uint32_t>(p), static_cast<uint32_t>(p >> 32));
-  rt::Bytes back = rt::Bytes::adopt(reinterpret_cast<uint8_t*>(rt::get_property(kMain, kBoxA, 12, -1)));
+  rt::Bytes back =
+      rt::Bytes::adopt(reinterpret_cast<uint8_t*>(rt::get_property(kMain, kBoxA, 12, -1)));
   EXPECT_EQ(back.size(), 3u);
 }
 
@@ -331,10 +343,12 @@ TEST_F(WindowCore, ModalWindowDisablesTheOthersUntilClosed) {
   int seen_enabled = 0;
   QTimer poll;
   QObject::connect(&poll, &QTimer::timeout, [&] {
-    if (!rt::window_loaded(kDialog) || checked) return;  // still being created
+    if (!rt::window_loaded(kDialog) || checked)
+      return;  // still being created
     // The end of creation processes pending messages before the others are disabled, so a
     // tick may land there; once the modal loop runs, the main window must be disabled.
-    if (main_widget->isEnabled() && ++seen_enabled < 100) return;
+    if (main_widget->isEnabled() && ++seen_enabled < 100)
+      return;
     EXPECT_FALSE(main_widget->isEnabled());
     checked = true;
     static_cast<QWidget*>(rt::unit_native_window(kDialog, 0))->close();
@@ -378,8 +392,8 @@ TEST_F(WindowCore, IdleCallbacksOfDestroyedWindowsAreDropped) {
   static int calls_after_destroy = -1;
   calls = 0;
   calls_after_destroy = -1;
-  const rt::detail::LoopState::IdleCallback callback{
-      rt::unit_native_window(kMain, kBoxA), [](intptr_t) { ++calls; }, 0};
+  const rt::detail::LoopState::IdleCallback callback{rt::unit_native_window(kMain, kBoxA),
+                                                     [](intptr_t) { ++calls; }, 0};
   const auto registered = [window = callback.window] {
     const auto& idle = rt::detail::loop_state().idle;
     return std::any_of(idle.begin(), idle.end(),
@@ -459,7 +473,8 @@ TEST_F(WindowCore, HiddenModalWindowRunsItsLoopOnlyOnceShown) {
   QTimer rescue;
   rescue.setSingleShot(true);
   QObject::connect(&rescue, &QTimer::timeout, [] {
-    if (auto* w = static_cast<QWidget*>(rt::unit_native_window(kHiddenDialog, 0))) w->close();
+    if (auto* w = static_cast<QWidget*>(rt::unit_native_window(kHiddenDialog, 0)))
+      w->close();
   });
   rescue.start(2000);
   EXPECT_TRUE(rt::load_window(kHiddenDialog, nullptr, true));
@@ -468,9 +483,8 @@ TEST_F(WindowCore, HiddenModalWindowRunsItsLoopOnlyOnceShown) {
   EXPECT_FALSE(windowing::is_visible(rt::unit_native_window(kHiddenDialog, 0)));
   EXPECT_FALSE(main_widget->isEnabled()) << "modal all the same";
   // Shown, it runs the modal loop until closed.
-  QTimer::singleShot(20, [] {
-    static_cast<QWidget*>(rt::unit_native_window(kHiddenDialog, 0))->close();
-  });
+  QTimer::singleShot(
+      20, [] { static_cast<QWidget*>(rt::unit_native_window(kHiddenDialog, 0))->close(); });
   set_int(kHiddenDialog, 0, 5, 1);
   EXPECT_FALSE(rt::window_loaded(kHiddenDialog));
   EXPECT_TRUE(main_widget->isEnabled());
@@ -489,7 +503,8 @@ TEST_F(WindowCore, ModalLoadDisablesOnlyWindowsWithoutAParent) {
   QTimer poll;
   QObject::connect(&poll, &QTimer::timeout, [&] {
     // Still being created until its modal loop runs.
-    if (rt::detail::loop_state().modal_window != kFragile || checked) return;
+    if (rt::detail::loop_state().modal_window != kFragile || checked)
+      return;
     checked = true;
     EXPECT_FALSE(main_widget->isEnabled());
     // The dialog follows its owner; it is not disabled in its own right.
@@ -512,9 +527,11 @@ TEST_F(WindowCore, ParentClosedWhileAWorkerLoadsUnderIt) {
   // the window thread takes its messages again, and make that call long enough that the window
   // thread ends its burst of calls (and runs what was posted) before a next call of the worker.
   fake::counters().native_watch = [](const fake::FakeUnit& unit) {
-    if (unit.unit_id != kBoxA || !windowing::on_window_thread()) return false;
+    if (unit.unit_id != kBoxA || !windowing::on_window_thread())
+      return false;
     windowing::post_to_window_thread([] {
-      if (rt::window_loaded(kMain)) windowing::destroy(rt::unit_native_window(kMain, 0));
+      if (rt::window_loaded(kMain))
+        windowing::destroy(rt::unit_native_window(kMain, 0));
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     return true;
@@ -594,16 +611,17 @@ TEST_F(WindowCoreDeathTest, FatalCases) {
       testing::ExitedWithCode(255), expected_report("指定窗口或窗口组件不存在或尚未载入", 0));
 }
 
-void print_at_exit(int32_t index) { std::fprintf(stderr, "at-exit %d\n", index); }
+void print_at_exit(int32_t index) {
+  std::fprintf(stderr, "at-exit %d\n", index);
+}
 
 TEST_F(WindowCoreDeathTest, ClosingTheLastWindowEndsTheLoop) {
   EXPECT_EXIT(
       {
         rt::register_at_exit(&print_at_exit);
         rt::load_start_window(kMain);
-        QTimer::singleShot(10, [] {
-          static_cast<QWidget*>(rt::unit_native_window(kMain, 0))->close();
-        });
+        QTimer::singleShot(
+            10, [] { static_cast<QWidget*>(rt::unit_native_window(kMain, 0))->close(); });
         rt::run_message_loop();
         std::fprintf(stderr, "loop returned\n");
         rt::end_program(0);

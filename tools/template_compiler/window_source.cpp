@@ -14,7 +14,8 @@ namespace {
 
 std::string trim(const std::string& s) {
   const size_t a = s.find_first_not_of(" \t\r");
-  if (a == std::string::npos) return {};
+  if (a == std::string::npos)
+    return {};
   const size_t b = s.find_last_not_of(" \t\r");
   return s.substr(a, b - a + 1);
 }
@@ -23,7 +24,8 @@ int64_t parse_number(const std::string& token, const std::string& file, int line
   try {
     size_t used = 0;
     const int64_t v = std::stoll(token, &used, 0);
-    if (used != token.size()) fail(file, line, "not a number: " + token);
+    if (used != token.size())
+      fail(file, line, "not a number: " + token);
     return v;
   } catch (const std::logic_error&) {
     fail(file, line, "not a number: " + token);
@@ -34,26 +36,31 @@ int64_t parse_number(const std::string& token, const std::string& file, int line
 Value parse_item(const std::string& s, size_t& pos, const std::string& file, int line,
                  const std::string& dir) {
   while (pos < s.size() && (s[pos] == ' ' || s[pos] == '\t')) ++pos;
-  if (pos >= s.size()) fail(file, line, "missing value");
+  if (pos >= s.size())
+    fail(file, line, "missing value");
   Value v;
   if (s[pos] == '"') {
     v.kind = Value::Kind::kText;
     ++pos;
     while (pos < s.size() && s[pos] != '"') {
-      if (s[pos] == '\\' && pos + 1 < s.size()) ++pos;
+      if (s[pos] == '\\' && pos + 1 < s.size())
+        ++pos;
       v.text += s[pos++];
     }
-    if (pos >= s.size()) fail(file, line, "unterminated text");
+    if (pos >= s.size())
+      fail(file, line, "unterminated text");
     ++pos;
     return v;
   }
   size_t end = s.find_first_of(" \t,", pos);
-  if (end == std::string::npos) end = s.size();
+  if (end == std::string::npos)
+    end = s.size();
   const std::string token = s.substr(pos, end - pos);
   pos = end;
   if (token.size() > 1 && token[0] == '@') {
     std::ifstream in(dir + "/" + token.substr(1), std::ios::binary);
-    if (!in) fail(file, line, "cannot read " + token.substr(1));
+    if (!in)
+      fail(file, line, "cannot read " + token.substr(1));
     v.kind = Value::Kind::kBytes;
     v.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return v;
@@ -74,10 +81,13 @@ Value parse_value(const std::string& s, const std::string& file, int line, const
   for (;;) {
     items.push_back(parse_item(s, pos, file, line, dir));
     while (pos < s.size() && (s[pos] == ' ' || s[pos] == '\t')) ++pos;
-    if (pos >= s.size()) break;
-    if (s[pos] == ',') ++pos;  // a comma separates groups; items within a group by spaces
+    if (pos >= s.size())
+      break;
+    if (s[pos] == ',')
+      ++pos;  // a comma separates groups; items within a group by spaces
   }
-  if (items.size() == 1) return items[0];
+  if (items.size() == 1)
+    return items[0];
   Value list;
   list.kind = Value::Kind::kList;
   list.items = std::move(items);
@@ -88,7 +98,8 @@ Value parse_value(const std::string& s, const std::string& file, int line, const
 
 WindowSource parse_window_file(const std::string& path) {
   std::ifstream in(path);
-  if (!in) throw std::runtime_error("cannot read " + path);
+  if (!in)
+    throw std::runtime_error("cannot read " + path);
   const size_t slash = path.rfind('/');
   const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
   WindowSource w;
@@ -98,7 +109,8 @@ WindowSource parse_window_file(const std::string& path) {
   while (std::getline(in, raw)) {
     ++line;
     const std::string s = trim(raw);
-    if (s.empty() || s[0] == '#') continue;
+    if (s.empty() || s[0] == '#')
+      continue;
     std::istringstream words(s);
     std::string head;
     words >> head;
@@ -112,13 +124,15 @@ WindowSource parse_window_file(const std::string& path) {
       UnitSource u;
       std::string id;
       words >> id >> u.kind >> u.name;
-      if (u.name.empty()) fail(path, line, "unit needs an id, a kind and a name");
+      if (u.name.empty())
+        fail(path, line, "unit needs an id, a kind and a name");
       u.id = static_cast<uint32_t>(parse_number(id, path, line));
       u.line = line;
       w.units.push_back(std::move(u));
       continue;
     }
-    if (w.units.empty()) fail(path, line, "property before the first unit");
+    if (w.units.empty())
+      fail(path, line, "property before the first unit");
     UnitSource& u = w.units.back();
     if (head == "at") {
       std::string a, b, c, d;
@@ -147,27 +161,32 @@ WindowSource parse_window_file(const std::string& path) {
     } else if (head == "on") {
       std::string event, routine;
       words >> event >> routine;
-      if (routine.empty()) fail(path, line, "on needs an event number and a routine");
+      if (routine.empty())
+        fail(path, line, "on needs an event number and a routine");
       u.events.emplace_back(static_cast<int32_t>(parse_number(event, path, line)), routine);
     } else {
       const size_t eq = s.find('=');
-      if (eq == std::string::npos) fail(path, line, "unknown line: " + s);
+      if (eq == std::string::npos)
+        fail(path, line, "unknown line: " + s);
       const std::string name = trim(s.substr(0, eq));
       u.properties.emplace_back(name, parse_value(trim(s.substr(eq + 1)), path, line, dir));
     }
   }
-  if (w.id == 0) throw std::runtime_error(path + ": no window line");
+  if (w.id == 0)
+    throw std::runtime_error(path + ": no window line");
   return w;
 }
 
 std::vector<std::string> parse_routine_list(const std::string& path) {
   std::ifstream in(path);
-  if (!in) throw std::runtime_error("cannot read " + path);
+  if (!in)
+    throw std::runtime_error("cannot read " + path);
   std::vector<std::string> names;
   std::string raw;
   while (std::getline(in, raw)) {
     const std::string s = trim(raw);
-    if (!s.empty() && s[0] != '#') names.push_back(s);
+    if (!s.empty() && s[0] != '#')
+      names.push_back(s);
   }
   return names;
 }

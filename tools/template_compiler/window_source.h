@@ -13,9 +13,9 @@ struct Value {
   enum class Kind { kNumber, kWord, kText, kBytes, kList };
   Kind kind = Kind::kNumber;
   int64_t number = 0;
-  std::string text;                // kText: UTF-8 as written; kWord: the word (a choice name)
-  std::vector<uint8_t> bytes;      // @file contents
-  std::vector<Value> items;        // kList: the items in order (texts and numbers)
+  std::string text;            // kText: UTF-8 as written; kWord: the word (a choice name)
+  std::vector<uint8_t> bytes;  // @file contents
+  std::vector<Value> items;    // kList: the items in order (texts and numbers)
 };
 
 struct UnitSource {

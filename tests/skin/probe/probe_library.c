@@ -9,13 +9,21 @@
 extern int ff_probe_attach_count;
 extern int ff_probe_detach_count;
 
-__attribute__((constructor)) static void probe_attach(void) { ++ff_probe_attach_count; }
-__attribute__((destructor)) static void probe_detach(void) { ++ff_probe_detach_count; }
+__attribute__((constructor)) static void probe_attach(void) {
+  ++ff_probe_attach_count;
+}
+__attribute__((destructor)) static void probe_detach(void) {
+  ++ff_probe_detach_count;
+}
 
-PROBE_EXPORT int ff_probe_answer(void) { return 42; }
+PROBE_EXPORT int ff_probe_answer(void) {
+  return 42;
+}
 
 /* Calls the C library through its import slot, so a resolver that offers "strlen" shows. */
-PROBE_EXPORT size_t ff_probe_length(const char* text) { return strlen(text); }
+PROBE_EXPORT size_t ff_probe_length(const char* text) {
+  return strlen(text);
+}
 
 /* A data slot holding an exported function's address: an absolute 64-bit relocation. */
 PROBE_EXPORT int (*ff_probe_hook)(void) = ff_probe_answer;
