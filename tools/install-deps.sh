@@ -11,6 +11,7 @@ packages=(
   fonts-noto-cjk
   libxcb1-dev imagemagick libjpeg-turbo-progs
   desktop-file-utils appstream dpkg-dev binutils
+  clang libclang-rt-14-dev clang-format   # the fuzz harnesses, the format check
 )
 
 missing=()

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Installs dependencies, builds, and runs the whole suite; then the same suite under
-# AddressSanitizer and UndefinedBehaviorSanitizer, and under ThreadSanitizer.
+# Installs dependencies, checks the sources' format, builds, and runs the whole suite; then the
+# same suite under AddressSanitizer and UndefinedBehaviorSanitizer and under ThreadSanitizer,
+# and every fuzz harness for 30 s.
 #   tools/test.sh            every configuration
-#   tools/test.sh --quick    the plain build only
+#   tools/test.sh --quick    the format check and the plain build only
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash tools/install-deps.sh
+bash tools/check-format.sh
 
 run_suite() {
   local dir=$1; shift
@@ -24,4 +26,6 @@ if [ "${1:-}" != "--quick" ]; then
   TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 ignore_noninstrumented_modules=1" \
     run_suite build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFF_SANITIZE_THREAD=ON \
     -DFF_BUILD_BENCH=OFF
+  # Two harnesses at a time, one for each core; a finding or a slow input fails the run.
+  FF_FUZZ_PARALLEL=2 bash fuzz/run_all.sh 30
 fi
