@@ -1,25 +1,15 @@
 // Pages of the shape the film site serves, in code page 936 (this suite compiles its literals
-// as GB18030), and the three patterns the application runs over them.
+// as GB18030); the patterns run over them are the application's own (app/site.h).
 #pragma once
 
 #include <cctype>
 #include <chrono>
 #include <string>
 
+#include "app/site.h"
 #include "platform/automation/regex_engine.h"
 
 namespace pages {
-
-inline const char* const kResultPattern =
-    "text-white fed-text-center\">([\\s\\S]*?)</span></a><a class=\"fed-list-title fed-font-xiv "
-    "fed-text-center fed-text-sm-left fed-visible fed-part-eone\" href=\"([\\s\\S]*?)\">"
-    "([\\s\\S]*?)</a><span class=\"fed-list-desc fed-font-xii fed-visible fed-part-eone "
-    "fed-text-muted fed-hide-xs fed-show-sm-block\">([\\s\\S]*?)</span></li>";
-
-inline const char* const kPosterPattern = "data-original=\"([\\s\\S]*?)\"><span class=\"";
-
-inline const char* const kEpisodePattern =
-    "' href='([\\s\\S]*?)' target=\"_self\">([\\s\\S]*?)</a>";
 
 struct Card {
   std::string note;
