@@ -4,18 +4,21 @@
 #include <set>
 #include <sstream>
 
+#include "app/site.h"
 #include "demo-site/catalogue.h"
 #include "tests/demo_site/site_fixture.h"
 
 namespace site_test {
 namespace {
 
+// The program's own markers. The pages are UTF-8 here, so the one marker with Chinese in it is
+// spelt again as UTF-8 (app/site.h holds it in the program's code page).
 const std::string kLeftLine = utf8(u8"zuidall直连");
-const std::string kRightLine = "zuidam3u8";
-constexpr std::string_view kDownloadLeft = "var GvodUrls1 = \"";
-constexpr std::string_view kDownloadRight = "\";echoDown(GvodUrls1,0)";
-constexpr std::string_view kStreamLeft = "\";var now=\"";
-constexpr std::string_view kStreamRight = "\";var pn=";
+const std::string kRightLine = app::site::kPlaySourceEnd;
+constexpr std::string_view kDownloadLeft = app::site::kDownloadStart;
+constexpr std::string_view kDownloadRight = app::site::kDownloadEnd;
+constexpr std::string_view kStreamLeft = app::site::kStreamStart;
+constexpr std::string_view kStreamRight = app::site::kStreamEnd;
 
 class TitlePage : public SiteTest {};
 
