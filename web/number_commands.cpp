@@ -9,7 +9,6 @@ namespace web::cmd {
 namespace {
 
 constexpr int32_t kIntMin = std::numeric_limits<int32_t>::min();
-constexpr int32_t kIntMax = std::numeric_limits<int32_t>::max();
 
 // A double truncated to int the way the processor's truncating conversion does it: values
 // outside the int range and NaN give 0x80000000 rather than undefined behaviour.
