@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "costly_pictures.h"
 #include "decoders/picture.h"
 #include "picture_files.h"
 
@@ -17,13 +18,8 @@ using imaging::decode_picture_with_reason;
 using imaging::DecodeFailure;
 using Bytes = std::vector<uint8_t>;
 
-void put16(Bytes& b, size_t at, uint32_t v) {
-  b[at] = static_cast<uint8_t>(v);
-  b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-void put32(Bytes& b, size_t at, uint32_t v) {
-  for (size_t i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
+using costly::put16;
+using costly::put32;
 
 // A valid 2 x 2 24-bit bitmap, one field changed.
 Bytes bmp_with(size_t at, uint32_t value, int width = 4) {
