@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/ids.h"
+#include "app/list_commands.h"
 #include "app/program.h"
 #include "bridges/embedded_library.h"
 #include "imaging/window_shadow.h"
@@ -25,6 +26,7 @@
 #include "runtime/window_registry.h"
 #include "runtime/windows.h"
 #include "skin/skin.h"
+#include "units/list_view_commands.h"
 
 namespace app_test {
 extern const uint8_t kSkinProbeBlock[];
@@ -71,7 +73,7 @@ class StartWindowWiring : public testing::Test {
       started = true;
       rt::install_program_info(program_info());
       rt::Cell none{};
-      rt::entry_table().runtime_routine(6, &none, 0, nullptr);
+      rt::entry_table().runtime_routine(rt::kRoutineStartup, &none, 0, nullptr);
     }
     // Offscreen there is no compositor; the shadow is made all the same.
     imaging::force_translucency(true);
@@ -88,6 +90,15 @@ class StartWindowWiring : public testing::Test {
     g_library_loader.reset();
   }
 };
+
+// The application names the list-view commands by their library's place in the program
+// information and their places in its command table: both must lead to the unit kinds' own.
+TEST_F(StartWindowWiring, ListCommandsAreTheListViewsOwn) {
+  EXPECT_EQ(list_command(kInsertRow), &units::insert_row);
+  EXPECT_EQ(list_command(kSetCellText), &units::set_cell_text);
+  EXPECT_EQ(list_command(kCellText), &units::cell_text);
+  EXPECT_EQ(list_command(kDeleteAllRows), &units::delete_all_rows);
+}
 
 TEST_F(StartWindowWiring, SkinFirstThenAShadowOfForty) {
   rt::load_start_window(kStartWindow);
