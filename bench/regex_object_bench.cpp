@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/site.h"
 #include "bridges/regex_object.h"
 #include "runtime/dll_commands.h"
 #include "runtime/imports.h"
@@ -21,6 +22,10 @@ namespace {
 using MultiByteToWideCharFn = int(uint32_t, uint32_t, const char*, int, char16_t*, int);
 using WideCharToMultiByteFn = int(uint32_t, uint32_t, const char16_t*, int, char*, int, const char*,
                                   int*);
+
+// The card pattern's groups, and the match offsets of one card (the whole match first).
+constexpr int32_t kGroups = app::site::kCardCast;
+constexpr size_t kOffsets = 2 * (kGroups + 1);
 
 // `cards` result cards spread over about `bytes` bytes of markup.
 std::string search_page(int cards, size_t bytes) {
@@ -42,11 +47,11 @@ std::string search_page(int cards, size_t bytes) {
 
 int32_t read_all_groups(const std::string& page, benchmark::State& state) {
   bridges::RegexObject re;
-  re.create(pages::kResultPattern, page.c_str());
+  re.create(app::site::kCardPattern, page.c_str());
   const int32_t n = re.match_count();
   size_t bytes = 0;
   for (int32_t i = 1; i <= n; ++i) {
-    for (int32_t k = 1; k <= 4; ++k) bytes += re.submatch_text(i, k).size();
+    for (int32_t k = 1; k <= kGroups; ++k) bytes += re.submatch_text(i, k).size();
   }
   benchmark::DoNotOptimize(bytes);
   if (bytes == 0)
@@ -70,7 +75,7 @@ void BM_Pcre2ResultPage(benchmark::State& state) {
   auto* to_wide = rt::dll_function<MultiByteToWideCharFn>(rt::kImportMultiByteToWideChar);
   auto* to_local = rt::dll_function<WideCharToMultiByteFn>(rt::kImportWideCharToMultiByte);
   std::u16string wide_pattern;
-  for (const char* p = pages::kResultPattern; *p; ++p)
+  for (const char* p = app::site::kCardPattern; *p; ++p)
     wide_pattern.push_back(static_cast<char16_t>(*p));
 
   for (auto _ : state) {
@@ -93,12 +98,14 @@ void BM_Pcre2ResultPage(benchmark::State& state) {
                        options, data, nullptr) > 0) {
       options = PCRE2_NO_UTF_CHECK;
       const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(data);
-      offsets.insert(offsets.end(), ov, ov + 10);
+      offsets.insert(offsets.end(), ov, ov + kOffsets);
       start = ov[1] > ov[0] ? ov[1] : ov[1] + 1;
     }
     size_t bytes = 0;
-    for (size_t m = 0; m < offsets.size(); m += 10) {
-      for (size_t k = 1; k <= 4; ++k) {
+    for (size_t m = 0; m < offsets.size(); m += kOffsets) {
+      for (size_t k = 1; k <= kGroups; ++k) {
+        if (offsets[m + 2 * k] == PCRE2_UNSET)
+          continue;
         const char16_t* units_at = subject.data() + offsets[m + 2 * k];
         const int count = static_cast<int>(offsets[m + 2 * k + 1] - offsets[m + 2 * k]);
         const int needed = to_local(0, 0, units_at, count, nullptr, 0, nullptr, nullptr);
@@ -110,7 +117,7 @@ void BM_Pcre2ResultPage(benchmark::State& state) {
     benchmark::DoNotOptimize(bytes);
     pcre2_match_data_free(data);
     pcre2_code_free(code);
-    if (offsets.size() != 200 * 10)
+    if (offsets.size() != 200 * kOffsets)
       state.SkipWithError("wrong match count");
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
