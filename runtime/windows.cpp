@@ -567,6 +567,23 @@ bool with_window_loaded(uint32_t window_id, uint32_t generation, const std::func
   return ran;
 }
 
+void queue_while_window_loaded(uint32_t window_id, uint32_t generation, std::function<void()> fn,
+                               std::shared_ptr<std::atomic<bool>> gone) {
+  auto checked = [window_id, generation, fn = std::move(fn), gone = std::move(gone)] {
+    WindowEntry* w = registry().find(window_id);
+    if (generation == 0 || !w || !window_is_loaded(*w) || w->generation != generation) {
+      gone->store(true);
+      return;
+    }
+    fn();
+  };
+  if (windowing::on_window_thread() || !windowing::has_application()) {
+    checked();
+    return;
+  }
+  windowing::queue_on_window_thread(std::move(checked));
+}
+
 bool window_loaded(uint32_t window_id) {
   WindowEntry* w = registry().find(window_id);
   return w && window_is_loaded(*w);

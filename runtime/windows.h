@@ -1,8 +1,10 @@
 // The window registry, window loading and unit properties, as the rest of the program sees them.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "runtime/unit_kind.h"
 #include "runtime/value.h"
@@ -51,6 +53,11 @@ uint32_t window_generation(uint32_t window_id);
 // `generation`; answers whether it ran. A worker writing into a window that may be closed (or
 // closed and loaded again) meanwhile checks and writes in this one call.
 bool with_window_loaded(uint32_t window_id, uint32_t generation, const std::function<void()>& fn);
+// The same check and write queued for the window thread without waiting for it (see
+// windowing::queue_on_window_thread): it runs after every call the caller made before it. When
+// it finds the window gone it does not run fn and sets *gone.
+void queue_while_window_loaded(uint32_t window_id, uint32_t generation, std::function<void()> fn,
+                               std::shared_ptr<std::atomic<bool>> gone);
 
 // Runs fn on the window thread and waits (at once when already there).
 void on_window_thread(const std::function<void()>& fn);

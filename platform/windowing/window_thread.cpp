@@ -123,10 +123,17 @@ void cpu_relax() {
 #endif
 }
 
+// A waiting call points at its caller's function and is marked done; a queued call owns its
+// function and is deleted once it has run.
 struct Call {
   const std::function<void()>* fn = nullptr;
   std::atomic<bool> done = false;
+  std::function<void()> owned;
+  bool queued = false;
 };
+
+// Queued calls not yet run beyond which a queuing caller waits.
+constexpr size_t kMaxQueued = 4096;
 
 struct CallQueue {
   std::mutex lock;
@@ -183,8 +190,12 @@ void drain() {
     q.drain_posted = false;
     guard.unlock();
     (*call->fn)();
+    const bool queued = call->queued;
+    if (queued)
+      delete call;
     guard.lock();
-    call->done.store(true, std::memory_order_release);
+    if (!queued)
+      call->done.store(true, std::memory_order_release);
     q.finished.notify_all();
     if (std::chrono::steady_clock::now() >= deadline) {
       if (!q.calls.empty() && !q.drain_posted)
@@ -263,6 +274,31 @@ bool run_on_window_thread(const std::function<void()>& fn) {
   }
   guard.lock();
   q.finished.wait(guard, [&call] { return call.done.load(std::memory_order_acquire); });
+  return true;
+}
+
+bool queue_on_window_thread(std::function<void()> fn) {
+  QCoreApplication* app = QCoreApplication::instance();
+  if (!app)
+    return false;
+  if (on_window_thread() || app->thread() == QThread::currentThread()) {
+    fn();
+    return true;
+  }
+  auto* call = new Call;
+  call->owned = std::move(fn);
+  call->fn = &call->owned;
+  call->queued = true;
+  CallQueue& q = call_queue();
+  std::unique_lock guard(q.lock);
+  q.finished.wait(guard, [&q] { return q.calls.size() < kMaxQueued; });
+  q.calls.push_back(call);
+  q.waiting.store(q.calls.size(), std::memory_order_release);
+  if (q.drain_posted) {
+    q.arrived.notify_one();
+  } else {
+    post_drain(app);
+  }
   return true;
 }
 

@@ -37,6 +37,14 @@ bool has_application();
 bool run_on_window_thread(const std::function<void()>& fn);
 // Queues fn for the window thread without waiting; false when there is no application.
 bool post_to_window_thread(std::function<void()> fn);
+// Queues fn for the window thread behind every call made with run_on_window_thread or this
+// function before it, from any thread, and returns without waiting for it: a worker's writes
+// that need no answer keep their order among its other calls without a round trip each. A caller
+// finds out that they have run by making a waiting call after them. When many queued calls have
+// not run yet the caller waits for the window thread to catch up, so a fast worker cannot grow
+// the queue without bound. Runs fn at once on the window thread; answers false (without running
+// fn) when there is no application to carry the call.
+bool queue_on_window_thread(std::function<void()> fn);
 
 // Processes pending window messages on the window thread.
 void process_pending_messages();

@@ -385,6 +385,89 @@ TEST_F(WindowCore, PropertiesFromAWorkerRunOnTheWindowThread) {
   EXPECT_FALSE(windowing::is_visible(rt::unit_native_window(kMain, kBoxA)));
 }
 
+// A worker's queued writes run on the window thread in the order of all its calls, queued or
+// waiting, without the worker waiting for them; a write queued for a window that has been closed
+// meanwhile does not run and says so; and a worker that queues faster than the window thread runs
+// its calls is held back instead of growing the queue without end.
+TEST_F(WindowCore, QueuedWritesKeepTheirOrderWithoutWaiting) {
+  rt::load_start_window(kMain);
+  const uint32_t generation = rt::window_generation(kMain);
+  const std::thread::id window_thread = std::this_thread::get_id();
+  std::vector<int> order;  // written on the window thread only
+  bool all_on_window_thread = true;
+  const auto note = [&](int step) {
+    return [&, step] {
+      all_on_window_thread = all_on_window_thread && std::this_thread::get_id() == window_thread;
+      order.push_back(step);
+    };
+  };
+  auto gone = std::make_shared<std::atomic<bool>>(false);
+  std::atomic<bool> queued_all = false, finished = false;
+  std::thread worker([&] {
+    for (int step = 0; step < 3; ++step)
+      rt::queue_while_window_loaded(kMain, generation, note(step), gone);
+    queued_all = true;  // before the window thread has taken a single message
+    rt::with_window_loaded(kMain, generation, note(3));
+    rt::queue_while_window_loaded(kMain, generation, note(4), gone);
+    rt::with_window_loaded(kMain, generation, note(5));
+    finished = true;
+  });
+  for (int i = 0; i < 400 && !queued_all; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_TRUE(queued_all) << "queuing waited for the window thread";
+  while (!finished) QApplication::processEvents();
+  worker.join();
+  EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4, 5}));
+  EXPECT_TRUE(all_on_window_thread);
+  EXPECT_FALSE(gone->load());
+
+  // Closed, and loaded again: the write queued for the first load finds it gone.
+  windowing::destroy(rt::unit_native_window(kMain, 0));
+  rt::load_start_window(kMain);
+  bool ran = false;
+  finished = false;
+  std::thread late([&] {
+    rt::queue_while_window_loaded(
+        kMain, generation, [&ran] { ran = true; }, gone);
+    rt::on_window_thread([] {});
+    finished = true;
+  });
+  while (!finished) QApplication::processEvents();
+  late.join();
+  EXPECT_FALSE(ran);
+  EXPECT_TRUE(gone->load());
+}
+
+TEST_F(WindowCore, AQueuingWorkerIsHeldBackWhileTheWindowThreadIsBusy) {
+  rt::load_start_window(kMain);
+  const uint32_t generation = rt::window_generation(kMain);
+  constexpr int kWrites = 20000;
+  auto gone = std::make_shared<std::atomic<bool>>(false);
+  std::atomic<int> queued = 0;
+  std::vector<int> order;
+  std::atomic<bool> finished = false;
+  std::thread worker([&] {
+    for (int i = 0; i < kWrites; ++i) {
+      rt::queue_while_window_loaded(
+          kMain, generation, [&order, i] { order.push_back(i); }, gone);
+      ++queued;
+    }
+    rt::on_window_thread([] {});
+    finished = true;
+  });
+  // The window thread takes no message for a while: the worker stops well short of the end.
+  int seen = -1;
+  for (int i = 0; i < 100 && seen != queued.load(); ++i) {
+    seen = queued.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_LT(queued.load(), kWrites / 2);
+  while (!finished) QApplication::processEvents();
+  worker.join();
+  ASSERT_EQ(order.size(), static_cast<size_t>(kWrites));
+  EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
+}
+
 TEST_F(WindowCore, IdleCallbacksOfDestroyedWindowsAreDropped) {
   rt::load_start_window(kMain);
   rt::load_window(kDialog, nullptr, false);  // keeps the loop running once the main window goes
