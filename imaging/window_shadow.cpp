@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <memory>
+#include <new>
 
 #include "imaging/drawing.h"
 #include "imaging/picture_shape.h"
@@ -46,27 +49,119 @@ void show_picture_on_layered_window(LayeredWindow* window, std::span<const uint8
 
 // ---- pictures ----------------------------------------------------------------------------------
 
-std::vector<uint8_t> shadow_picture(int32_t width, int32_t height, int32_t size, uint32_t rgb,
-                                    uint8_t alpha) {
-  start_graphics_library();
-  std::vector<uint8_t> png;
-  Image bitmap;
+namespace {
+
+// Fills the width x height rectangle at (size, size) of the bitmap with the colour and blurs the
+// whole bitmap by radius `size`, spreading past its edges.
+bool fill_and_blur(Image& bitmap, int32_t width, int32_t height, int32_t size, uint32_t argb) {
   SolidBrush brush;
   Effect blur;
   Graphics graphics;
   const raster::BlurParams params{static_cast<float>(size), 1};
-  if (bitmap.create_bitmap(width + 2 * size, height + 2 * size) &&
-      brush.create(argb_of(rgb, alpha)) && blur.create_blur() &&
-      blur.set_parameters(&params, sizeof params) && graphics.from_image(bitmap) &&
-      graphics.fill_rectangle(brush, static_cast<float>(size), static_cast<float>(size),
-                              static_cast<float>(width), static_cast<float>(height)) &&
-      bitmap.apply_effect(blur)) {
-    bitmap.save(kPngFormatId, png);
-  }
+  const bool ok = brush.create(argb) && blur.create_blur() &&
+                  blur.set_parameters(&params, sizeof params) && graphics.from_image(bitmap) &&
+                  graphics.fill_rectangle(brush, static_cast<float>(size), static_cast<float>(size),
+                                          static_cast<float>(width), static_cast<float>(height)) &&
+                  bitmap.apply_effect(blur);
   brush.remove();
   graphics.remove();
   blur.remove();
-  bitmap.dispose();
+  return ok;
+}
+
+// How far the blur of a radius reaches: the library's blur is three boxes each way of a third of
+// the radius, rounded, so it never reaches more than two pixels past the radius.
+int64_t blur_reach(int32_t size) {
+  return int64_t{size} + 2;
+}
+
+// Along one side of the whole picture (`full` pixels), the coordinate in the small picture whose
+// rectangle is `cut` pixels shorter: the first and last `edge` pixels are those of the small
+// picture, and every pixel between them is the one at `edge`.
+int64_t small_coordinate(int64_t x, int64_t full, int64_t edge, int64_t cut) {
+  if (x < edge)
+    return x;
+  if (x >= full - edge)
+    return x - cut;
+  return edge;
+}
+
+}  // namespace
+
+// The blur reaches `reach` pixels, so a pixel of the shadow depends only on the rectangle's
+// pixels within that distance of it. Along a side of the rectangle longer than 2 * reach + 2,
+// every pixel more than size + reach from the picture's ends therefore sees the same as its
+// neighbours: the shadow is drawn with the rectangle cut to that length, and its middle column
+// or row repeated to the full size. The picture is the same pixel for pixel, for a fraction of
+// the blur's work.
+std::vector<uint8_t> shadow_picture(int32_t width, int32_t height, int32_t size, uint32_t rgb,
+                                    uint8_t alpha) {
+  start_graphics_library();
+  std::vector<uint8_t> png;
+  const uint32_t argb = argb_of(rgb, alpha);
+  const int64_t reach = blur_reach(size);
+  const int64_t keep = 2 * reach + 2;
+  const int64_t full_w = int64_t{width} + 2 * int64_t{size};
+  const int64_t full_h = int64_t{height} + 2 * int64_t{size};
+  // The library's largest bitmap side: past it the plain way fails as the library does.
+  constexpr int64_t kLargestSide = 1 << 15;
+  if (size < 1 || width < 1 || height < 1 || (width <= keep && height <= keep) ||
+      full_w > kLargestSide || full_h > kLargestSide) {
+    Image bitmap;
+    if (bitmap.create_bitmap(width + 2 * size, height + 2 * size) &&
+        fill_and_blur(bitmap, width, height, size, argb)) {
+      bitmap.save(kPngFormatId, png);
+    }
+    return png;
+  }
+
+  // The rectangle as drawn small, and what is cut from each of its sides.
+  const auto rect_w = static_cast<int32_t>(std::min<int64_t>(width, keep));
+  const auto rect_h = static_cast<int32_t>(std::min<int64_t>(height, keep));
+  const int64_t small_w = rect_w + 2 * int64_t{size}, small_h = rect_h + 2 * int64_t{size};
+  try {
+    std::vector<uint32_t> small(static_cast<size_t>(small_w * small_h));
+    Image small_bitmap;
+    if (!small_bitmap.create_bitmap_over(
+            static_cast<int32_t>(small_w), static_cast<int32_t>(small_h),
+            static_cast<int32_t>(small_w * 4), reinterpret_cast<uint8_t*>(small.data())) ||
+        !fill_and_blur(small_bitmap, rect_w, rect_h, size, argb)) {
+      return png;
+    }
+    small_bitmap.dispose();
+
+    const int64_t edge = size + reach + 1;
+    const int64_t cut_w = width - rect_w, cut_h = height - rect_h;
+    const auto row_w = static_cast<size_t>(full_w);
+    auto pixels = std::make_unique_for_overwrite<uint32_t[]>(row_w * static_cast<size_t>(full_h));
+    // Columns [0, head) and [tail, full_w) come from the small rows as they are; those between
+    // repeat the small rows' pixel at `edge`.
+    const int64_t head = std::min(edge, full_w);
+    const int64_t tail = std::max(head, full_w - edge);
+    int64_t previous = -1;
+    for (int64_t y = 0; y < full_h; ++y) {
+      uint32_t* out = pixels.get() + static_cast<size_t>(y) * row_w;
+      const int64_t from = small_coordinate(y, full_h, edge, cut_h);
+      if (from == previous) {
+        std::memcpy(out, out - row_w, row_w * sizeof *out);
+        continue;
+      }
+      previous = from;
+      const uint32_t* in = small.data() + static_cast<size_t>(from * small_w);
+      std::copy(in, in + head, out);
+      if (tail > head)
+        std::fill(out + head, out + tail, in[edge]);
+      std::copy(in + (tail - cut_w), in + small_w, out + tail);
+    }
+    Image bitmap;
+    if (bitmap.create_bitmap_over(static_cast<int32_t>(full_w), static_cast<int32_t>(full_h),
+                                  static_cast<int32_t>(full_w * 4),
+                                  reinterpret_cast<uint8_t*>(pixels.get()))) {
+      bitmap.save(kPngFormatId, png);
+    }
+  } catch (const std::bad_alloc&) {
+    png.clear();
+  }
   return png;
 }
 
