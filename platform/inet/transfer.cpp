@@ -11,7 +11,9 @@ namespace {
 
 // Body bytes waiting for the reader beyond this pause the transfer.
 constexpr size_t kPauseAt = 256 << 10;
-constexpr long kReceiveBuffer = 64 * 1024;
+// libcurl's receive buffer: one read from the socket, and one step of the transfer, take up to
+// this much. Large bodies go through in fewer steps; fifty transfers at once still hold little.
+constexpr long kReceiveBuffer = 256 * 1024;
 // How long one wait for the sockets lasts; libcurl's own timers shorten it when due.
 constexpr int kPollMs = 1000;
 
@@ -170,10 +172,35 @@ bool Transfer::wait_for_response() {
   return blocks_.response() && !setup_.closing->raised();
 }
 
+std::optional<uint64_t> Transfer::declared_length() const {
+  curl_off_t length = -1;
+  if (!blocks_.response() ||
+      curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK ||
+      length < 0) {
+    return std::nullopt;
+  }
+  return static_cast<uint64_t>(length);
+}
+
 size_t Transfer::read(std::span<uint8_t> buffer) {
   if (buffer.empty() || setup_.closing->raised())
     return 0;
-  while (pending_empty()) {
+  // Bytes that came before this read go first.
+  if (!pending_empty()) {
+    const size_t n = std::min(buffer.size(), pending_.size() - pending_head_);
+    std::memcpy(buffer.data(), pending_.data() + pending_head_, n);
+    pending_head_ += n;
+    if (pending_empty()) {
+      pending_.clear();
+      pending_head_ = 0;
+    }
+    return n;
+  }
+  // Nothing waits: libcurl writes into the caller's buffer itself (on_body) until it has given
+  // something, and all it gives in the same step that still fits.
+  target_ = buffer;
+  target_filled_ = 0;
+  while (target_filled_ == 0 && pending_empty()) {
     if (paused_) {
       // Resuming may hand over the held-back bytes right away; when taking them fails (the body
       // passed the cap), the transfer has failed even if libcurl had already called it done.
@@ -186,17 +213,12 @@ size_t Transfer::read(std::span<uint8_t> buffer) {
       continue;
     }
     if (done_)
-      return 0;
-    run_until([this] { return !pending_empty(); });
+      break;
+    run_until([this] { return target_filled_ > 0 || !pending_empty(); });
   }
-  const size_t n = std::min(buffer.size(), pending_.size() - pending_head_);
-  std::memcpy(buffer.data(), pending_.data() + pending_head_, n);
-  pending_head_ += n;
-  if (pending_empty()) {
-    pending_.clear();
-    pending_head_ = 0;
-  }
-  return n;
+  target_ = {};
+  // Bytes can only have gone to the side once the caller's buffer was full.
+  return target_filled_;
 }
 
 size_t Transfer::on_header(char* data, size_t size, size_t count, void* self) {
@@ -208,7 +230,8 @@ size_t Transfer::on_header(char* data, size_t size, size_t count, void* self) {
 size_t Transfer::on_body(char* data, size_t size, size_t count, void* self) {
   auto* t = static_cast<Transfer*>(self);
   const size_t n = size * count;
-  if (t->pending_.size() - t->pending_head_ >= kPauseAt) {
+  const size_t target_room = t->target_.size() - t->target_filled_;
+  if (target_room == 0 && t->pending_.size() - t->pending_head_ >= kPauseAt) {
     t->paused_ = true;
     return CURL_WRITEFUNC_PAUSE;
   }
@@ -216,7 +239,13 @@ size_t Transfer::on_body(char* data, size_t size, size_t count, void* self) {
   const uint64_t room = t->body_bytes_ < cap ? cap - t->body_bytes_ : 0;
   const size_t taken = static_cast<size_t>(std::min<uint64_t>(n, room));
   const auto* bytes = reinterpret_cast<const uint8_t*>(data);
-  t->pending_.insert(t->pending_.end(), bytes, bytes + taken);
+  // Into the waiting read's buffer first; the rest waits for the next read.
+  const size_t direct = std::min(taken, target_room);
+  if (direct > 0) {
+    std::memcpy(t->target_.data() + t->target_filled_, bytes, direct);
+    t->target_filled_ += direct;
+  }
+  t->pending_.insert(t->pending_.end(), bytes + direct, bytes + taken);
   t->body_bytes_ += taken;
   return taken;  // short of n past the cap: libcurl ends the transfer with a write error
 }

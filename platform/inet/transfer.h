@@ -2,9 +2,11 @@
 //
 // Sending drives the transfer until the final response's header block has arrived (redirects
 // followed on the way are passed over) or the transfer has ended; reading drives it until body
-// bytes are there or it has ended. Body bytes wait in a small buffer between the two: when the
-// reader falls behind, libcurl is paused instead of the buffer growing. When the request's handle
-// is closed on another thread (its CloseSignal raised), sending or reading gives up at once.
+// bytes are there or it has ended. While a read waits, libcurl hands the body bytes straight into
+// the reader's buffer; only what arrives outside a read, or does not fit, waits in a small buffer
+// of the transfer's own, and when the reader falls behind libcurl is paused instead of that buffer
+// growing. When the request's handle is closed on another thread (its CloseSignal raised), sending
+// or reading gives up at once.
 #pragma once
 
 #include <curl/curl.h>
@@ -64,6 +66,9 @@ class Transfer {
   }
   // The final response's status line and header lines, each ending "\r\n"; null without one.
   const std::string* response_headers() const { return blocks_.response(); }
+  // The final response's Content-Length; nothing when it has none (a chunked body, say) or the
+  // response is not known yet.
+  std::optional<uint64_t> declared_length() const;
 
  private:
   Transfer() = default;
@@ -89,8 +94,12 @@ class Transfer {
   // The header blocks received, and the final one once known.
   HeaderBlocks blocks_{Redirects::kFollowed};
 
+  // Body bytes waiting for the next read, from pending_head_ on.
   std::vector<uint8_t> pending_;
   size_t pending_head_ = 0;
+  // The buffer of the read under way (empty between reads) and how much of it is filled.
+  std::span<uint8_t> target_;
+  size_t target_filled_ = 0;
   uint64_t body_bytes_ = 0;
   bool paused_ = false;
   bool done_ = false;

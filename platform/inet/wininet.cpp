@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -394,9 +396,29 @@ int32_t read_body(Handle request_handle, void* buffer, uint32_t to_read, uint32_
   return n > 0 || request->transfer->ended_cleanly() ? 1 : 0;
 }
 
+int32_t query_length(Request& request, void* buffer, uint32_t* length) {
+  std::lock_guard guard(request.lock);
+  const std::optional<uint64_t> declared =
+      request.transfer ? request.transfer->declared_length() : std::nullopt;
+  if (!declared || *declared > UINT32_MAX)
+    return 0;
+  if (!buffer || *length < sizeof(uint32_t)) {
+    *length = sizeof(uint32_t);
+    return 0;
+  }
+  const auto value = static_cast<uint32_t>(*declared);
+  std::memcpy(buffer, &value, sizeof value);
+  *length = sizeof value;
+  return 1;
+}
+
 int32_t query_info(Handle request_handle, uint32_t level, void* buffer, uint32_t* length) {
   auto request = find<Request>(request_handle);
-  if (!request || !length || level != kQueryRawHeadersCrlf)
+  if (!request || !length)
+    return 0;
+  if (level == (kQueryContentLength | kQueryFlagNumber))
+    return query_length(*request, buffer, length);
+  if (level != kQueryRawHeadersCrlf)
     return 0;
   std::lock_guard guard(request->lock);
   const std::string* block = request->transfer ? request->transfer->response_headers() : nullptr;

@@ -53,6 +53,10 @@ inline constexpr uint32_t kFlagIgnoreRedirectToHttp = 0x00008000;
 // HttpQueryInfoA level: the status line and header lines of the final response, each ending
 // "\r\n".
 inline constexpr uint32_t kQueryRawHeadersCrlf = 22;
+// HttpQueryInfoA level: the final response's Content-Length, asked for as a number (with
+// kQueryFlagNumber) into 4 bytes.
+inline constexpr uint32_t kQueryContentLength = 5;
+inline constexpr uint32_t kQueryFlagNumber = 0x20000000;
 
 // The functions' shapes. The send function has one export and two declarations, one per kind
 // of body the caller passes.
@@ -117,7 +121,10 @@ FF_INET_API int32_t InternetReadFile(inet::Handle request, void* buffer, uint32_
                                      uint32_t* bytes_read);
 // For kQueryRawHeadersCrlf: copies the header block and a terminator into the buffer when both
 // fit in *length bytes, setting *length to the block's length; otherwise fails, setting *length
-// to the bytes needed.
+// to the bytes needed. For kQueryContentLength | kQueryFlagNumber: writes the length the final
+// response declares as a uint32_t and sets *length to 4; fails when it declares none (or one past
+// 32 bits) and, setting *length to 4, when the buffer is shorter. The body that arrives may still
+// be shorter (a transfer cut off) or end at the library's cap.
 FF_INET_API int32_t HttpQueryInfoA(inet::Handle request, uint32_t level, void* buffer,
                                    uint32_t* length, uint32_t* index);
 FF_INET_API int32_t InternetCloseHandle(inet::Handle handle);

@@ -102,6 +102,13 @@ TEST_F(Abandoning, AbandonEndsARequestInProgressAndWritesNothing) {
          e.send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\nSet-Cookie: s=1\r\n\r\npart");
          e.idle(seconds(30));
        }},
+      {"body in large pieces",
+       [](Exchange& e) {
+         e.send("HTTP/1.1 200 OK\r\nContent-Length: 100000000\r\n\r\n");
+         const std::string piece(64 << 10, 'p');
+         while (e.send(piece) && !e.idle(milliseconds(50))) {
+         }
+       }},
       {"body trickling",
        [](Exchange& e) {
          e.send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n");
