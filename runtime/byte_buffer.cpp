@@ -1,5 +1,8 @@
 #include "runtime/byte_buffer.h"
 
+#include <malloc.h>
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstring>
 #include <utility>
@@ -8,13 +11,31 @@
 #include "runtime/heap.h"
 
 namespace rt {
+namespace {
+
+constexpr uintptr_t kPage = 4096;
+constexpr size_t kHugePage = size_t{2} << 20;
+
+// Asks for huge pages under a large block: each fault then maps 2 MiB instead of 4 KiB, which
+// matters for bodies of many megabytes written once. The advice spans the whole pages around the
+// block, so that a block of its own mapping stays one mapping and realloc can still move it
+// without a copy; for a block inside the heap it is only a hint about a few neighbouring pages.
+void advise_huge_pages(uint8_t* data) {
+  const uintptr_t start = reinterpret_cast<uintptr_t>(data) & ~(kPage - 1);
+  const uintptr_t end =
+      (reinterpret_cast<uintptr_t>(data) + malloc_usable_size(data) + kPage - 1) & ~(kPage - 1);
+  madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+}
+
+}  // namespace
 
 ByteBuffer::ByteBuffer(ByteBuffer&& o) noexcept
     : data_(std::exchange(o.data_, nullptr)),
       size_(std::exchange(o.size_, 0)),
       capacity_(std::exchange(o.capacity_, 0)),
       growth_(o.growth_),
-      max_size_(o.max_size_) {}
+      max_size_(o.max_size_),
+      expected_(o.expected_) {}
 
 ByteBuffer& ByteBuffer::operator=(ByteBuffer&& o) noexcept {
   if (this != &o) {
@@ -24,6 +45,7 @@ ByteBuffer& ByteBuffer::operator=(ByteBuffer&& o) noexcept {
     capacity_ = std::exchange(o.capacity_, 0);
     growth_ = o.growth_;
     max_size_ = o.max_size_;
+    expected_ = o.expected_;
   }
   return *this;
 }
@@ -46,9 +68,13 @@ void ByteBuffer::make_room(size_t wanted) {
       if (wanted <= capacity_)
         return;
       // wanted never passes max_size_: the edits check before they grow.
-      const size_t grown = std::max({wanted, capacity_ * 2, kFirstGeometricBlock});
+      size_t grown = std::max({wanted, capacity_ * 2, kFirstGeometricBlock});
+      if (wanted <= expected_)
+        grown = std::min(grown, expected_);
       capacity_ = std::min(grown, max_size_);
       data_ = static_cast<uint8_t*>(reallocate(data_, capacity_));
+      if (capacity_ >= 2 * kHugePage)
+        advise_huge_pages(data_);
       return;
     }
   }

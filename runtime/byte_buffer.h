@@ -5,7 +5,8 @@
 // - kSlack (the registries' rule): a size that needs more room, or one that would leave more
 //   than 256 bytes unused, reallocates the block to size + 128.
 // - kGeometric (input of unknown length): the block at least doubles, from 16 KiB, and never
-//   shrinks; appending stays linear.
+//   shrinks; appending stays linear. A step stops at the size expect() names, when the contents
+//   still fit there. Blocks of 4 MiB and more are given huge pages where the system offers them.
 // Either way nothing grows past max_size(): an edit that would answers false and changes
 // nothing. release() hands the block over to the caller, who frees it with rt::free_block.
 #pragma once
@@ -54,6 +55,11 @@ class ByteBuffer {
   void remove(size_t offset, size_t length);
   void clear() { resize(0); }
 
+  // For kGeometric: the size the contents are expected to reach (a length the source declared).
+  // Steps still double from what is stored, so a wrong size costs no more than the doubling
+  // does; the step that reaches it stops there, and contents that grow past it grow on as before.
+  void expect(size_t size) { expected_ = size; }
+
   // Room for n more bytes at the end, to be filled and then taken in with commit(n); null when
   // the size would pass max_size(). For a writer that fills the bytes itself (a read call).
   // (A geometric block that has the room answers inline: writers ask once per piece.)
@@ -95,6 +101,7 @@ class ByteBuffer {
   size_t capacity_ = 0;
   Growth growth_ = Growth::kSlack;
   size_t max_size_ = kUnlimited;
+  size_t expected_ = 0;
 };
 
 }  // namespace rt

@@ -61,6 +61,38 @@ TEST(ByteBufferGrowth, GeometricBlocksDoubleFromSixteenKiBUpToTheMaximum) {
   EXPECT_EQ(buf.capacity(), 40000u) << "geometric blocks never shrink";
 }
 
+// A declared size ends the step that reaches it, reserves nothing before bytes come, and bytes
+// past it grow the block as before.
+TEST(ByteBufferGrowth, AnExpectedSizeEndsTheStepThatReachesItAndNoOther) {
+  ByteBuffer buf(Growth::kGeometric, 1 << 20);
+  buf.expect(20'000);
+  std::vector<uint8_t> chunk(1000, 7);
+  ASSERT_TRUE(buf.append(chunk.data(), chunk.size()));
+  EXPECT_EQ(buf.capacity(), 16384u);
+  while (buf.size() + chunk.size() <= 16384) ASSERT_TRUE(buf.append(chunk.data(), chunk.size()));
+  ASSERT_TRUE(buf.append(chunk.data(), chunk.size()));
+  EXPECT_EQ(buf.capacity(), 20'000u) << "the step stops at the expected size";
+  ASSERT_NE(buf.room_for(20'000 - buf.size()), nullptr);
+  EXPECT_EQ(buf.capacity(), 20'000u);
+  buf.commit(20'000 - buf.size());
+  ASSERT_TRUE(buf.append_u8(1));
+  EXPECT_EQ(buf.capacity(), 40'000u) << "past the expected size, doubling as before";
+
+  ByteBuffer told_a_lot(Growth::kGeometric);
+  told_a_lot.expect(size_t{1} << 40);
+  ASSERT_TRUE(told_a_lot.append(chunk.data(), chunk.size()));
+  EXPECT_EQ(told_a_lot.capacity(), 16384u) << "a large size reserves nothing up front";
+  ASSERT_NE(told_a_lot.room_for(16384), nullptr);
+  EXPECT_EQ(told_a_lot.capacity(), 32768u) << "and steps still double from what is stored";
+
+  ByteBuffer capped(Growth::kGeometric, 30'000);
+  capped.expect(50'000);
+  ASSERT_NE(capped.room_for(20'000), nullptr);
+  capped.commit(20'000);
+  ASSERT_NE(capped.room_for(9'000), nullptr);
+  EXPECT_EQ(capped.capacity(), 30'000u) << "the maximum still comes first";
+}
+
 TEST(ByteBufferGrowth, RoomIsFilledInPlaceAndCommitted) {
   ByteBuffer buf(Growth::kGeometric, 100);
   uint8_t* room = buf.room_for(10);
