@@ -89,19 +89,72 @@ constexpr const char* kVerbs[] = {"GET",     "POST",   "HEAD",  "PUT",
                                   "OPTIONS", "DELETE", "TRACE", "CONNECT"};
 constexpr const char* kDefaultAgent = "Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)";
 constexpr const char* kHttpVersion = "HTTP/1.1";
-constexpr uint32_t kReadChunk = 1024;
 constexpr int32_t kHeaderBuffer = 5000;
 
 // The response body is read straight into a byte-set block: its header first, then the bytes
-// as they come. Doubling keeps appending linear; the block is capped where a byte set's length
+// as they come. The block doubles as bytes arrive, which keeps appending linear, and a step stops
+// at the length the response declares, so a body that comes whole fills its block exactly; a
+// length that lies costs no more than the doubling. The block is capped where a byte set's length
 // ends, and the finished block is handed over as it is, without a last copy.
 constexpr size_t kLargestBodyBlock = INT32_MAX;
+// A read asks for all the room the block has; a full block first grows by at least this much.
+constexpr size_t kReadChunk = size_t{64} << 10;
+// Once the declared body is all there, a read only looks for its end (or for bytes past it).
+constexpr uint32_t kEndProbe = 1024;
+constexpr uint32_t kQueryDeclaredLength = inet::kQueryContentLength | inet::kQueryFlagNumber;
 
-rt::ByteBuffer body_buffer() {
+rt::ByteBuffer body_buffer(std::optional<uint32_t> declared) {
   rt::ByteBuffer body(rt::ByteBuffer::Growth::kGeometric, kLargestBodyBlock);
+  if (declared)
+    body.expect(rt::kBytesHeader + size_t{*declared});
   const uint8_t header[rt::kBytesHeader] = {};
   body.append(header, sizeof header);  // written when the length is known
   return body;
+}
+
+// The length the response declares, when it declares one.
+std::optional<uint32_t> declared_length(inet::Handle request) {
+  uint32_t length = 0;
+  uint32_t size = sizeof length;
+  if (!rt::dll_function<inet::HttpQueryInfoFn>(rt::kImportHttpQueryInfoA)(
+          request, kQueryDeclaredLength, &length, &size, nullptr)) {
+    return std::nullopt;
+  }
+  return length;
+}
+
+// Reads the body to its end (or to the block's cap) into `body`.
+void read_body(inet::Handle request, rt::ByteBuffer& body, std::optional<uint32_t> declared) {
+  auto* read = rt::dll_function<inet::InternetReadFileFn>(rt::kImportInternetReadFile);
+  const size_t whole = declared ? rt::kBytesHeader + size_t{*declared} : 0;
+  for (;;) {
+    uint8_t end_probe[kEndProbe];
+    uint8_t* room = end_probe;
+    size_t room_size = sizeof end_probe;
+    const bool full = body.capacity() == body.size();
+    if (!full || !declared || body.size() != whole) {
+      size_t step = body.capacity() - body.size();
+      if (full) {
+        step = std::min(kReadChunk, body.max_size() - body.size());
+        if (declared && body.size() < whole)
+          step = std::min(step, whole - body.size());
+      }
+      room = step > 0 ? body.room_for(step) : nullptr;
+      if (!room)
+        break;
+      room_size = body.capacity() - body.size();
+    }
+    const auto asked = static_cast<uint32_t>(std::min<size_t>(room_size, UINT32_MAX));
+    uint32_t count = 0;
+    read(request, room, asked, &count);
+    if (count == 0)
+      break;
+    if (room != end_probe) {
+      body.commit(std::min(count, asked));
+    } else if (!body.append(end_probe, std::min(count, asked))) {
+      break;
+    }
+  }
 }
 
 // The byte set of the body read; the empty one when nothing came.
@@ -299,20 +352,11 @@ Exchange exchange(const RequestInputs& in) {
         static_cast<uint32_t>(body_bytes.size()));
   }
 
-  // Each piece is read straight into the free end of the body: the same bytes as reading into a
-  // buffer of its own and appending them, one copy fewer.
-  auto* read = rt::dll_function<inet::InternetReadFileFn>(rt::kImportInternetReadFile);
-  rt::ByteBuffer body = body_buffer();
-  for (;;) {
-    uint8_t* room = body.room_for(kReadChunk);
-    if (!room)
-      break;
-    uint32_t count = 0;
-    read(request, room, kReadChunk, &count);
-    if (count == 0)
-      break;
-    body.commit(std::min(count, kReadChunk));
-  }
+  // Each piece is read straight into the free end of the body, which the library fills from its
+  // own receive buffer: one copy of every byte on the way.
+  const std::optional<uint32_t> declared = declared_length(request);
+  rt::ByteBuffer body = body_buffer(declared);
+  read_body(request, body, declared);
 
   // The buffer of spaces stays as it is when the block does not fit (or there is none).
   char* buffer = rt::make_text(text_ops::spaces(kHeaderBuffer));

@@ -6,7 +6,9 @@
 #include <malloc.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -41,6 +43,17 @@ class WebRequest : public testing::Test {
   testsupport::InternetSeams seams_;
 };
 
+// The most address space the process has held so far, from /proc/self/status; -1 unknown.
+long peak_address_space_kib() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.starts_with("VmPeak:"))
+      return std::stol(line.substr(7));
+  }
+  return -1;
+}
+
 // Answers every request with the same bytes.
 LoopbackServer answering(std::string bytes) {
   return LoopbackServer([bytes](Exchange& e) { e.send(bytes); });
@@ -59,7 +72,8 @@ TEST_F(WebRequest, PlainGetMakesTheLibraryCallsInOrder) {
       "InternetConnectA(\"127.0.0.1\", " + port + ", null, null, 3, 0x0, 0) -> handle",
       "HttpOpenRequestA(\"GET\", \"/s?q=1\", \"HTTP/1.1\", null, null, 0x80004010, 0) -> handle",
       "HttpSendRequestA(\"" + block + "\", " + std::to_string(block.size() - 4) + ", \"\", 0) -> 1",
-      "InternetReadFile(1024) -> 5",
+      "HttpQueryInfoA(536870917, 4) -> 1",  // the declared length, as a number
+      "InternetReadFile(5) -> 5",           // the room left in a block of the declared size
       "InternetReadFile(1024) -> 0",
       "HttpQueryInfoA(22, 5000) -> 1",
       "InternetCloseHandle(request) -> 1",
@@ -348,6 +362,65 @@ TEST_F(WebRequest, BodiesArriveWholeOrAsFarAsTheyCame) {
     EXPECT_EQ(text_of(body), c.body);
     EXPECT_TRUE(returned_headers.view().starts_with("HTTP/1.")) << returned_headers.view();
   }
+}
+
+// The block grows toward the length the response declares, but the bytes that arrive decide:
+// a length that is too large, too small or missing gives the bytes that came, in a block of their
+// own size.
+TEST_F(WebRequest, DeclaredLengthsTrueOrNotGiveTheBytesThatCame) {
+  std::string sent(300'000, 'x');
+  for (size_t i = 0; i < sent.size(); i += 89) sent[i] = static_cast<char>(i / 89);
+  std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  for (size_t at = 0; at < sent.size(); at += 7000) {
+    const std::string piece = sent.substr(at, 7000);
+    char size[16];
+    std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
+    chunked += size + piece + "\r\n";
+  }
+  chunked += "0\r\n\r\n";
+  struct Case {
+    const char* name;
+    std::string answer;
+    int32_t method;
+    std::string body;
+  };
+  const Case cases[] = {
+      {"declared and whole", response("200 OK", sent), 0, sent},
+      {"declared larger than what came",
+       "HTTP/1.1 200 OK\r\nContent-Length: 1000000\r\n\r\n" + sent, 0, sent},
+      {"declared smaller than what came",
+       "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\nConnection: close\r\n\r\n" + sent, 0,
+       sent.substr(0, 1000)},
+      {"declared past 32 bits", "HTTP/1.1 200 OK\r\nContent-Length: 4294967297\r\n\r\n" + sent, 0,
+       sent},
+      {"declared zero", response("200 OK", ""), 0, ""},
+      {"a length for HEAD, no body", "HTTP/1.1 200 OK\r\nContent-Length: 300000\r\n\r\n", 2, ""},
+      {"chunked, no length", chunked, 0, sent},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LoopbackServer server = answering(c.answer);
+    const rt::Bytes body =
+        web::web_request({.address = server.url("/").c_str(), .method = c.method});
+    EXPECT_EQ(body.size(), c.body.size());
+    EXPECT_TRUE(text_of(body) == c.body);
+    if (!c.body.empty()) {
+      EXPECT_LT(malloc_usable_size(const_cast<uint8_t*>(body.get())), 8 + c.body.size() + 4096);
+    }
+  }
+}
+
+// A server that declares a body of nearly 2 GB and sends a little gets a block for what it sent:
+// the process never reserves the declared size.
+TEST_F(WebRequest, AHugeDeclaredLengthReservesNothingUpFront) {
+  const std::string sent(70'000, 'h');
+  LoopbackServer server = answering("HTTP/1.1 200 OK\r\nContent-Length: 2000000000\r\n\r\n" + sent);
+  const long peak_before = peak_address_space_kib();
+  ASSERT_GT(peak_before, 0);
+  const rt::Bytes body = web::web_request({.address = server.url("/").c_str()});
+  EXPECT_TRUE(text_of(body) == sent);
+  EXPECT_LT(peak_address_space_kib() - peak_before, 256 * 1024)
+      << "the address space grew by the declared length";
 }
 
 TEST_F(WebRequest, UnreachableServerLeavesEveryVariableAlone) {
