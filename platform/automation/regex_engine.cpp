@@ -163,11 +163,83 @@ bool low_surrogate(char16_t c) {
   return c >= 0xDC00 && c <= 0xDFFF;
 }
 
+// Where the escape starting at s[i] ("\\") ends. "\\cX" takes the character after it whatever it
+// is; every other escape that goes on past its letter goes on with letters, digits or braces.
+size_t escape_end(std::u16string_view s, size_t i) {
+  return i + 1 < s.size() && s[i + 1] == u'c' ? i + 3 : i + 2;
+}
+
+bool option_letter(char16_t c) {
+  return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u'^' || c == u'-';
+}
+
+// Whether every "|" of a pattern that compiles lies inside a group, so that every match begins
+// with the pattern's leading characters. Answers false for what it does not follow exactly:
+// quoted runs, extended mode (where "#" comments hide anything), callouts of the pattern's own,
+// verbs and POSIX classes.
+bool one_alternative(std::u16string_view s) {
+  size_t depth = 0;
+  for (size_t i = 0; i < s.size();) {
+    const std::u16string_view rest = s.substr(i);
+    const char16_t c = s[i];
+    if (c == u'\\') {
+      if (rest.starts_with(u"\\Q"))
+        return false;
+      i = escape_end(s, i);
+    } else if (c == u'[') {
+      // A class runs to its closing "]"; with empty classes allowed, a "]" right after "[" or
+      // "[^" closes it.
+      i += rest.starts_with(u"[^") ? 2 : 1;
+      while (i < s.size() && s[i] != u']') {
+        if (s[i] == u'\\') {
+          if (s.substr(i).starts_with(u"\\Q"))
+            return false;
+          i = escape_end(s, i);
+        } else if (s[i] == u'[' && i + 1 < s.size() &&
+                   std::u16string_view(u":.=").find(s[i + 1]) != std::u16string_view::npos) {
+          return false;
+        } else {
+          ++i;
+        }
+      }
+      ++i;
+    } else if (c == u'(') {
+      if (rest.starts_with(u"(?#")) {  // a comment ends at the first ")"
+        const size_t close = s.find(u')', i);
+        if (close == std::u16string_view::npos)
+          return false;
+        i = close + 1;
+        continue;
+      }
+      if (rest.starts_with(u"(*") || rest.starts_with(u"(?C"))
+        return false;
+      if (rest.starts_with(u"(?")) {
+        for (size_t j = i + 2; j < s.size() && option_letter(s[j]); ++j) {
+          if (s[j] == u'x')
+            return false;
+        }
+      }
+      ++depth;
+      ++i;
+    } else if (c == u')') {
+      if (depth == 0)
+        return false;
+      --depth;
+      ++i;
+    } else if (c == u'|' && depth == 0) {
+      return false;
+    } else {
+      ++i;
+    }
+  }
+  return depth == 0;
+}
+
 // Where the pattern's leading plain characters end, so that callout 1 can go there without
-// parting the last of them from a quantifier. Zero when the pattern has alternatives: the
-// callout then goes in front of them all.
+// parting the last of them from a quantifier. Zero when the pattern has alternatives outside
+// any group: the callout then goes in front of them all.
 size_t plain_prefix(std::u16string_view source) {
-  if (source.find(u'|') != std::u16string_view::npos)
+  if (!one_alternative(source))
     return 0;
   size_t prefix = 0;
   while (prefix < source.size() && plain_literal(source[prefix])) ++prefix;
