@@ -2,8 +2,10 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <utility>
 
+#include "platform/automation/object_model.h"
 #include "runtime/dll_commands.h"
 #include "runtime/imports.h"
 #include "web/text_ops.h"
@@ -31,18 +33,164 @@ int32_t truncate_count(double d) {
   return static_cast<int32_t>(d);
 }
 
-// Item numbers travel as doubles, 0-based.
-double item_index(int32_t n) {
-  return static_cast<double>(n) - 1.0;
+using automation::DISPID;
+using automation::FAILED;
+using automation::IDispatch;
+using automation::Ref;
+using automation::VARIANT;
+
+// A variant that clears what it holds when it goes.
+struct Value {
+  VARIANT v;
+  Value() { VariantInit(&v); }
+  Value(const Value&) = delete;
+  Value& operator=(const Value&) = delete;
+  ~Value() { VariantClear(&v); }
+};
+
+DISPID member_id(IDispatch* object, const char16_t* name, automation::LCID lcid) {
+  DISPID id = automation::DISPID_UNKNOWN;
+  const char16_t* names[] = {name};
+  if (!object || FAILED(object->GetIDsOfNames(automation::IID_NULL, names, 1, lcid, &id)))
+    return automation::DISPID_UNKNOWN;
+  return id;
+}
+
+// Reads a property by member id, with an item number (from 0) when `index` is given; false and
+// an empty `out` when the read fails.
+bool read(IDispatch* object, DISPID id, automation::LCID lcid, const int32_t* index, Value& out) {
+  if (!object || id == automation::DISPID_UNKNOWN)
+    return false;
+  VARIANT argument;
+  VariantInit(&argument);
+  automation::DISPPARAMS params{nullptr, nullptr, 0, 0};
+  if (index) {
+    argument.vt = automation::VT_I4;
+    argument.lVal = *index;
+    params.rgvarg = &argument;
+    params.cArgs = 1;
+  }
+  uint32_t argument_error = 0;
+  if (FAILED(object->Invoke(id, automation::IID_NULL, lcid, automation::DISPATCH_PROPERTYGET,
+                            &params, &out.v, nullptr, &argument_error))) {
+    VariantClear(&out.v);
+    return false;
+  }
+  return true;
+}
+
+// The object a property gives, or null.
+Ref<IDispatch> read_object(IDispatch* object, DISPID id, automation::LCID lcid,
+                           const int32_t* index) {
+  Value value;
+  if (!read(object, id, lcid, index, value))
+    return {};
+  if (value.v.vt == automation::VT_DISPATCH) {
+    value.v.vt = automation::VT_EMPTY;  // the reference moves out
+    return Ref<IDispatch>(value.v.pdispVal);
+  }
+  if (value.v.vt == automation::VT_UNKNOWN)
+    return automation::query<IDispatch>(value.v.punkVal, automation::IID_IDispatch);
+  return {};
+}
+
+// A property's value as local text: empty when the read fails or the value has no text form.
+rt::Text read_text(IDispatch* object, DISPID id, automation::LCID lcid, const int32_t* index) {
+  Value value;
+  if (!read(object, id, lcid, index, value))
+    return {};
+  if (value.v.vt == automation::VT_BSTR) {
+    return rt::Text::adopt(string_to_text(value.v.bstrVal, SysStringLen(value.v.bstrVal)));
+  }
+  return variant_to_text(&value.v);
+}
+
+// A property's value as a number; 0 when the read or the change to a number fails.
+double read_number(IDispatch* object, DISPID id, automation::LCID lcid) {
+  Value value, number;
+  if (!read(object, id, lcid, nullptr, value) ||
+      FAILED(VariantChangeType(&number.v, &value.v, 0, automation::VT_R8))) {
+    return 0;
+  }
+  return number.v.dblVal;
+}
+
+// An item number from 1 as the engine's index from 0, when it has one.
+std::optional<int32_t> index_of(int32_t n) {
+  if (n == std::numeric_limits<int32_t>::min())
+    return std::nullopt;
+  return n - 1;
 }
 
 }  // namespace
+
+// The run's results by member id: the collection's members are bound once per run, a match's and
+// a sub-match collection's at the first match taken (every match is of one class), and the
+// match last asked for is kept with its sub-match collection.
+struct RegexObject::Cursor {
+  automation::LCID lcid = GetUserDefaultLCID();
+  Ref<IDispatch> matches;
+  DISPID item = automation::DISPID_UNKNOWN;
+  bool match_members_bound = false;
+  DISPID value = automation::DISPID_UNKNOWN;
+  DISPID first_index = automation::DISPID_UNKNOWN;
+  DISPID sub_matches = automation::DISPID_UNKNOWN;
+  DISPID group_item = automation::DISPID_UNKNOWN;
+
+  int32_t number = 0;  // the match held (from 1); 0: none
+  Ref<IDispatch> match;
+  Ref<IDispatch> groups;  // its sub-match collection, once asked for
+  bool groups_read = false;
+
+  explicit Cursor(const Object& collection) {
+    matches = automation::query<IDispatch>(collection.get(), automation::IID_IDispatch);
+    item = member_id(matches.get(), u"Item", lcid);
+  }
+
+  // Match n (from 1), or null.
+  IDispatch* take(int32_t n) {
+    if (n == number && n != 0)
+      return match.get();
+    number = 0;
+    match.reset();
+    groups.reset();
+    groups_read = false;
+    const std::optional<int32_t> index = index_of(n);
+    if (!index)
+      return nullptr;
+    match = read_object(matches.get(), item, lcid, &*index);
+    if (!match)
+      return nullptr;
+    number = n;
+    if (!match_members_bound) {
+      value = member_id(match.get(), u"Value", lcid);
+      first_index = member_id(match.get(), u"FirstIndex", lcid);
+      sub_matches = member_id(match.get(), u"SubMatches", lcid);
+      match_members_bound = true;
+    }
+    return match.get();
+  }
+
+  // The sub-match collection of match n, or null.
+  IDispatch* groups_of(int32_t n) {
+    if (!take(n))
+      return nullptr;
+    if (!groups_read) {
+      groups_read = true;
+      groups = read_object(match.get(), sub_matches, lcid, nullptr);
+      if (groups && group_item == automation::DISPID_UNKNOWN)
+        group_item = member_id(groups.get(), u"Item", lcid);
+    }
+    return groups.get();
+  }
+};
 
 RegexObject::RegexObject() {
   initialise_thread();
 }
 
 RegexObject::~RegexObject() {
+  cursor_.reset();
   clear_object(engine_);
   clear_object(matches_);
   clear_variant(subject_);
@@ -65,6 +213,7 @@ RegexObject& RegexObject::operator=(const RegexObject& other) {
   cached_units_ = 0;
   cached_bytes_ = 0;
   subject_text_.reset();
+  cursor_.reset();
   return *this;
 }
 
@@ -74,6 +223,7 @@ bool RegexObject::create(const char* pattern, const char* subject, const Options
   const bool global = options.global.value_or(true);
 
   // An instance is reused page after page: nothing of the last run stays.
+  cursor_.reset();
   clear_object(engine_);
   clear_object(matches_);
   cached_units_ = 0;
@@ -119,28 +269,32 @@ int32_t RegexObject::match_count() const {
   return truncate_count(read_number_property(matches_, "Count"));
 }
 
+RegexObject::Cursor& RegexObject::cursor() const {
+  if (!cursor_)
+    cursor_ = std::make_unique<Cursor>(matches_);
+  return *cursor_;
+}
+
 rt::Text RegexObject::match_text(int32_t n, int32_t* position) const {
-  const Object match = read_object_property(matches_, "Item", item_index(n));
-  Variant value = read_variant_property(match, "Value");
-  rt::Text text = variant_to_text(value);
-  clear_variant(value);
-  if (position) {
-    *position = match.empty() ? -1 : byte_offset(read_number_property(match, "FirstIndex"));
-  }
+  Cursor& c = cursor();
+  IDispatch* match = c.take(n);
+  rt::Text text = read_text(match, c.value, c.lcid, nullptr);
+  if (position)
+    *position = match ? byte_offset(read_number(match, c.first_index, c.lcid)) : -1;
   return text;
 }
 
 rt::Text RegexObject::submatch_text(int32_t n, int32_t k, int32_t* position) const {
-  const Object match = read_object_property(matches_, "Item", item_index(n));
-  const Object groups = read_object_property(match, "SubMatches");
-  Variant value = read_variant_property(groups, "Item", item_index(k));
-  rt::Text text = variant_to_text(value);
-  clear_variant(value);
+  Cursor& c = cursor();
+  const std::optional<int32_t> group = index_of(k);
+  // The collection first: its first use binds group_item.
+  IDispatch* groups = group ? c.groups_of(n) : nullptr;
+  rt::Text text = groups ? read_text(groups, c.group_item, c.lcid, &*group) : rt::Text();
   if (position) {
     *position = -1;
     // The engine gives no offsets for groups: the text is looked for from the match's start.
-    if (!text.empty() && !match.empty()) {
-      const int32_t from = byte_offset(read_number_property(match, "FirstIndex"));
+    if (!text.empty() && c.take(n)) {
+      const int32_t from = byte_offset(read_number(c.match.get(), c.first_index, c.lcid));
       if (from >= 0) {
         const int32_t found =
             web::text_ops::find(rt::text_view(subject_text()), text.view(), from + 1);

@@ -8,9 +8,14 @@
 //
 // An instance belongs to the thread that made it: constructing one initialises the automation
 // runtime on that thread and destroying it uninitialises it, one call each.
+//
+// Reading the results binds the collection's, a match's and a sub-match collection's members
+// once per run and keeps the match last asked for, so that reading every group of every match
+// of a page asks the engine for each match once.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 #include "bridges/automation_bridge.h"
@@ -59,8 +64,12 @@ class RegexObject {
   int32_t submatch_count() const;
 
  private:
+  struct Cursor;
+
   int32_t byte_offset(double first_index) const;
   const char* subject_text() const;
+  // The reader of the run's results, made at the first read after a create.
+  Cursor& cursor() const;
 
   Object engine_;
   Object matches_;
@@ -71,6 +80,7 @@ class RegexObject {
   mutable int32_t cached_units_ = 0;
   mutable int32_t cached_bytes_ = 0;
   mutable rt::Text subject_text_;
+  mutable std::unique_ptr<Cursor> cursor_;
 };
 
 }  // namespace bridges
