@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/ratio_report.h"
 #include "web/codepage.h"
 #include "web/page_text.h"
 
@@ -148,4 +149,8 @@ BENCHMARK_CAPTURE(BM_PageText, Gb18030, local_page, "Content-Type: text/html; ch
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  return bench::ratio_main(argc, argv,
+                           {{"utf8_to_local", "BM_Utf8ToLocal", "BM_Memcpy"},
+                            {"local_to_utf8", "BM_LocalToUtf8", "BM_Memcpy"}});
+}

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/ratio_report.h"
 #include "web/commands.h"
 
 namespace {
@@ -127,4 +128,8 @@ BENCHMARK(BM_GatewayTextLen);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  return bench::ratio_main(argc, argv,
+                           {{"split_lines", "BM_SplitTextLines", "BM_MemcpyBaseline"},
+                            {"remove_spaces", "BM_RemoveSpaces", "BM_MemcpyBaseline"}});
+}
