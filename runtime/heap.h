@@ -18,6 +18,23 @@ void free_block(void* p);
 // Null is allocated afresh; a constant is copied out of the area, never resized in place.
 void* reallocate(void* p, size_t n);
 
+// --- Shared blocks: several texts in one allocation ---
+//
+// A shared block holds `shares` texts (the elements of a text array cut from one text), each of
+// which is still owned and freed on its own: free_block and reallocate take a pointer anywhere
+// inside the block as one of its texts, and the block goes when the last of them is freed.
+// reallocate moves such a text out into a block of its own.
+
+// n uninitialised bytes for a shared block; share() it once its texts are placed.
+void* allocate_shared(size_t n);
+// Hands the block over to its `shares` texts (for none, frees it).
+void share(void* block, size_t n, size_t shares);
+// Frees each of the `count` pointers stored one after another at `pointers` (in any alignment),
+// as free_block does, but a run of texts of one shared block costs one look-up.
+void free_pointers(const void* pointers, size_t count);
+// How many shared blocks are alive.
+size_t shared_block_count();
+
 // --- Constant data area ---
 
 struct ConstantArea {

@@ -188,7 +188,7 @@ void release_array(void* block, TypeCode element_code) {
   const TypeCode element = plain_code(element_code);
   if (element == kText || element == kBytes) {
     const ArrayShape shape = array_shape(block);
-    for (size_t i = 0; i < shape.element_count; ++i) free_block(array_pointer_at(shape, i));
+    free_pointers(shape.elements, shape.element_count);
   }
   free_block(block);
 }
