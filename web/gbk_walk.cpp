@@ -110,6 +110,59 @@ size_t Finder::find(size_t from, size_t anchor) {
   return npos;
 }
 
+void Finder::find_each(size_t from, bool (*found)(void*, size_t), void* context) {
+  const size_t s = sought_length_;
+#if defined(__SSE2__)
+  if (filter_is_exact_ && !by_table_ && s > 0 && end_ >= s) {
+    const size_t last = end_ - s;
+    const Key& k0 = keys_[0];
+    const Key& k1 = keys_[1];
+    const auto splat = [](unsigned b) { return _mm_set1_epi8(static_cast<char>(b)); };
+    const auto load = [&](size_t at) {
+      return _mm_loadu_si128(reinterpret_cast<const __m128i*>(text_ + at));
+    };
+    const __m128i want0 = splat(k0.byte);
+    const __m128i want1 = splat(k1.byte);
+    const __m128i case0 = splat(k0.any_case ? 0x20 : 0);
+    const __m128i case1 = splat(k1.any_case ? 0x20 : 0);
+    anchor_ = from;
+    size_t next = from;  // no match starts before this: the last one ends here
+    for (size_t lo = from; lo <= last;) {
+      unsigned mask = 0;
+      size_t step = 16;
+      if (last - lo >= 15) {  // the loads stay inside the range, as in next_by_pair
+        const __m128i fit0 = _mm_cmpeq_epi8(_mm_or_si128(load(lo + k0.offset), case0), want0);
+        const __m128i fit1 = _mm_cmpeq_epi8(_mm_or_si128(load(lo + k1.offset), case1), want1);
+        mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(fit0, fit1)));
+      } else {
+        step = last - lo + 1;
+        for (size_t j = 0; j < step; ++j) {
+          if (k0.fits(text_[lo + j + k0.offset]) && k1.fits(text_[lo + j + k1.offset]))
+            mask |= 1u << j;
+        }
+      }
+      for (; mask != 0; mask &= mask - 1) {
+        const size_t q = lo + static_cast<size_t>(__builtin_ctz(mask));
+        if (q < next || !at_character(q))
+          continue;
+        if (!found(context, q))
+          return;
+        next = q + s;
+        anchor_ = next;
+      }
+      lo += step;
+    }
+    return;
+  }
+#endif
+  for (size_t pos = from;;) {
+    const size_t q = find(pos, pos);
+    if (q == npos || !found(context, q))
+      return;
+    pos = q + s;
+  }
+}
+
 size_t Finder::next_candidate(size_t lo, size_t last) {
   if (kPairFilter && sought_length_ >= 2)
     return next_by_pair(lo, last);

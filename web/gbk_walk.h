@@ -66,6 +66,12 @@ class Finder {
   // Start of the first match at or after `from` that ends at or before `end`; npos when none.
   size_t find(size_t from, size_t anchor);
 
+  // Calls found(context, q) for each match from `from` (a character position) on, each search
+  // resuming right after the match before, as find(q + length, q + length) would, until found
+  // answers false or no match is left. Where every candidate is a match (a sought text of one
+  // or two bytes), candidates are taken sixteen positions at a time without a call per match.
+  void find_each(size_t from, bool (*found)(void* context, size_t q), void* context);
+
  private:
   // A byte of the sought text that candidates must show at `offset`. A letter searched without
   // case is held in lower case and compared as byte | 0x20, which fits exactly its two spellings.

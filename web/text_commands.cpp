@@ -70,20 +70,60 @@ void replace_text(rt::Cell* r, int32_t n, const rt::Cell* a) {
 
 void split_text(rt::Cell* r, int32_t n, const rt::Cell* a) {
   const rt::Args args(n, a);
+  const std::string_view text = args.text_view(0);
   const std::string_view separator = args.given(1) ? args.text_view(1) : std::string_view(",");
   size_t limit = std::numeric_limits<size_t>::max();
   if (args.given(2))
     limit = static_cast<size_t>(std::max(args.at(2).as_int(), 0));
 
-  // The elements are made as the walk finds them; the array is made at its final size after.
-  std::vector<char*> elements;
-  walk::split_each(args.text_view(0), separator, limit,
-                   [&elements](std::string_view piece) { elements.push_back(text_of(piece)); });
-  void* block = rt::make_pointer_array(elements.size());
-  if (!elements.empty()) {
-    std::memcpy(rt::array_shape(block).elements, elements.data(), elements.size() * sizeof(char*));
+  // The walk records where each element ends; the array grows with it, holding those offsets
+  // until the elements' block is made.
+  constexpr size_t kHeader = 8;
+  size_t capacity = 16;
+  size_t count = 0;
+  auto* array = static_cast<uint8_t*>(rt::allocate(kHeader + capacity * sizeof(char*)));
+  walk::split_each(text, separator, limit, [&](std::string_view piece) {
+    if (count == capacity) {
+      capacity *= 2;
+      array = static_cast<uint8_t*>(rt::reallocate(array, kHeader + capacity * sizeof(char*)));
+    }
+    const size_t end = static_cast<size_t>(piece.data() - text.data()) + piece.size();
+    std::memcpy(array + kHeader + count * sizeof(char*), &end, sizeof end);
+    ++count;
+  });
+  if (count < capacity)
+    array = static_cast<uint8_t*>(rt::reallocate(array, kHeader + count * sizeof(char*)));
+  const int32_t dims = 1;
+  const auto size = static_cast<int32_t>(count);
+  std::memcpy(array, &dims, 4);
+  std::memcpy(array + 4, &size, 4);
+
+  // All elements share one block: the text up to the end of the last element, copied, with
+  // the byte after each element (its separator's first byte, or the added last byte) set to 0.
+  // An empty element is the null text and holds no share.
+  uint8_t* elements = array + kHeader;
+  size_t last_end = 0;
+  if (count > 0)
+    std::memcpy(&last_end, elements + (count - 1) * sizeof(char*), sizeof last_end);
+  char* block = count > 0 ? static_cast<char*>(rt::allocate_shared(last_end + 1)) : nullptr;
+  if (block)
+    std::memcpy(block, text.data(), last_end);
+  size_t start = 0;
+  size_t shares = 0;
+  for (size_t i = 0; i < count; ++i) {
+    size_t end;
+    std::memcpy(&end, elements + i * sizeof(char*), sizeof end);
+    char* element = nullptr;
+    if (end > start) {
+      element = block + start;
+      block[end] = 0;
+      ++shares;
+    }
+    std::memcpy(elements + i * sizeof(char*), &element, sizeof element);
+    start = end + separator.size();
   }
-  rt::set_array(r, block, rt::kText);
+  rt::share(block, last_end + 1, shares);
+  rt::set_array(r, array, rt::kText);
 }
 
 void trim_both_ends(rt::Cell* r, int32_t n, const rt::Cell* a) {

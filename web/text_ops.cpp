@@ -3,6 +3,10 @@
 #include <cstdio>
 #include <limits>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <tmmintrin.h>
+#endif
+
 #include "web/text_walks.h"
 
 namespace web {
@@ -45,6 +49,125 @@ std::string_view walk::trimmed(std::string_view t) {
     i += 2;
   }
   return t.substr(start, end - start);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+namespace {
+
+// For each set of up to eight bytes to keep (bit i: byte i), their positions in order.
+struct PackTable {
+  uint8_t order[256][8];
+  uint8_t count[256];
+};
+constexpr PackTable make_pack_table() {
+  PackTable table{};
+  for (unsigned keep = 0; keep < 256; ++keep) {
+    uint8_t n = 0;
+    for (uint8_t b = 0; b < 8; ++b) {
+      if (keep & (1u << b))
+        table.order[keep][n++] = b;
+    }
+    table.count[keep] = n;
+  }
+  return table;
+}
+constexpr PackTable kPack = make_pack_table();
+
+// Sixteen bytes at a time while a block lies inside the text: the ASCII bytes before the first
+// lead byte are packed without their spaces by one byte shuffle and written as two eight-byte
+// stores (each may run past what it keeps, never past the text's room, since the output never
+// runs ahead of the input), and the double-byte characters from that lead byte on one by one.
+// Moves i and o on; the rest of the text is left to the caller.
+__attribute__((target("ssse3"))) void remove_spaces_by_blocks(const uint8_t* p, size_t length,
+                                                              size_t& at, uint8_t*& out) {
+  // Locals: the byte stores could otherwise be taken to change the caller's cursors.
+  size_t i = at;
+  uint8_t* o = out;
+  const __m128i space = _mm_set1_epi8(' ');
+  const __m128i eight = _mm_set1_epi8(8);
+  while (length - i >= 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    const auto high = static_cast<unsigned>(_mm_movemask_epi8(block));
+    const auto spaces = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, space)));
+    const unsigned ascii = high == 0 ? 16 : static_cast<unsigned>(__builtin_ctz(high));
+    const unsigned keep = ~spaces & ((1u << ascii) - 1);
+    const unsigned low = keep & 0xFF;
+    const unsigned upper = keep >> 8;
+    const __m128i order = _mm_unpacklo_epi64(
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kPack.order[low])),
+        _mm_add_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(kPack.order[upper])), eight));
+    const __m128i packed = _mm_shuffle_epi8(block, order);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(o), packed);
+    o += kPack.count[low];
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(o), _mm_srli_si128(packed, 8));
+    o += kPack.count[upper];
+    i += ascii;
+    while (i < length && gbk::is_lead(p[i])) {
+      if (i + 1 == length) {
+        *o++ = p[i++];  // a lone lead byte at the end
+        break;
+      }
+      o[0] = p[i];
+      o[1] = p[i + 1];
+      o += gbk::is_wide_space(p[i], p[i + 1]) ? 0 : 2;
+      i += 2;
+    }
+  }
+  at = i;
+  out = o;
+}
+
+bool has_byte_shuffle() {
+  static const bool has = __builtin_cpu_supports("ssse3");
+  return has;
+}
+
+}  // namespace
+#endif
+
+size_t walk::remove_spaces_to(std::string_view t, uint8_t* out) {
+  const uint8_t* p = gbk::bytes_of(t);
+  const size_t length = t.size();
+  uint8_t* o = out;
+
+  size_t i = 0;
+#if defined(__x86_64__) && defined(__GNUC__)
+  if (has_byte_shuffle())
+    remove_spaces_by_blocks(p, length, i, o);
+#endif
+  while (i < length) {
+    if (i + 8 <= length) {
+      const uint64_t w = gbk::load_word(p + i);
+      if ((w & gbk::kHighBits) == 0) {
+        if (!gbk::word_has_byte(w, ' ')) {
+          gbk::store_word(o, w);
+          o += 8;
+        } else {
+          for (size_t k = 0; k < 8; ++k) {  // branch-free: write each byte, keep the non-spaces
+            *o = p[i + k];
+            o += p[i + k] != ' ' ? 1 : 0;
+          }
+        }
+        i += 8;
+        continue;
+      }
+    }
+    const uint8_t b = p[i];
+    if (!gbk::is_lead(b)) {
+      *o = b;
+      o += b != ' ' ? 1 : 0;
+      ++i;
+    } else if (i + 1 == length) {
+      *o++ = b;  // a lone lead byte at the end ends the walk; it is kept as it is
+      ++i;
+    } else {
+      o[0] = b;
+      o[1] = p[i + 1];
+      o += gbk::is_wide_space(b, p[i + 1]) ? 0 : 2;
+      i += 2;
+    }
+  }
+  return static_cast<size_t>(o - out);
 }
 
 namespace text_ops {

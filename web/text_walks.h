@@ -149,16 +149,16 @@ void split_each(std::string_view t, std::string_view separator, size_t limit, Pi
     return;
   size_t count = 0;
   size_t pos = 0;
-  if (!separator.empty()) {
+  if (!separator.empty() && limit > 0) {
     gbk::Finder finder(t, separator, gbk::Case::kExact, t.size());
-    while (count < limit) {
-      const size_t q = finder.find(pos, pos);
-      if (q == npos)
-        break;
+    auto cut = [&](size_t q) {
       piece(t.substr(pos, q - pos));
-      ++count;
       pos = q + separator.size();
-    }
+      return ++count < limit;
+    };
+    finder.find_each(
+        0, [](void* context, size_t q) { return (*static_cast<decltype(cut)*>(context))(q); },
+        &cut);
   }
   if (pos < t.size() && count < limit)
     piece(t.substr(pos));
@@ -167,48 +167,14 @@ void split_each(std::string_view t, std::string_view separator, size_t limit, Pi
 // The part of the text without the spaces at either end.
 std::string_view trimmed(std::string_view t);
 
+// Writes the text without its spaces (ASCII and wide) to `out`, which has room for the whole
+// text; answers the bytes written. A lone lead byte at the end is kept as it is.
+size_t remove_spaces_to(std::string_view t, uint8_t* out);
+
 template <typename Out>
 auto remove_spaces_into(std::string_view t) {
-  const uint8_t* p = gbk::bytes_of(t);
-  const size_t length = t.size();
-  Out out(length);
-  uint8_t* const begin = out.cursor();
-  uint8_t* o = begin;  // a local cursor, so byte stores cannot be taken to touch the output
-
-  size_t i = 0;
-  while (i < length) {
-    if (i + 8 <= length) {
-      const uint64_t w = gbk::load_word(p + i);
-      if ((w & gbk::kHighBits) == 0) {
-        if (!gbk::word_has_byte(w, ' ')) {
-          gbk::store_word(o, w);
-          o += 8;
-        } else {
-          for (size_t k = 0; k < 8; ++k) {  // branch-free: write each byte, keep the non-spaces
-            *o = p[i + k];
-            o += p[i + k] != ' ' ? 1 : 0;
-          }
-        }
-        i += 8;
-        continue;
-      }
-    }
-    const uint8_t b = p[i];
-    if (!gbk::is_lead(b)) {
-      *o = b;
-      o += b != ' ' ? 1 : 0;
-      ++i;
-    } else if (i + 1 == length) {
-      *o++ = b;  // a lone lead byte at the end ends the walk; it is kept as it is
-      ++i;
-    } else {
-      o[0] = b;
-      o[1] = p[i + 1];
-      o += gbk::is_wide_space(b, p[i + 1]) ? 0 : 2;
-      i += 2;
-    }
-  }
-  out.advance(static_cast<size_t>(o - begin));
+  Out out(t.size());
+  out.advance(remove_spaces_to(t, out.cursor()));
   return out.finish();
 }
 
