@@ -5,6 +5,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 
 #include "runtime/imports.h"
 #include "web/builtins.h"
@@ -23,13 +24,15 @@ constexpr int32_t kGb18030CodePage = 54936;
 constexpr int32_t kUtf8CodePage = 65001;
 // Input up to and including its terminator.
 constexpr int kToTerminator = -1;
+// MultiByteToWideChar's flag that fails the call on input that does not decode.
+constexpr uint32_t kFailOnInvalid = 0x8;
 
 // Both with flags 0: input that does not decode becomes U+FFFD, a unit without a form the
 // default character.
 int multi_byte_to_wide_char(int32_t code_page, const char* text, char16_t* units, int capacity,
-                            int count = kToTerminator) {
+                            int count = kToTerminator, uint32_t flags = 0) {
   return rt::dll_function<MultiByteToWideCharFn>(rt::kImportMultiByteToWideChar)(
-      static_cast<uint32_t>(code_page), 0, text, count, units, capacity);
+      static_cast<uint32_t>(code_page), flags, text, count, units, capacity);
 }
 
 int wide_char_to_multi_byte(int32_t code_page, const char16_t* units, char* bytes, int capacity,
@@ -191,6 +194,139 @@ std::string round_trip(std::string_view text, int32_t from, int32_t to) {
   return round_trip(terminated.c_str(), from, to, &string_text);
 }
 
+// --- The UTF-8 edges, sized with as few readings of the text as the results allow ---
+//
+// These give round_trip's results byte for byte, failures included, from a text of known length
+// without a zero byte: each call reads it counted, which converts exactly as reading up to the
+// terminator does, less the terminator's own unit or byte (added here). Texts of this length or
+// longer take round_trip itself, so that no size here comes near an int's limit.
+constexpr size_t kCountedLimit = size_t{INT_MAX} / 4;
+
+// Where a result is written: a heap text for the commands, a std::string for C++ callers.
+struct HeapResult {
+  using Type = rt::Text;
+  char* data = nullptr;
+  size_t capacity = 0;
+
+  char* reserve(size_t n) {
+    data = static_cast<char*>(rt::allocate(n + 1));
+    capacity = n;
+    return data;
+  }
+  // The first `length` bytes written are the text; a block much larger than that shrinks.
+  rt::Text finish(size_t length) {
+    if (length == 0) {
+      rt::free_block(std::exchange(data, nullptr));
+      return {};
+    }
+    data[length] = 0;
+    if (capacity - length > capacity / 16)
+      data = static_cast<char*>(rt::reallocate(data, length + 1));
+    return rt::Text::adopt(std::exchange(data, nullptr));
+  }
+  static rt::Text none() { return {}; }
+  static rt::Text spaces(size_t n) { return rt::Text(std::string(n, ' ')); }
+};
+struct StringResult {
+  using Type = std::string;
+  std::string text;
+
+  char* reserve(size_t n) {
+    text.resize(n);
+    return text.data();
+  }
+  std::string finish(size_t length) {
+    text.resize(length);
+    return std::move(text);
+  }
+  static std::string none() { return {}; }
+  static std::string spaces(size_t n) { return std::string(n, ' '); }
+};
+
+// utf8_to_local (text), for 0 < text.size() < kCountedLimit.
+template <typename Result>
+typename Result::Type utf8_to_local_counted(std::string_view text) {
+  const auto count = static_cast<int>(text.size());
+  auto* units = reinterpret_cast<char16_t*>(t_units.get(2 * text.size()));
+  // The units must fit the ANSI reading's measure. Well-formed UTF-8 always does: a run of r
+  // bytes above 0x7F loses at least r / 2 units (rounded up) to its sequences, and the ANSI
+  // reading can pair no more of its bytes than that. So only input that does not decode is
+  // measured, and then read again with a U+FFFD for each broken sequence.
+  int written =
+      multi_byte_to_wide_char(kUtf8CodePage, text.data(), units, count, count, kFailOnInvalid);
+  if (written <= 0) {
+    const int measured = multi_byte_to_wide_char(kAnsiCodePage, text.data(), nullptr, 0, count);
+    written = measured > 0
+                  ? multi_byte_to_wide_char(kUtf8CodePage, text.data(), units, measured, count)
+                  : 0;
+  }
+  typename Result::Type converted = Result::none();
+  if (written > 0) {
+    // Code page 936 takes no more bytes than UTF-8 for any sequence, broken ones included.
+    Result result;
+    char* local = result.reserve(text.size());
+    const int bytes = wide_char_to_multi_byte(kLocalCodePage, units, local, count, written);
+    converted = result.finish(static_cast<size_t>(std::max(bytes, 0)));
+  }
+  t_units.trim();
+  return converted;
+}
+
+// local_to_utf8 (text), for 0 < text.size() < kCountedLimit.
+template <typename Result>
+typename Result::Type local_to_utf8_counted(std::string_view text) {
+  const auto count = static_cast<int>(text.size());
+  // Every byte gives at most one unit, so the ANSI measure (the same code page) is not taken.
+  auto* units = reinterpret_cast<char16_t*>(t_units.get(2 * text.size()));
+  const int written = multi_byte_to_wide_char(kLocalCodePage, text.data(), units, count, count);
+  typename Result::Type converted = Result::none();
+  const int utf8 =
+      written > 0 ? wide_char_to_multi_byte(kUtf8CodePage, units, nullptr, 0, written) : 0;
+  if (utf8 > 0) {
+    // UTF-8 must fit twice the units' ANSI size, terminators included. That size is at least a
+    // byte per unit, so it is measured only when the UTF-8 is longer than two bytes per unit.
+    const auto needed = [&] {
+      const int ansi = wide_char_to_multi_byte(kAnsiCodePage, units, nullptr, 0, written);
+      return 2 * (static_cast<size_t>(std::max(ansi, 0)) + 1);
+    };
+    const size_t bytes = static_cast<size_t>(utf8) + 1;
+    const size_t room = bytes <= 2 * (static_cast<size_t>(written) + 1) ? bytes : needed();
+    if (bytes <= room) {
+      Result result;
+      char* out = result.reserve(bytes - 1);
+      const int put = wide_char_to_multi_byte(kUtf8CodePage, units, out, utf8, written);
+      converted = result.finish(static_cast<size_t>(std::max(put, 0)));
+    } else {
+      converted = Result::spaces(room);  // what does not fit leaves the buffer's spaces
+    }
+  }
+  t_units.trim();
+  return converted;
+}
+
+rt::Text utf8_to_local_text(const char* text) {
+  const std::string_view view = rt::text_view(text);
+  if (view.empty())
+    return {};
+  if (view.size() >= kCountedLimit)
+    return round_trip(text, kUtf8CodePage, kLocalCodePage);
+  return utf8_to_local_counted<HeapResult>(view);
+}
+
+rt::Text local_to_utf8_text(const char* text) {
+  const std::string_view view = rt::text_view(text);
+  if (view.empty())
+    return {};
+  if (view.size() >= kCountedLimit)
+    return round_trip(text, kLocalCodePage, kUtf8CodePage);
+  return local_to_utf8_counted<HeapResult>(view);
+}
+
+// A view as the text it holds: up to its first zero byte, where a text ends.
+std::string_view up_to_zero(std::string_view text) {
+  return text.substr(0, text.find('\0'));
+}
+
 // Bytes without a zero byte read in code_page, then written in code page 936, each step sized
 // by measuring it in its own code page: nothing is lost to a measure taken in another.
 rt::Text read_sized_by_itself(std::span<const uint8_t> bytes, int32_t code_page) {
@@ -227,8 +363,13 @@ rt::Text page_bytes_to_local(std::span<const uint8_t> body, PageEncoding encodin
   switch (encoding) {
     case PageEncoding::kUtf8: {
       // utf8_to_local (to_text (body)), as the program has always read pages.
-      const rt::Text text(view);
-      rt::Text local = round_trip(text.c_str(), kUtf8CodePage, kLocalCodePage);
+      rt::Text local;
+      if (view.size() >= kCountedLimit) {
+        const rt::Text text(view);
+        local = round_trip(text.c_str(), kUtf8CodePage, kLocalCodePage);
+      } else if (!view.empty()) {
+        local = utf8_to_local_counted<HeapResult>(view);
+      }
       // Nothing only where broken input outgrew the ANSI measure.
       if (!local.empty() || bytes.empty())
         return local;
@@ -245,11 +386,21 @@ rt::Text page_bytes_to_local(std::span<const uint8_t> body, PageEncoding encodin
 namespace code_pages {
 
 std::string utf8_to_local(std::string_view text) {
-  return round_trip(text, kUtf8CodePage, kLocalCodePage);
+  const std::string_view view = up_to_zero(text);
+  if (view.empty())
+    return {};
+  if (view.size() >= kCountedLimit)
+    return round_trip(view, kUtf8CodePage, kLocalCodePage);
+  return utf8_to_local_counted<StringResult>(view);
 }
 
 std::string local_to_utf8(std::string_view text) {
-  return round_trip(text, kLocalCodePage, kUtf8CodePage);
+  const std::string_view view = up_to_zero(text);
+  if (view.empty())
+    return {};
+  if (view.size() >= kCountedLimit)
+    return round_trip(view, kLocalCodePage, kUtf8CodePage);
+  return local_to_utf8_counted<StringResult>(view);
 }
 
 }  // namespace code_pages
@@ -294,12 +445,12 @@ void utf16_to_text(rt::Cell* r, int32_t n, const rt::Cell* a) {
 
 void utf8_to_local(rt::Cell* r, int32_t n, const rt::Cell* a) {
   const rt::Args args(n, a);
-  rt::set_text(r, round_trip(text_argument(args, 0), kUtf8CodePage, kLocalCodePage).release());
+  rt::set_text(r, utf8_to_local_text(text_argument(args, 0)).release());
 }
 
 void local_to_utf8(rt::Cell* r, int32_t n, const rt::Cell* a) {
   const rt::Args args(n, a);
-  rt::set_text(r, round_trip(text_argument(args, 0), kLocalCodePage, kUtf8CodePage).release());
+  rt::set_text(r, local_to_utf8_text(text_argument(args, 0)).release());
 }
 
 }  // namespace cmd

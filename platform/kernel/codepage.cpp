@@ -367,6 +367,9 @@ template <bool kTerminated, typename Output>
 // Answers the output size, kOverflow when capacity ran out (what fit has been written then), or
 // kRefused for input that does not decode under Invalid::kFail.
 //
+// Under Invalid::kFail a converter stops at the first input that does not decode: the answer is
+// the refusal whatever follows, and callers that try the strict reading first learn it early.
+//
 // Input that does not decode becomes one U+FFFD for each maximal part of a sequence that could
 // have begun a character (a lone byte when nothing longer could), as the Unicode standard
 // recommends for UTF-8 and the WHATWG Encoding Standard does for every decoder. The terminator
@@ -380,7 +383,7 @@ size_t decode_gbk(const uint8_t* in, size_t n, uint8_t* out, size_t capacity) {
   Sink<kWrite, 2> sink(out, capacity);
   size_t i = 0;
   bool replaced = false;
-  while (kTerminated || i < n) {
+  while ((kTerminated || i < n) && !(kInvalid == Invalid::kFail && replaced)) {
     const uint8_t b = in[i];
     if (b < 0x80 && (!kTerminated || b != 0)) {
       if (!take_ascii_bytes<kTerminated>(in, n, i, sink))
@@ -429,7 +432,7 @@ size_t decode_gb18030(const uint8_t* in, size_t n, uint8_t* out, size_t capacity
     i += length;
     replaced = true;
   };
-  while (kTerminated || i < n) {
+  while ((kTerminated || i < n) && !(kInvalid == Invalid::kFail && replaced)) {
     const uint8_t b = in[i];
     if (b < 0x80 && (!kTerminated || b != 0)) {
       if (!take_ascii_bytes<kTerminated>(in, n, i, sink))
@@ -508,7 +511,7 @@ size_t decode_utf8(const uint8_t* in, size_t n, uint8_t* out, size_t capacity) {
     i += length;
     replaced = true;
   };
-  while (kTerminated || i < n) {
+  while ((kTerminated || i < n) && !(kInvalid == Invalid::kFail && replaced)) {
     const uint8_t b = in[i];
     if (b < 0x80 && (!kTerminated || b != 0)) {
       if (!take_ascii_bytes<kTerminated>(in, n, i, sink))
