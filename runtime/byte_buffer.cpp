@@ -14,17 +14,33 @@ namespace rt {
 namespace {
 
 constexpr uintptr_t kPage = 4096;
-constexpr size_t kHugePage = size_t{2} << 20;
+// Blocks from this size on are prepared for being written in bulk (prepare_large_block).
+constexpr size_t kLargeBlock = size_t{4} << 20;
 
-// Asks for huge pages under a large block: each fault then maps 2 MiB instead of 4 KiB, which
-// matters for bodies of many megabytes written once. The advice spans the whole pages around the
-// block, so that a block of its own mapping stays one mapping and realloc can still move it
-// without a copy; for a block inside the heap it is only a hint about a few neighbouring pages.
-void advise_huge_pages(uint8_t* data) {
-  const uintptr_t start = reinterpret_cast<uintptr_t>(data) & ~(kPage - 1);
-  const uintptr_t end =
-      (reinterpret_cast<uintptr_t>(data) + malloc_usable_size(data) + kPage - 1) & ~(kPage - 1);
-  madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+uintptr_t page_down(uintptr_t a) {
+  return a & ~(kPage - 1);
+}
+uintptr_t page_up(uintptr_t a) {
+  return page_down(a + kPage - 1);
+}
+
+// A large block just grown: asks for huge pages under it, so that a fault maps 2 MiB rather than
+// 4 KiB, and faults [from, to), room about to be written, in with one call instead of one fault
+// per page; for bodies of many megabytes that is most of the cost of writing them. The huge-page
+// advice spans the whole pages around the block, so that a block of its own mapping stays one
+// mapping and realloc can still move it without a copy (for a block inside the heap it is only a
+// hint about a few neighbouring pages). Both are hints: a system without them leaves the block as
+// it is.
+void prepare_large_block(uint8_t* data, size_t from, size_t to) {
+  const auto start = reinterpret_cast<uintptr_t>(data);
+  const uintptr_t whole_start = page_down(start);
+  const uintptr_t whole_end = page_up(start + malloc_usable_size(data));
+  madvise(reinterpret_cast<void*>(whole_start), whole_end - whole_start, MADV_HUGEPAGE);
+  const uintptr_t room_start = page_up(start + from);
+  const uintptr_t room_end = page_down(start + to);
+  if (room_end > room_start) {
+    madvise(reinterpret_cast<void*>(room_start), room_end - room_start, MADV_POPULATE_WRITE);
+  }
 }
 
 }  // namespace
@@ -71,10 +87,12 @@ void ByteBuffer::make_room(size_t wanted) {
       size_t grown = std::max({wanted, capacity_ * 2, kFirstGeometricBlock});
       if (wanted <= expected_)
         grown = std::min(grown, expected_);
+      const size_t old_capacity = capacity_;
       capacity_ = std::min(grown, max_size_);
       data_ = static_cast<uint8_t*>(reallocate(data_, capacity_));
-      if (capacity_ >= 2 * kHugePage)
-        advise_huge_pages(data_);
+      // Only room up to the expected size is sure to be written soon.
+      if (capacity_ >= kLargeBlock)
+        prepare_large_block(data_, old_capacity, std::min(capacity_, expected_));
       return;
     }
   }

@@ -6,7 +6,8 @@
 //   than 256 bytes unused, reallocates the block to size + 128.
 // - kGeometric (input of unknown length): the block at least doubles, from 16 KiB, and never
 //   shrinks; appending stays linear. A step stops at the size expect() names, when the contents
-//   still fit there. Blocks of 4 MiB and more are given huge pages where the system offers them.
+//   still fit there. Blocks of 4 MiB and more get huge pages where the system offers them, and
+//   the room a step adds up to the expected size is faulted in at once.
 // Either way nothing grows past max_size(): an edit that would answers false and changes
 // nothing. release() hands the block over to the caller, who frees it with rt::free_block.
 #pragma once

@@ -3,6 +3,9 @@
 // over.
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -91,6 +94,68 @@ TEST(ByteBufferGrowth, AnExpectedSizeEndsTheStepThatReachesItAndNoOther) {
   capped.commit(20'000);
   ASSERT_NE(capped.room_for(9'000), nullptr);
   EXPECT_EQ(capped.capacity(), 30'000u) << "the maximum still comes first";
+}
+
+// Whether this system faults pages in on request (Linux 5.14 on).
+bool populates_on_request() {
+  const size_t size = 4096;
+  void* probe = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (probe == MAP_FAILED)
+    return false;
+  const bool ok = madvise(probe, size, MADV_POPULATE_WRITE) == 0;
+  munmap(probe, size);
+  return ok;
+}
+
+// The whole pages in [from, to), and how many of them are resident.
+struct Pages {
+  size_t whole = 0;
+  size_t resident = 0;
+};
+Pages pages_in(const uint8_t* from, const uint8_t* to) {
+  const uintptr_t page = 4096;
+  const uintptr_t start = (reinterpret_cast<uintptr_t>(from) + page - 1) & ~(page - 1);
+  const uintptr_t end = reinterpret_cast<uintptr_t>(to) & ~(page - 1);
+  Pages pages;
+  if (end <= start)
+    return pages;
+  std::vector<unsigned char> flags((end - start) / page);
+  pages.whole = flags.size();
+  if (mincore(reinterpret_cast<void*>(start), end - start, flags.data()) == 0) {
+    pages.resident = static_cast<size_t>(
+        std::count_if(flags.begin(), flags.end(), [](unsigned char f) { return (f & 1) != 0; }));
+  }
+  return pages;
+}
+
+// A large block keeps its bytes through every step, and the room a step adds within the
+// expected size is there before it is written; room past it is not.
+TEST(ByteBufferGrowth, LargeBlocksKeepTheirBytesAndGetTheExpectedRoomAtOnce) {
+  constexpr size_t kExpected = size_t{12} << 20;
+  const bool populates = populates_on_request();
+  ByteBuffer buf(Growth::kGeometric);
+  buf.expect(kExpected);
+  std::vector<uint8_t> chunk(100'000);
+  size_t written = 0;
+  while (buf.size() + chunk.size() <= kExpected) {
+    for (uint8_t& b : chunk) b = static_cast<uint8_t>(written++ * 7 / 5);
+    const size_t before = buf.capacity();
+    ASSERT_TRUE(buf.append(chunk.data(), chunk.size()));
+    if (populates && buf.capacity() != before && buf.capacity() >= (size_t{4} << 20)) {
+      const Pages room = pages_in(buf.data() + buf.size(), buf.data() + buf.capacity());
+      EXPECT_EQ(room.resident, room.whole) << "the new room, faulted in at " << buf.capacity();
+    }
+  }
+  EXPECT_EQ(buf.capacity(), kExpected);
+  for (size_t i = 0; i < buf.size(); ++i) {
+    ASSERT_EQ(buf.data()[i], static_cast<uint8_t>(i * 7 / 5)) << i;
+  }
+  ASSERT_TRUE(buf.append(chunk.data(), kExpected - buf.size() + 1));
+  EXPECT_EQ(buf.capacity(), 2 * kExpected);
+  if (populates) {
+    const Pages past = pages_in(buf.data() + buf.size() + 1, buf.data() + buf.capacity());
+    EXPECT_LT(past.resident, past.whole / 2) << "room past the expected size waits for bytes";
+  }
 }
 
 TEST(ByteBufferGrowth, RoomIsFilledInPlaceAndCommitted) {
