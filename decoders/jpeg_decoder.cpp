@@ -16,6 +16,7 @@
 #include <jpeglib.h>
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "decoders/decoders.h"
@@ -153,21 +154,22 @@ bool start(Bytes bytes, Context* c) {
   return true;
 }
 
-// The rows into `p` (already sized); p is touched only through plain pointers.
-bool read_rows(Context* c, Picture* p, uint8_t* cmyk_row) {
+// The rows, each decoded into `row` (width pixels) and appended to `pixels`, whose capacity
+// holds the whole picture: the picture's memory is written once, by the copy, where filling it
+// first would write it twice. Only plain data lives in this frame.
+bool read_rows(Context* c, std::vector<uint32_t>* pixels, uint32_t* row, uint8_t* cmyk_row) {
   jpeg_decompress_struct* info = &c->info;
   const bool cmyk = is_cmyk(*info);
-  uint32_t* pixels = p->frames[0].pixels.data();
   const size_t w = info->output_width;
+  JSAMPROW into = cmyk ? cmyk_row : reinterpret_cast<JSAMPROW>(row);
   while (info->output_scanline < info->output_height) {
-    uint32_t* out = pixels + static_cast<size_t>(info->output_scanline) * w;
-    JSAMPROW row = cmyk ? cmyk_row : reinterpret_cast<JSAMPROW>(out);
-    if (jpeg_read_scanlines(info, &row, 1) != 1) {
+    if (jpeg_read_scanlines(info, &into, 1) != 1) {
       note(c, DecodeFailure::kTruncated);
       return false;
     }
     if (cmyk)
-      cmyk_to_bgra(cmyk_row, out, w);
+      cmyk_to_bgra(cmyk_row, row, w);
+    pixels->insert(pixels->end(), row, row + w);
   }
   jpeg_finish_decompress(info);
   return true;
@@ -182,10 +184,11 @@ bool guarded_start(Bytes bytes, Context* c) {
   return ok;
 }
 
-bool guarded_read_rows(Context* c, Picture* p, uint8_t* cmyk_row) {
+bool guarded_read_rows(Context* c, std::vector<uint32_t>* pixels, uint32_t* row,
+                       uint8_t* cmyk_row) {
   volatile bool ok = false;
   if (setjmp(c->jump) == 0)
-    ok = read_rows(c, p, cmyk_row);
+    ok = read_rows(c, pixels, row, cmyk_row);
   return ok;
 }
 
@@ -209,13 +212,20 @@ class Decoder {
   DecodeResult decode(Bytes bytes) {
     if (!guarded_start(bytes, &c_))
       return refused();
-    DecodeResult r = blank_picture(PictureKind::kJpeg, c_.info.output_width, c_.info.output_height);
-    if (!r.picture)
-      return r;
-    std::vector<uint8_t> cmyk_row(is_cmyk(c_.info) ? size_t{c_.info.output_width} * 4 : 0);
-    if (!guarded_read_rows(&c_, &*r.picture, cmyk_row.data()))
+    // start() has held the dimensions to the caps.
+    Picture p;
+    p.kind = PictureKind::kJpeg;
+    p.width = static_cast<int32_t>(c_.info.output_width);
+    p.height = static_cast<int32_t>(c_.info.output_height);
+    p.frames.resize(1);
+    std::vector<uint32_t>& pixels = p.frames[0].pixels;
+    const size_t w = c_.info.output_width;
+    pixels.reserve(w * c_.info.output_height);
+    std::vector<uint32_t> row(w);
+    std::vector<uint8_t> cmyk_row(is_cmyk(c_.info) ? w * 4 : 0);
+    if (!guarded_read_rows(&c_, &pixels, row.data(), cmyk_row.data()))
       return refused();
-    return r;
+    return {std::move(p)};
   }
 
  private:
