@@ -243,65 +243,149 @@ struct StringResult {
   static std::string spaces(size_t n) { return std::string(n, ' '); }
 };
 
+// The text is converted a piece at a time, so that its units stay in the processor's cache
+// instead of making a round through memory twice the text's size. A piece ends just after an
+// ASCII byte, which ends a character in UTF-8 and in code page 936 alike (no sequence continues
+// with one, and a local lead byte takes it as its trail at most): the pieces convert to exactly
+// what the whole text does.
+constexpr size_t kPiece = size_t{32} << 10;
+
+size_t piece_end(std::string_view text, size_t from) {
+  if (text.size() - from <= kPiece)
+    return text.size();
+  const auto ascii_before = [&](size_t end) { return static_cast<uint8_t>(text[end - 1]) < 0x80; };
+  size_t end = from + kPiece;
+  while (end > from && !ascii_before(end)) --end;
+  if (end > from)
+    return end;
+  end = from + kPiece;  // a piece of no ASCII at all runs on to the next
+  while (end < text.size() && !ascii_before(end)) ++end;
+  return end;
+}
+
+// The units of one piece read in code_page into the scratch buffer; 0 when the read fails.
+int piece_units(std::string_view piece, int32_t code_page, uint32_t flags, char16_t*& units) {
+  const auto count = static_cast<int>(piece.size());
+  // Every byte gives at most one unit.
+  units = reinterpret_cast<char16_t*>(t_units.get(2 * piece.size()));
+  return multi_byte_to_wide_char(code_page, piece.data(), units, count, count, flags);
+}
+
 // utf8_to_local (text), for 0 < text.size() < kCountedLimit.
 template <typename Result>
 typename Result::Type utf8_to_local_counted(std::string_view text) {
-  const auto count = static_cast<int>(text.size());
-  auto* units = reinterpret_cast<char16_t*>(t_units.get(2 * text.size()));
   // The units must fit the ANSI reading's measure. Well-formed UTF-8 always does: a run of r
   // bytes above 0x7F loses at least r / 2 units (rounded up) to its sequences, and the ANSI
-  // reading can pair no more of its bytes than that. So only input that does not decode is
-  // measured, and then read again with a U+FFFD for each broken sequence.
-  int written =
-      multi_byte_to_wide_char(kUtf8CodePage, text.data(), units, count, count, kFailOnInvalid);
-  if (written <= 0) {
-    const int measured = multi_byte_to_wide_char(kAnsiCodePage, text.data(), nullptr, 0, count);
-    written = measured > 0
-                  ? multi_byte_to_wide_char(kUtf8CodePage, text.data(), units, measured, count)
-                  : 0;
+  // reading can pair no more of its bytes than that. So well-formed text is converted without
+  // that measure, and only text that does not decode is measured, then read again with a
+  // U+FFFD for each broken sequence. Code page 936 takes no more bytes than UTF-8 for any
+  // sequence, broken ones included: the text's size is room enough.
+  Result result;
+  char* local = result.reserve(text.size());
+  size_t size = 0;
+  for (size_t from = 0; from < text.size();) {
+    const size_t end = piece_end(text, from);
+    const std::string_view piece = text.substr(from, end - from);
+    char16_t* units = nullptr;
+    const int written = piece_units(piece, kUtf8CodePage, kFailOnInvalid, units);
+    if (written <= 0)
+      break;
+    size += static_cast<size_t>(
+        std::max(wide_char_to_multi_byte(kLocalCodePage, units, local + size,
+                                         static_cast<int>(piece.size()), written),
+                 0));
+    from = end;
+    if (from == text.size()) {
+      t_units.trim();
+      return result.finish(size);
+    }
   }
+  const auto count = static_cast<int>(text.size());
+  const int measured = multi_byte_to_wide_char(kAnsiCodePage, text.data(), nullptr, 0, count);
+  auto* units =
+      reinterpret_cast<char16_t*>(t_units.get(2 * static_cast<size_t>(std::max(measured, 0))));
+  const int written =
+      measured > 0 ? multi_byte_to_wide_char(kUtf8CodePage, text.data(), units, measured, count)
+                   : 0;
   typename Result::Type converted = Result::none();
   if (written > 0) {
-    // Code page 936 takes no more bytes than UTF-8 for any sequence, broken ones included.
-    Result result;
-    char* local = result.reserve(text.size());
     const int bytes = wide_char_to_multi_byte(kLocalCodePage, units, local, count, written);
     converted = result.finish(static_cast<size_t>(std::max(bytes, 0)));
+  } else {
+    result.finish(0);
   }
   t_units.trim();
   return converted;
 }
 
+// The units' sizes in UTF-8 and in the ANSI code page, read piece by piece.
+struct Utf8Sizes {
+  size_t units = 0;
+  size_t utf8 = 0;
+  size_t ansi = 0;
+};
+
+// The pieces of a local text written in UTF-8 to `out`, while they fit `room`.
+struct Utf8Pieces {
+  Utf8Sizes sizes;
+  bool fits = true;
+};
+Utf8Pieces local_pieces_to_utf8(std::string_view text, char* out, size_t room) {
+  Utf8Pieces result;
+  Utf8Sizes& sizes = result.sizes;
+  for (size_t from = 0; from < text.size();) {
+    const size_t end = piece_end(text, from);
+    char16_t* units = nullptr;
+    const int written = piece_units(text.substr(from, end - from), kLocalCodePage, 0, units);
+    const int put = written > 0
+                        ? wide_char_to_multi_byte(kUtf8CodePage, units, out + sizes.utf8,
+                                                  static_cast<int>(room - sizes.utf8), written)
+                        : 0;
+    if (put <= 0) {
+      result.fits = false;
+      break;
+    }
+    sizes.units += static_cast<size_t>(written);
+    sizes.utf8 += static_cast<size_t>(put);
+    from = end;
+  }
+  return result;
+}
+
 // local_to_utf8 (text), for 0 < text.size() < kCountedLimit.
 template <typename Result>
 typename Result::Type local_to_utf8_counted(std::string_view text) {
-  const auto count = static_cast<int>(text.size());
-  // Every byte gives at most one unit, so the ANSI measure (the same code page) is not taken.
-  auto* units = reinterpret_cast<char16_t*>(t_units.get(2 * text.size()));
-  const int written = multi_byte_to_wide_char(kLocalCodePage, text.data(), units, count, count);
-  typename Result::Type converted = Result::none();
-  const int utf8 =
-      written > 0 ? wide_char_to_multi_byte(kUtf8CodePage, units, nullptr, 0, written) : 0;
-  if (utf8 > 0) {
-    // UTF-8 must fit twice the units' ANSI size, terminators included. That size is at least a
-    // byte per unit, so it is measured only when the UTF-8 is longer than two bytes per unit.
-    const auto needed = [&] {
-      const int ansi = wide_char_to_multi_byte(kAnsiCodePage, units, nullptr, 0, written);
-      return 2 * (static_cast<size_t>(std::max(ansi, 0)) + 1);
-    };
-    const size_t bytes = static_cast<size_t>(utf8) + 1;
-    const size_t room = bytes <= 2 * (static_cast<size_t>(written) + 1) ? bytes : needed();
-    if (bytes <= room) {
-      Result result;
-      char* out = result.reserve(bytes - 1);
-      const int put = wide_char_to_multi_byte(kUtf8CodePage, units, out, utf8, written);
-      converted = result.finish(static_cast<size_t>(std::max(put, 0)));
-    } else {
-      converted = Result::spaces(room);  // what does not fit leaves the buffer's spaces
+  // The local reading is in the ANSI code page itself, so its measure is what it writes. The
+  // UTF-8 must then fit twice the units' ANSI size, terminators counted: at most twice the
+  // text's size and one; past that room the conversion fails. It is written to the thread's
+  // buffer of that room and copied out at its size: a block of the room for every text would be
+  // mapped and faulted in afresh each time, and shrinking it gives it back to the system.
+  const size_t room = 2 * text.size() + 1;
+  auto* out = reinterpret_cast<char*>(t_text.get(room));
+  Utf8Pieces pieces = local_pieces_to_utf8(text, out, room);
+  Utf8Sizes& sizes = pieces.sizes;
+  // The ANSI size is at least a byte a unit, so it is measured only when the UTF-8 is longer
+  // than two bytes a unit (or did not fit at all).
+  if (!pieces.fits || sizes.utf8 + 1 > 2 * (sizes.units + 1)) {
+    for (size_t from = 0; from < text.size();) {
+      const size_t end = piece_end(text, from);
+      char16_t* units = nullptr;
+      const int written = piece_units(text.substr(from, end - from), kLocalCodePage, 0, units);
+      sizes.ansi += static_cast<size_t>(std::max(
+          written > 0 ? wide_char_to_multi_byte(kAnsiCodePage, units, nullptr, 0, written) : 0, 0));
+      from = end;
+    }
+    if (!pieces.fits || sizes.utf8 + 1 > 2 * (sizes.ansi + 1)) {
+      t_units.trim();
+      t_text.trim();
+      return Result::spaces(2 * (sizes.ansi + 1));  // what does not fit leaves the spaces
     }
   }
+  Result result;
+  std::memcpy(result.reserve(sizes.utf8), out, sizes.utf8);
   t_units.trim();
-  return converted;
+  t_text.trim();
+  return result.finish(sizes.utf8);
 }
 
 rt::Text utf8_to_local_text(const char* text) {
