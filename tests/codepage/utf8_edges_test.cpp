@@ -21,7 +21,7 @@ std::string two_steps(const std::string& text, int32_t from, int32_t to) {
 }
 
 void expect_as_two_steps(const std::string& text) {
-  SCOPED_TRACE(testing::PrintToString(text));
+  SCOPED_TRACE(testing::PrintToString(text.substr(0, 200)));
   const std::string local = two_steps(text, kUtf8, kLocal);
   const std::string utf8 = two_steps(text, kLocal, kUtf8);
   EXPECT_EQ(web::utf8_to_local(text.c_str()).view(), local);
@@ -70,6 +70,28 @@ TEST(Utf8Edges, RandomTextsOfBothKinds) {
   }
 }
 
+// Long texts are converted in pieces of some tens of kilobytes: characters, broken sequences
+// and long runs without ASCII around where a piece would end must come out as from the whole.
+TEST(Utf8Edges, LongTextsAcrossPieces) {
+  const std::vector<std::string> fillers = {"\xE4\xB8\xAD", "\xD6\xD0", "\xE9", "\xFF"};
+  for (const std::string& filler : fillers) {
+    for (const size_t ascii : {size_t{0}, size_t{1}, size_t{2}, size_t{5}}) {
+      for (const size_t size : {size_t{32 << 10}, size_t{40 << 10}, size_t{100 << 10}}) {
+        // Runs of the filler broken by `ascii` ASCII bytes (none: one run of it all).
+        std::string text;
+        while (text.size() < size) {
+          for (int k = 0; k < 7 && text.size() < size; ++k) text += filler;
+          text += std::string(ascii, 'x');
+        }
+        SCOPED_TRACE(testing::PrintToString(filler) + " ascii " + std::to_string(ascii) + " size " +
+                     std::to_string(size));
+        expect_as_two_steps(text);
+        expect_as_two_steps("<p>" + text + "</p>");
+      }
+    }
+  }
+}
+
 TEST(Utf8Edges, FailuresAndTheirBorders) {
   // Broken UTF-8 that outgrows the ANSI measure gives nothing.
   EXPECT_EQ(web::utf8_to_local("Ch\xE9n").get(), nullptr);
@@ -78,6 +100,7 @@ TEST(Utf8Edges, FailuresAndTheirBorders) {
   // UTF-8 beyond twice the ANSI size, terminators counted, leaves that many spaces...
   EXPECT_EQ(web::local_to_utf8("\xFF\xFF").view(), std::string(6, ' '));
   EXPECT_EQ(web::code_pages::local_to_utf8("\xFF\xFF"), std::string(6, ' '));
+  EXPECT_EQ(web::local_to_utf8("\xA1\x40\xA1\x40").view(), std::string(6, ' '));  // pairs of "?"
   // ... and exactly twice fits.
   EXPECT_EQ(web::local_to_utf8("\xFF\xFF"
                                "a")
