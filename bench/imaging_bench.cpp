@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/ratio_report.h"
 #include "decoders/picture.h"
 #include "imaging/drawing.h"
 #include "imaging/window_shadow.h"
@@ -127,4 +128,8 @@ BENCHMARK(BM_LibjpegAlone)->Unit(benchmark::kMillisecond)->Repetitions(5)->Repor
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  return bench::ratio_main(argc, argv,
+                           {{"jpeg_decode", "BM_DecodePosterJpeg", "BM_LibjpegAlone"},
+                            {"shadow_ms", "BM_ShadowPicture", nullptr}});
+}
