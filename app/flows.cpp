@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -100,20 +101,35 @@ rt::Text row_cell(const rt::Cell& list, int32_t row, int32_t column) {
 
 // A worker's hold on the load of a window that was open when it started. The window may be
 // closed (and even loaded again) while the worker still runs: every read and write goes through
-// write(), which checks that load and does the work in one call on the window thread, and
-// answers false once the window has gone.
+// write() or post(), which check that load and do the work in one call on the window thread.
+// write() waits for it and answers false once the window has gone; post() queues writes that
+// need no answer behind the worker's earlier calls, and answers false once one of them found the
+// window gone. A worker ends with a write(), which also waits for everything it posted.
 class WindowGuard {
  public:
   explicit WindowGuard(uint32_t window)
-      : window_(window), generation_(rt::window_generation(window)) {}
+      : window_(window),
+        generation_(rt::window_generation(window)),
+        gone_(std::make_shared<std::atomic<bool>>(false)) {}
   template <typename Fn>
   bool write(Fn fn) const {
-    return rt::with_window_loaded(window_, generation_, fn);
+    if (rt::with_window_loaded(window_, generation_, fn))
+      return true;
+    gone_->store(true);
+    return false;
+  }
+  // fn must own what it writes: it may run after the caller's locals are gone.
+  bool post(std::function<void()> fn) const {
+    if (gone_->load())
+      return false;
+    rt::queue_while_window_loaded(window_, generation_, std::move(fn), gone_);
+    return true;
   }
 
  private:
   uint32_t window_;
   uint32_t generation_;
+  std::shared_ptr<std::atomic<bool>> gone_;
 };
 
 // Result clicks number their details workers. Only the newest may write, and a newer click
@@ -238,17 +254,19 @@ int32_t search_worker(int32_t) {
     window.write(
         [] { set_text(kStartWindow, start::kSearchStatusLabel, kPropText, kSearchFailed); });
   } else {
-    if (!window.write([] { set_word(kStartWindow, start::kSearchStatusLabel, kPropVisible, 0); }))
+    if (!window.post([] { set_word(kStartWindow, start::kSearchStatusLabel, kPropVisible, 0); }))
       return 0;
     for (int32_t i = 1; i <= n; ++i) {
       // Card i goes to row i - 1: the list was emptied above and only this worker fills it.
       // Shown texts as a browser shows them; addresses as the page has them.
-      const std::string note = web::shown_text(regex.submatch_text(i, kCardNote).view());
-      const std::string name = web::shown_text(regex.submatch_text(i, kCardName).view());
-      const rt::Text address = regex.submatch_text(i, kCardAddress);
-      const std::string cast = web::shown_text(regex.submatch_text(i, kCardCast).view());
-      const rt::Text poster = regex.submatch_text(i, kCardPoster);
-      const bool written = window.write([&] {
+      std::string note = web::shown_text(regex.submatch_text(i, kCardNote).view());
+      std::string name = web::shown_text(regex.submatch_text(i, kCardName).view());
+      std::string address(regex.submatch_text(i, kCardAddress).view());
+      std::string cast = web::shown_text(regex.submatch_text(i, kCardCast).view());
+      std::string poster(regex.submatch_text(i, kCardPoster).view());
+      const bool queued = window.post([list, note = std::move(note), name = std::move(name),
+                                       address = std::move(address), cast = std::move(cast),
+                                       poster = std::move(poster)] {
         const int32_t r = insert_row(list);
         set_cell_text(list, r, 0, std::to_string(r + 1).c_str());
         set_cell_text(list, r, 1, note.c_str());
@@ -257,7 +275,7 @@ int32_t search_worker(int32_t) {
         set_cell_text(list, r, 4, cast.c_str());
         set_cell_text(list, r, 5, poster.c_str());
       });
-      if (!written)
+      if (!queued)
         return 0;
     }
   }
@@ -297,16 +315,17 @@ int32_t episode_list_worker(int32_t) {
   }
   const rt::Cell episodes = list_of(kPlayListWindow, play_list::kEpisodeList);
   for (int32_t i = 1; i <= n; ++i) {
-    const rt::Text address = regex.submatch_text(i, kEpisodeAddress);
-    const std::string name = web::shown_text(regex.submatch_text(i, kEpisodeName).view());
+    std::string address(regex.submatch_text(i, kEpisodeAddress).view());
+    std::string name = web::shown_text(regex.submatch_text(i, kEpisodeName).view());
     // The row and its cells go in while the window is known to be the one this worker serves.
-    const bool written = play_list.write([&] {
-      const int32_t k = insert_row(episodes);
-      set_cell_text(episodes, k, 0, std::to_string(k + 1).c_str());
-      set_cell_text(episodes, k, 1, name.c_str());
-      set_cell_text(episodes, k, 3, address.c_str());
-    });
-    if (!written)
+    const bool queued =
+        play_list.post([episodes, name = std::move(name), address = std::move(address)] {
+          const int32_t k = insert_row(episodes);
+          set_cell_text(episodes, k, 0, std::to_string(k + 1).c_str());
+          set_cell_text(episodes, k, 1, name.c_str());
+          set_cell_text(episodes, k, 3, address.c_str());
+        });
+    if (!queued)
       return 0;
   }
   play_list.write([] { set_text(kPlayListWindow, play_list::kStatusLabel, kPropText, ""); });
