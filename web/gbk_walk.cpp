@@ -143,8 +143,16 @@ void Finder::find_each(size_t from, bool (*found)(void*, size_t), void* context)
       }
       for (; mask != 0; mask &= mask - 1) {
         const size_t q = lo + static_cast<size_t>(__builtin_ctz(mask));
-        if (q < next || !at_character(q))
+        if (q < next)
           continue;
+        if (q > anchor_ && is_lead(text_[q - 1])) {  // else q starts a character
+          if (!at_character(q))
+            continue;
+        } else if (q + 1 == length_ && is_lead(text_[q])) {
+          continue;  // a lone lead byte at the end ends the walk
+        } else {
+          anchor_ = q;
+        }
         if (!found(context, q))
           return;
         next = q + s;

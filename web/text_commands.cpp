@@ -76,19 +76,39 @@ void split_text(rt::Cell* r, int32_t n, const rt::Cell* a) {
   if (args.given(2))
     limit = static_cast<size_t>(std::max(args.at(2).as_int(), 0));
 
-  // The walk records where each element ends; the array grows with it, holding those offsets
-  // until the elements' block is made.
+  // All elements share one block: the text copied, with the byte after each element (its
+  // separator's first byte, or the terminator) set to 0. The text is copied a step ahead of the
+  // walk, so the zero bytes land in cache. An empty element is the null text and holds no
+  // share. The array grows with the walk.
   constexpr size_t kHeader = 8;
+  constexpr size_t kCopyStep = size_t{16} << 10;
   size_t capacity = 16;
   size_t count = 0;
+  size_t shares = 0;
+  size_t used = 0;    // the block's bytes up to the last element's zero byte
+  size_t copied = 0;  // the text's bytes copied so far
   auto* array = static_cast<uint8_t*>(rt::allocate(kHeader + capacity * sizeof(char*)));
+  auto* block = text.empty() ? nullptr : static_cast<char*>(rt::allocate_shared(text.size() + 1));
   walk::split_each(text, separator, limit, [&](std::string_view piece) {
     if (count == capacity) {
       capacity *= 2;
       array = static_cast<uint8_t*>(rt::reallocate(array, kHeader + capacity * sizeof(char*)));
     }
-    const size_t end = static_cast<size_t>(piece.data() - text.data()) + piece.size();
-    std::memcpy(array + kHeader + count * sizeof(char*), &end, sizeof end);
+    const auto start = static_cast<size_t>(piece.data() - text.data());
+    const size_t end = start + piece.size();
+    char* element = nullptr;
+    if (end > start) {
+      if (copied <= end && copied < text.size()) {
+        const size_t upto = std::min(text.size(), std::max(end + 1, copied + kCopyStep));
+        std::memcpy(block + copied, text.data() + copied, upto - copied);
+        copied = upto;
+      }
+      block[end] = 0;
+      element = block + start;
+      ++shares;
+      used = end + 1;
+    }
+    std::memcpy(array + kHeader + count * sizeof(char*), &element, sizeof element);
     ++count;
   });
   if (count < capacity)
@@ -97,32 +117,25 @@ void split_text(rt::Cell* r, int32_t n, const rt::Cell* a) {
   const auto size = static_cast<int32_t>(count);
   std::memcpy(array, &dims, 4);
   std::memcpy(array + 4, &size, 4);
-
-  // All elements share one block: the text up to the end of the last element, copied, with
-  // the byte after each element (its separator's first byte, or the added last byte) set to 0.
-  // An empty element is the null text and holds no share.
-  uint8_t* elements = array + kHeader;
-  size_t last_end = 0;
-  if (count > 0)
-    std::memcpy(&last_end, elements + (count - 1) * sizeof(char*), sizeof last_end);
-  char* block = count > 0 ? static_cast<char*>(rt::allocate_shared(last_end + 1)) : nullptr;
-  if (block)
-    std::memcpy(block, text.data(), last_end);
-  size_t start = 0;
-  size_t shares = 0;
-  for (size_t i = 0; i < count; ++i) {
-    size_t end;
-    std::memcpy(&end, elements + i * sizeof(char*), sizeof end);
-    char* element = nullptr;
-    if (end > start) {
-      element = block + start;
-      block[end] = 0;
-      ++shares;
+  // A few elements from the front of a long text (a limited count) move to a block of their
+  // size, so the rest of the text is not kept.
+  size_t block_size = text.size() + 1;
+  if (shares > 0 && used < block_size / 2) {
+    auto* fitted = static_cast<char*>(rt::allocate_shared(used));
+    std::memcpy(fitted, block, used);
+    for (size_t i = 0; i < count; ++i) {
+      char* element;
+      std::memcpy(&element, array + kHeader + i * sizeof(char*), sizeof element);
+      if (element) {
+        element = fitted + (element - block);
+        std::memcpy(array + kHeader + i * sizeof(char*), &element, sizeof element);
+      }
     }
-    std::memcpy(elements + i * sizeof(char*), &element, sizeof element);
-    start = end + separator.size();
+    rt::free_block(block);
+    block = fitted;
+    block_size = used;
   }
-  rt::share(block, last_end + 1, shares);
+  rt::share(block, block_size, shares);
   rt::set_array(r, array, rt::kText);
 }
 
