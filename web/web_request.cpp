@@ -129,21 +129,22 @@ void read_body(inet::Handle request, rt::ByteBuffer& body, std::optional<uint32_
   const size_t whole = declared ? rt::kBytesHeader + size_t{*declared} : 0;
   for (;;) {
     uint8_t end_probe[kEndProbe];
-    uint8_t* room = end_probe;
-    size_t room_size = sizeof end_probe;
-    const bool full = body.capacity() == body.size();
-    if (!full || !declared || body.size() != whole) {
-      size_t step = body.capacity() - body.size();
-      if (full) {
-        step = std::min(kReadChunk, body.max_size() - body.size());
-        if (declared && body.size() < whole)
-          step = std::min(step, whole - body.size());
-      }
+    uint8_t* room = nullptr;
+    size_t room_size = body.capacity() - body.size();
+    if (room_size > 0) {
+      room = body.room_for(room_size);  // the rest of the block
+    } else if (declared && body.size() == whole) {
+      room = end_probe;  // the declared body is all there
+      room_size = sizeof end_probe;
+    } else {
+      size_t step = std::min(kReadChunk, body.max_size() - body.size());
+      if (declared && body.size() < whole)
+        step = std::min(step, whole - body.size());
       room = step > 0 ? body.room_for(step) : nullptr;
-      if (!room)
-        break;
       room_size = body.capacity() - body.size();
     }
+    if (!room)
+      break;
     const auto asked = static_cast<uint32_t>(std::min<size_t>(room_size, UINT32_MAX));
     uint32_t count = 0;
     read(request, room, asked, &count);
