@@ -115,11 +115,14 @@ void Finder::find_each(size_t from, bool (*found)(void*, size_t), void* context)
 #if defined(__SSE2__)
   if (filter_is_exact_ && !by_table_ && s > 0 && end_ >= s) {
     const size_t last = end_ - s;
-    const Key& k0 = keys_[0];
-    const Key& k1 = keys_[1];
+    // Locals, which the calls of `found` cannot be taken to change.
+    const Key k0 = keys_[0];
+    const Key k1 = keys_[1];
+    const uint8_t* const text = text_;
+    const size_t length = length_;
     const auto splat = [](unsigned b) { return _mm_set1_epi8(static_cast<char>(b)); };
     const auto load = [&](size_t at) {
-      return _mm_loadu_si128(reinterpret_cast<const __m128i*>(text_ + at));
+      return _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at));
     };
     const __m128i want0 = splat(k0.byte);
     const __m128i want1 = splat(k1.byte);
@@ -137,7 +140,7 @@ void Finder::find_each(size_t from, bool (*found)(void*, size_t), void* context)
       } else {
         step = last - lo + 1;
         for (size_t j = 0; j < step; ++j) {
-          if (k0.fits(text_[lo + j + k0.offset]) && k1.fits(text_[lo + j + k1.offset]))
+          if (k0.fits(text[lo + j + k0.offset]) && k1.fits(text[lo + j + k1.offset]))
             mask |= 1u << j;
         }
       }
@@ -145,10 +148,10 @@ void Finder::find_each(size_t from, bool (*found)(void*, size_t), void* context)
         const size_t q = lo + static_cast<size_t>(__builtin_ctz(mask));
         if (q < next)
           continue;
-        if (q > anchor_ && is_lead(text_[q - 1])) {  // else q starts a character
+        if (q > anchor_ && is_lead(text[q - 1])) {  // else q starts a character
           if (!at_character(q))
             continue;
-        } else if (q + 1 == length_ && is_lead(text_[q])) {
+        } else if (q + 1 == length && is_lead(text[q])) {
           continue;  // a lone lead byte at the end ends the walk
         } else {
           anchor_ = q;
