@@ -6,8 +6,13 @@
 #include <limits>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
+
 #include "runtime/heap.h"
 #include "web/builtins.h"
+#include "web/gbk_walk.h"
 #include "web/text_ops.h"
 #include "web/text_walks.h"
 
@@ -23,6 +28,168 @@ int32_t start_argument(const rt::Args& args, int32_t i) {
 
 char* text_of(std::string_view s) {
   return rt::make_text(s);
+}
+
+// The fused cut for a separator of one or two bytes: one pass copies the text into the shared
+// block sixteen (or thirty-two) bytes at a time and compares the same bytes with the separator,
+// so the text is read once. Each element's pointer goes straight into the array; its zero byte
+// lands on the separator's first byte, already copied. Matches start only at character starts:
+// a candidate right after an ASCII byte starts one; after a lead-range byte, the run of such
+// bytes back to the last known character start decides, as the search walk does.
+struct Cut {
+  const uint8_t* text;
+  size_t length;
+  uint8_t s0;
+  uint8_t s1;
+  size_t s;  // separator length, 1 or 2
+  size_t limit;
+  char* block;
+  uint8_t* array;  // header, then the element pointers
+  size_t capacity = 0;
+  size_t count = 0;
+  size_t shares = 0;
+  size_t used = 0;
+  size_t pos = 0;     // the current element's start
+  size_t anchor = 0;  // a character start at or before every candidate still to come
+
+  static constexpr size_t kHeader = 8;
+
+  bool starts_character(size_t q) {
+    size_t j = q;
+    if (j > anchor && gbk::is_lead(text[j - 1])) {
+      while (j - anchor >= 8 && (gbk::load_word(text + j - 8) & gbk::kHighBits) == gbk::kHighBits)
+        j -= 8;
+      while (j > anchor && gbk::is_lead(text[j - 1])) --j;
+    }
+    const bool starts = ((q - j) & 1) == 0;
+    anchor = starts ? q : q - 1;
+    if (!starts)
+      return false;
+    return !(q + 1 == length && gbk::is_lead(text[q]));  // a lone lead byte at the end
+  }
+
+  void grow() {
+    capacity *= 2;
+    array = static_cast<uint8_t*>(rt::reallocate(array, kHeader + capacity * sizeof(char*)));
+  }
+
+  // An element ends at q (the block's bytes up to q are copied); false once the limit is met.
+  bool element_to(size_t q) {
+    if (count == capacity)
+      grow();
+    char* element = nullptr;
+    if (q > pos) {
+      block[q] = 0;
+      element = block + pos;
+      ++shares;
+      used = q + 1;
+    }
+    std::memcpy(array + kHeader + count * sizeof(char*), &element, sizeof element);
+    ++count;
+    pos = q + s;
+    return count < limit;
+  }
+
+  // Candidates of the bytes [lo, lo + width) given one bit per position; false once the limit
+  // is met.
+  bool take(size_t lo, uint32_t mask) {
+    for (; mask != 0; mask &= mask - 1) {
+      const size_t q = lo + static_cast<size_t>(__builtin_ctz(mask));
+      if (q < pos)
+        continue;  // inside the separator just cut
+      if (q > anchor && gbk::is_lead(text[q - 1])) {
+        if (!starts_character(q))
+          continue;
+      } else if (q + 1 == length && gbk::is_lead(text[q])) {
+        continue;
+      }
+      anchor = q + s;
+      if (!element_to(q))
+        return false;
+    }
+    return true;
+  }
+
+  // Copies and compares the bytes from i on one at a time; false once the limit is met.
+  bool tail(size_t i) {
+    for (; i < length; ++i) {
+      block[i] = static_cast<char>(text[i]);
+      if (text[i] == s0 && i + s <= length && (s == 1 || text[i + 1] == s1) && !take(i, 1))
+        return false;
+    }
+    return true;
+  }
+
+  void sse2();
+  void avx2();
+  void finish() {
+    if (pos < length && count < limit) {
+      block[length] = 0;
+      element_to(length);
+    }
+  }
+};
+
+#if defined(__SSE2__)
+void Cut::sse2() {
+  const __m128i want0 = _mm_set1_epi8(static_cast<char>(s0));
+  const __m128i want1 = _mm_set1_epi8(static_cast<char>(s1));
+  const auto load = [&](size_t at) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at));
+  };
+  size_t i = 0;
+  // Every load stays inside the text: the second byte's load reads one byte further.
+  for (; i + 16 + (s - 1) <= length; i += 16) {
+    const __m128i v = load(i);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(block + i), v);
+    __m128i fit = _mm_cmpeq_epi8(v, want0);
+    if (s == 2)
+      fit = _mm_and_si128(fit, _mm_cmpeq_epi8(load(i + 1), want1));
+    const auto mask = static_cast<uint32_t>(_mm_movemask_epi8(fit));
+    if (mask != 0 && !take(i, mask))
+      return;
+  }
+  if (tail(i))
+    finish();
+}
+
+__attribute__((target("avx2"))) void Cut::avx2() {
+  const __m256i want0 = _mm256_set1_epi8(static_cast<char>(s0));
+  const __m256i want1 = _mm256_set1_epi8(static_cast<char>(s1));
+  const auto load = [&](size_t at) __attribute__((target("avx2"))) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + at));
+  };
+  size_t i = 0;
+  for (; i + 32 + (s - 1) <= length; i += 32) {
+    const __m256i v = load(i);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(block + i), v);
+    __m256i fit = _mm256_cmpeq_epi8(v, want0);
+    if (s == 2)
+      fit = _mm256_and_si256(fit, _mm256_cmpeq_epi8(load(i + 1), want1));
+    const auto mask = static_cast<uint32_t>(_mm256_movemask_epi8(fit));
+    if (mask != 0 && !take(i, mask))
+      return;
+  }
+  if (tail(i))
+    finish();
+}
+#else
+void Cut::sse2() {
+  if (tail(0))
+    finish();
+}
+void Cut::avx2() {
+  sse2();
+}
+#endif
+
+bool has_avx2() {
+#if defined(__x86_64__) || defined(__i386__)
+  static const bool answer = __builtin_cpu_supports("avx2");
+  return answer;
+#else
+  return false;
+#endif
 }
 
 }  // namespace
@@ -89,28 +256,55 @@ void split_text(rt::Cell* r, int32_t n, const rt::Cell* a) {
   size_t copied = 0;  // the text's bytes copied so far
   auto* array = static_cast<uint8_t*>(rt::allocate(kHeader + capacity * sizeof(char*)));
   auto* block = text.empty() ? nullptr : static_cast<char*>(rt::allocate_shared(text.size() + 1));
-  walk::split_each(text, separator, limit, [&](std::string_view piece) {
-    if (count == capacity) {
-      capacity *= 2;
+  if (!text.empty() && limit > 0 && (separator.size() == 1 || separator.size() == 2)) {
+    Cut cut{gbk::bytes_of(text),
+            text.size(),
+            static_cast<uint8_t>(separator[0]),
+            static_cast<uint8_t>(separator.back()),
+            separator.size(),
+            limit,
+            block,
+            array};
+    // Room from an estimate of one element per forty bytes (a page's lines), doubling after.
+    const size_t estimate = std::min(limit, text.size() / 40);
+    if (estimate > capacity) {
+      capacity = estimate;
       array = static_cast<uint8_t*>(rt::reallocate(array, kHeader + capacity * sizeof(char*)));
     }
-    const auto start = static_cast<size_t>(piece.data() - text.data());
-    const size_t end = start + piece.size();
-    char* element = nullptr;
-    if (end > start) {
-      if (copied <= end && copied < text.size()) {
-        const size_t upto = std::min(text.size(), std::max(end + 1, copied + kCopyStep));
-        std::memcpy(block + copied, text.data() + copied, upto - copied);
-        copied = upto;
+    cut.array = array;
+    cut.capacity = capacity;
+    if (has_avx2())
+      cut.avx2();
+    else
+      cut.sse2();
+    array = cut.array;
+    capacity = cut.capacity;
+    count = cut.count;
+    shares = cut.shares;
+    used = cut.used;
+  } else
+    walk::split_each(text, separator, limit, [&](std::string_view piece) {
+      if (count == capacity) {
+        capacity *= 2;
+        array = static_cast<uint8_t*>(rt::reallocate(array, kHeader + capacity * sizeof(char*)));
       }
-      block[end] = 0;
-      element = block + start;
-      ++shares;
-      used = end + 1;
-    }
-    std::memcpy(array + kHeader + count * sizeof(char*), &element, sizeof element);
-    ++count;
-  });
+      const auto start = static_cast<size_t>(piece.data() - text.data());
+      const size_t end = start + piece.size();
+      char* element = nullptr;
+      if (end > start) {
+        if (copied <= end && copied < text.size()) {
+          const size_t upto = std::min(text.size(), std::max(end + 1, copied + kCopyStep));
+          std::memcpy(block + copied, text.data() + copied, upto - copied);
+          copied = upto;
+        }
+        block[end] = 0;
+        element = block + start;
+        ++shares;
+        used = end + 1;
+      }
+      std::memcpy(array + kHeader + count * sizeof(char*), &element, sizeof element);
+      ++count;
+    });
   if (count < capacity)
     array = static_cast<uint8_t*>(rt::reallocate(array, kHeader + count * sizeof(char*)));
   const int32_t dims = 1;
