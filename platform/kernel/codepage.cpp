@@ -11,6 +11,8 @@
 #include <optional>
 #include <type_traits>
 
+#include <emmintrin.h>
+
 namespace {
 
 // The block paths treat 64-bit words as lanes of little-endian bytes and units.
@@ -204,6 +206,12 @@ template <bool kTerminated>
 [[gnu::always_inline]] inline size_t ascii_byte_run(const uint8_t* p, size_t left) {
   if (left < kBlock)
     return 1;
+  if constexpr (!kTerminated) {
+    // One compare of the whole block: the sign bits are the bytes above 0x7F.
+    const auto mask = static_cast<uint32_t>(
+        _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))));
+    return mask == 0 ? kBlock : static_cast<size_t>(std::countr_zero(mask));
+  }
   for (size_t j = 0; j < kBlock / 8; ++j) {
     const uint64_t w = load_word(p + 8 * j);
     const uint64_t stop = kTerminated ? ~nonzero_ascii_bytes(w) & kByteHighBits : w & kByteHighBits;
@@ -216,6 +224,18 @@ template <bool kTerminated>
 size_t ascii_unit_run(const uint8_t* p, size_t left) {
   if (left < kBlock)
     return 1;
+  if constexpr (!kTerminated) {
+    // Each unit compared with its top nine bits clear, the answers packed to a byte a unit.
+    const __m128i high = _mm_set1_epi16(static_cast<int16_t>(0xFF80));
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i low_half = _mm_cmpeq_epi16(
+        _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), high), zero);
+    const __m128i high_half = _mm_cmpeq_epi16(
+        _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16)), high), zero);
+    const auto stop =
+        ~static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(low_half, high_half))) & 0xFFFFu;
+    return stop == 0 ? kBlock : static_cast<size_t>(std::countr_zero(stop));
+  }
   for (size_t j = 0; j < kBlock / 4; ++j) {
     const uint64_t w = load_word(p + 8 * j);
     uint64_t stop = w & kUnitNonAscii;
