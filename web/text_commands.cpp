@@ -68,15 +68,17 @@ struct Cut {
     return !(q + 1 == length && gbk::is_lead(text[q]));  // a lone lead byte at the end
   }
 
-  void grow() {
-    capacity *= 2;
-    array = static_cast<uint8_t*>(rt::reallocate(array, kHeader + capacity * sizeof(char*)));
+  // Out of line, and given no pointer to the cut, which stays in registers.
+  [[gnu::noinline]] static uint8_t* grown(uint8_t* array, size_t capacity) {
+    return static_cast<uint8_t*>(rt::reallocate(array, kHeader + capacity * sizeof(char*)));
   }
 
   // An element ends at q (the block's bytes up to q are copied); false once the limit is met.
   bool element_to(size_t q) {
-    if (count == capacity)
-      grow();
+    if (count == capacity) [[unlikely]] {
+      capacity *= 2;
+      array = grown(array, capacity);
+    }
     char* element = nullptr;
     if (q > pos) {
       block[q] = 0;
@@ -120,8 +122,12 @@ struct Cut {
     return true;
   }
 
+  // Each works on a local copy (cut_sse2, cut_avx2), which the compiler keeps in registers
+  // since the block's byte stores cannot alias it.
   void sse2();
   void avx2();
+  void cut_sse2();
+  void cut_avx2();
   void finish() {
     if (pos < length && count < limit) {
       block[length] = 0;
@@ -130,8 +136,20 @@ struct Cut {
   }
 };
 
-#if defined(__SSE2__)
 void Cut::sse2() {
+  Cut c = *this;
+  c.cut_sse2();
+  *this = c;
+}
+
+#if defined(__SSE2__)
+__attribute__((target("avx2"))) void Cut::avx2() {
+  Cut c = *this;
+  c.cut_avx2();
+  *this = c;
+}
+
+[[gnu::always_inline]] inline void Cut::cut_sse2() {
   const __m128i want0 = _mm_set1_epi8(static_cast<char>(s0));
   const __m128i want1 = _mm_set1_epi8(static_cast<char>(s1));
   const auto load = [&](size_t at) {
@@ -153,7 +171,7 @@ void Cut::sse2() {
     finish();
 }
 
-__attribute__((target("avx2"))) void Cut::avx2() {
+[[gnu::always_inline]] inline __attribute__((target("avx2"))) void Cut::cut_avx2() {
   const __m256i want0 = _mm256_set1_epi8(static_cast<char>(s0));
   const __m256i want1 = _mm256_set1_epi8(static_cast<char>(s1));
   const auto load = [&](size_t at) __attribute__((target("avx2"))) {
@@ -174,7 +192,7 @@ __attribute__((target("avx2"))) void Cut::avx2() {
     finish();
 }
 #else
-void Cut::sse2() {
+void Cut::cut_sse2() {
   if (tail(0))
     finish();
 }
