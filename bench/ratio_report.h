@@ -23,6 +23,8 @@ struct Ratio {
 // The console table as usual, and each benchmark's time per iteration in seconds on the side.
 class TimeCollector : public benchmark::ConsoleReporter {
  public:
+  // Without colour codes, so that each RATIO line printed after the table starts its line.
+  TimeCollector() : ConsoleReporter(OO_Tabular) {}
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       if (run.error_occurred)

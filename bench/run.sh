@@ -21,7 +21,7 @@ run() {
   "$dir/bin/$@" | tee -a "$log"
 }
 
-repeat=(--benchmark_repetitions=5 --benchmark_report_aggregates_only=true --benchmark_color=false)
+repeat=(--benchmark_repetitions=5 --benchmark_report_aggregates_only=true)
 run text_bench --benchmark_filter='Memcpy|SplitTextLines|RemoveSpaces' "${repeat[@]}"
 run codepage_bench --benchmark_filter='Memcpy|Utf8ToLocal|LocalToUtf8' "${repeat[@]}"
 run regex_object_bench --benchmark_filter='ResultPage' "${repeat[@]}"
