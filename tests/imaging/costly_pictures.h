@@ -63,8 +63,11 @@ struct JpegShape {
         chroma(sampling) {}
 };
 
-// A flat picture (every block a lone DC value) in the given shape and colour.
-inline Bytes encode_jpeg(const JpegShape& s) {
+// A JPEG of width x height samples in `space`, compressed by libjpeg in memory: jpeg_set_defaults
+// first, then `configure(info)` changes what it wants; row y is `row_at(y)`.
+template <typename Configure, typename RowAt>
+Bytes compress_jpeg(int width, int height, int components, J_COLOR_SPACE space, Configure configure,
+                    RowAt row_at) {
   jpeg_compress_struct info{};
   jpeg_error_mgr err{};
   info.err = jpeg_std_error(&err);  // a failure ends the test program: these inputs are ours
@@ -72,28 +75,15 @@ inline Bytes encode_jpeg(const JpegShape& s) {
   unsigned char* out = nullptr;
   unsigned long size = 0;
   jpeg_mem_dest(&info, &out, &size);
-  info.image_width = static_cast<JDIMENSION>(s.width);
-  info.image_height = static_cast<JDIMENSION>(s.height);
-  info.input_components = s.components;
-  info.in_color_space = s.components == 1 ? JCS_GRAYSCALE : s.components == 4 ? JCS_CMYK : JCS_RGB;
+  info.image_width = static_cast<JDIMENSION>(width);
+  info.image_height = static_cast<JDIMENSION>(height);
+  info.input_components = components;
+  info.in_color_space = space;
   jpeg_set_defaults(&info);
-  for (int i = 0; i < info.num_components; ++i) {
-    const int factor = i == 0 && s.chroma == Chroma::kQuarter ? 2 : 1;
-    info.comp_info[i].h_samp_factor = factor;
-    info.comp_info[i].v_samp_factor = factor;
-  }
-  info.arith_code = s.coding == Coding::kArithmetic ? TRUE : FALSE;
-  if (s.coding == Coding::kProgressive)
-    jpeg_simple_progression(&info);
-  if (!s.scans.empty()) {
-    info.scan_info = s.scans.data();
-    info.num_scans = static_cast<int>(s.scans.size());
-  }
+  configure(info);
   jpeg_start_compress(&info, TRUE);
-  std::vector<JSAMPLE> row(static_cast<size_t>(s.width) * static_cast<size_t>(s.components));
-  for (size_t i = 0; i < row.size(); ++i) row[i] = s.sample[i % static_cast<size_t>(s.components)];
   while (info.next_scanline < info.image_height) {
-    JSAMPROW r = row.data();
+    JSAMPROW r = row_at(info.next_scanline);
     jpeg_write_scanlines(&info, &r, 1);
   }
   jpeg_finish_compress(&info);
@@ -101,6 +91,32 @@ inline Bytes encode_jpeg(const JpegShape& s) {
   Bytes bytes(out, out + size);
   std::free(out);
   return bytes;
+}
+
+// A flat picture (every block a lone DC value) in the given shape and colour.
+inline Bytes encode_jpeg(const JpegShape& s) {
+  std::vector<JSAMPLE> row(static_cast<size_t>(s.width) * static_cast<size_t>(s.components));
+  for (size_t i = 0; i < row.size(); ++i) row[i] = s.sample[i % static_cast<size_t>(s.components)];
+  const J_COLOR_SPACE space = s.components == 1   ? JCS_GRAYSCALE
+                              : s.components == 4 ? JCS_CMYK
+                                                  : JCS_RGB;
+  return compress_jpeg(
+      s.width, s.height, s.components, space,
+      [&s](jpeg_compress_struct& info) {
+        for (int i = 0; i < info.num_components; ++i) {
+          const int factor = i == 0 && s.chroma == Chroma::kQuarter ? 2 : 1;
+          info.comp_info[i].h_samp_factor = factor;
+          info.comp_info[i].v_samp_factor = factor;
+        }
+        info.arith_code = s.coding == Coding::kArithmetic ? TRUE : FALSE;
+        if (s.coding == Coding::kProgressive)
+          jpeg_simple_progression(&info);
+        if (!s.scans.empty()) {
+          info.scan_info = s.scans.data();
+          info.num_scans = static_cast<int>(s.scans.size());
+        }
+      },
+      [&row](JDIMENSION) { return row.data(); });
 }
 
 // Each scan of a JPEG as a byte range: the table segments right before its start-of-scan

@@ -28,6 +28,7 @@ Bytes padded(Bytes b, size_t to = 8) {
   return b;
 }
 
+using costly::compress_jpeg;
 using costly::put16;
 using costly::put32;
 uint32_t get32(const Bytes& b, size_t at) {
@@ -478,39 +479,25 @@ TEST(Bmp, BitFieldsAfterTheInfoHeader) {
 Bytes four_component_jpeg(J_COLOR_SPACE stored, int blocks_across,
                           const std::vector<std::array<uint8_t, 4>>& blocks) {
   const int blocks_down = static_cast<int>(blocks.size()) / blocks_across;
-  jpeg_compress_struct info{};
-  jpeg_error_mgr err{};
-  info.err = jpeg_std_error(&err);
-  jpeg_create_compress(&info);
-  unsigned char* out = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&info, &out, &size);
-  info.image_width = static_cast<JDIMENSION>(8 * blocks_across);
-  info.image_height = static_cast<JDIMENSION>(8 * blocks_down);
-  info.input_components = 4;
-  info.in_color_space = JCS_CMYK;
-  jpeg_set_defaults(&info);
-  jpeg_set_colorspace(&info, stored);
-  jpeg_set_quality(&info, 100, TRUE);
-  for (int i = 0; i < info.num_components; ++i) {
-    info.comp_info[i].h_samp_factor = 1;
-    info.comp_info[i].v_samp_factor = 1;
-  }
-  info.write_Adobe_marker = TRUE;
-  jpeg_start_compress(&info, TRUE);
-  std::vector<JSAMPLE> row(info.image_width * 4);
-  while (info.next_scanline < info.image_height) {
-    const size_t block_row = info.next_scanline / 8 * static_cast<size_t>(blocks_across);
-    for (size_t x = 0; x < info.image_width; ++x)
-      std::memcpy(&row[4 * x], blocks[block_row + x / 8].data(), 4);
-    JSAMPROW r = row.data();
-    jpeg_write_scanlines(&info, &r, 1);
-  }
-  jpeg_finish_compress(&info);
-  jpeg_destroy_compress(&info);
-  Bytes bytes(out, out + size);
-  std::free(out);
-  return bytes;
+  const int width = 8 * blocks_across;
+  std::vector<JSAMPLE> row(static_cast<size_t>(width) * 4);
+  return compress_jpeg(
+      width, 8 * blocks_down, 4, JCS_CMYK,
+      [stored](jpeg_compress_struct& info) {
+        jpeg_set_colorspace(&info, stored);
+        jpeg_set_quality(&info, 100, TRUE);
+        for (int i = 0; i < info.num_components; ++i) {
+          info.comp_info[i].h_samp_factor = 1;
+          info.comp_info[i].v_samp_factor = 1;
+        }
+        info.write_Adobe_marker = TRUE;
+      },
+      [&](JDIMENSION y) {
+        const size_t block_row = y / 8 * static_cast<size_t>(blocks_across);
+        for (size_t x = 0; x < static_cast<size_t>(width); ++x)
+          std::memcpy(&row[4 * x], blocks[block_row + x / 8].data(), 4);
+        return row.data();
+      });
 }
 
 // The transform byte of the file's Adobe marker; -1 without one.

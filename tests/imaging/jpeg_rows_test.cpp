@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "costly_pictures.h"
 #include "decoders/picture.h"
 #include "imaging/picture_files.h"
 
@@ -17,6 +18,7 @@ namespace {
 using imaging::DecodeFailure;
 using imaging::PictureKind;
 using Bytes = std::vector<uint8_t>;
+using costly::compress_jpeg;
 
 struct Encoding {
   int width, height;
@@ -36,34 +38,17 @@ Bytes encode(const Encoding& e) {
       for (int c = 0; c < components; ++c)
         samples[(static_cast<size_t>(y) * e.width + x) * components + c] =
             static_cast<uint8_t>(x * (3 + c) + y * (7 - c) + (x * y) % 11);
-  jpeg_compress_struct info{};
-  jpeg_error_mgr err{};
-  info.err = jpeg_std_error(&err);
-  jpeg_create_compress(&info);
-  unsigned char* out = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&info, &out, &size);
-  info.image_width = static_cast<JDIMENSION>(e.width);
-  info.image_height = static_cast<JDIMENSION>(e.height);
-  info.input_components = components;
-  info.in_color_space = e.space;
-  jpeg_set_defaults(&info);
-  jpeg_set_quality(&info, 90, TRUE);
-  info.comp_info[0].h_samp_factor = e.h_sampling;
-  info.comp_info[0].v_samp_factor = e.v_sampling;
-  info.restart_in_rows = static_cast<int>(e.restart_rows);
-  if (e.progressive)
-    jpeg_simple_progression(&info);
-  jpeg_start_compress(&info, TRUE);
-  while (info.next_scanline < info.image_height) {
-    JSAMPROW row = &samples[static_cast<size_t>(info.next_scanline) * e.width * components];
-    jpeg_write_scanlines(&info, &row, 1);
-  }
-  jpeg_finish_compress(&info);
-  jpeg_destroy_compress(&info);
-  Bytes bytes(out, out + size);
-  free(out);
-  return bytes;
+  return compress_jpeg(
+      e.width, e.height, components, e.space,
+      [&e](jpeg_compress_struct& info) {
+        jpeg_set_quality(&info, 90, TRUE);
+        info.comp_info[0].h_samp_factor = e.h_sampling;
+        info.comp_info[0].v_samp_factor = e.v_sampling;
+        info.restart_in_rows = static_cast<int>(e.restart_rows);
+        if (e.progressive)
+          jpeg_simple_progression(&info);
+      },
+      [&](JDIMENSION y) { return &samples[static_cast<size_t>(y) * e.width * components]; });
 }
 
 // libjpeg's own decode of a valid colour or grey file into blue-green-red-alpha pixels.
