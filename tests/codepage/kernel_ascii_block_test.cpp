@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "codepage/kernel_support.h"
+#include "fuzz/reference_coders.h"
 
 namespace {
 
@@ -40,55 +41,7 @@ std::string encode_exact(uint32_t cp, std::u16string_view text) {
 
 // UTF-8 read a byte at a time: one U+FFFD for each maximal part of a sequence that breaks off.
 std::u16string reference_utf8_decode(std::string_view text) {
-  std::u16string out;
-  const auto at = [&](size_t i) { return static_cast<uint8_t>(text[i]); };
-  for (size_t i = 0; i < text.size();) {
-    const uint8_t b = at(i);
-    size_t length = 0;
-    uint8_t low = 0x80, high = 0xBF;
-    if (b < 0x80) {
-      out += static_cast<char16_t>(b);
-      ++i;
-      continue;
-    }
-    if (b >= 0xC2 && b <= 0xDF) {
-      length = 2;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      length = 3;
-      low = b == 0xE0 ? 0xA0 : 0x80;
-      high = b == 0xED ? 0x9F : 0xBF;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      length = 4;
-      low = b == 0xF0 ? 0x90 : 0x80;
-      high = b == 0xF4 ? 0x8F : 0xBF;
-    }
-    size_t taken = 1;
-    uint32_t c = b & (0x7Fu >> length);
-    bool whole = length != 0;
-    for (; whole && taken < length; ++taken) {
-      const bool fits =
-          i + taken < text.size() &&
-          (taken == 1 ? at(i + 1) >= low && at(i + 1) <= high : (at(i + taken) & 0xC0) == 0x80);
-      if (!fits) {
-        whole = false;
-        break;
-      }
-      c = c << 6 | (at(i + taken) & 0x3Fu);
-    }
-    if (!whole) {
-      out += u'\uFFFD';
-      i += taken;
-      continue;
-    }
-    if (c >= 0x10000) {
-      out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-    i += length;
-  }
-  return out;
+  return fuzz::reference::reference_utf8(text).units;
 }
 
 // UTF-16 written a character at a time, each through its own call (too short for a block).
