@@ -141,7 +141,14 @@ struct CallQueue {
   std::condition_variable finished;
   std::deque<Call*> calls;
   std::atomic<size_t> waiting = 0;  // calls.size(), readable without the lock
+  // A drain message is on its way: a new call needs no other.
   bool drain_posted = false;
+  // A drain is between calls and will see a new one: it needs no message either. A drain
+  // running a call is not, since the call may run a nested loop of its own.
+  bool draining = false;
+
+  // Whether a caller that has just added a call must post a drain for it.
+  bool needs_drain() const { return !drain_posted && !draining; }
 };
 
 // Spins until pred() holds or kSpin has passed; whether it holds.
@@ -170,6 +177,12 @@ void drain() {
   CallQueue& q = call_queue();
   const auto deadline = std::chrono::steady_clock::now() + kMaxBurst;
   std::unique_lock guard(q.lock);
+  q.drain_posted = false;
+  // A drain whose calls an earlier one has run meanwhile has nothing to wait for: waiting for
+  // a next call is for a worker in the middle of its calls.
+  if (q.calls.empty())
+    return;
+  q.draining = true;
   for (;;) {
     if (q.calls.empty()) {
       guard.unlock();
@@ -179,7 +192,7 @@ void drain() {
         q.arrived.wait_for(guard, kIdleWait, [&q] { return !q.calls.empty(); });
     }
     if (q.calls.empty()) {
-      q.drain_posted = false;
+      q.draining = false;
       return;
     }
     Call* call = q.calls.front();
@@ -187,7 +200,7 @@ void drain() {
     q.waiting.store(q.calls.size(), std::memory_order_release);
     // A call may run a nested loop (a modal window, a message box): calls arriving meanwhile
     // must be able to post a drain of their own.
-    q.drain_posted = false;
+    q.draining = false;
     guard.unlock();
     (*call->fn)();
     const bool queued = call->queued;
@@ -202,7 +215,7 @@ void drain() {
         post_drain(QCoreApplication::instance());
       return;
     }
-    q.drain_posted = true;
+    q.draining = true;
   }
 }
 
@@ -260,10 +273,10 @@ bool run_on_window_thread(const std::function<void()>& fn) {
   std::unique_lock guard(q.lock);
   q.calls.push_back(&call);
   q.waiting.store(q.calls.size(), std::memory_order_release);
-  if (q.drain_posted) {
-    q.arrived.notify_one();
-  } else {
+  if (q.needs_drain()) {
     post_drain(app);
+  } else {
+    q.arrived.notify_one();
   }
   guard.unlock();
   if (spin_until([&call] { return call.done.load(std::memory_order_acquire); })) {
@@ -294,10 +307,10 @@ bool queue_on_window_thread(std::function<void()> fn) {
   q.finished.wait(guard, [&q] { return q.calls.size() < kMaxQueued; });
   q.calls.push_back(call);
   q.waiting.store(q.calls.size(), std::memory_order_release);
-  if (q.drain_posted) {
-    q.arrived.notify_one();
-  } else {
+  if (q.needs_drain()) {
     post_drain(app);
+  } else {
+    q.arrived.notify_one();
   }
   return true;
 }
