@@ -52,6 +52,8 @@ const char* const kImportFiles[kImportCount] = {
     kRasterLibrary,      // GdipBitmapGetPixel
     kRasterLibrary,      // GdipCreateRegionRect
     kRasterLibrary,      // GdipDeleteRegion
+    kKernelLibrary,      // ff_utf8_to_local
+    kKernelLibrary,      // ff_local_to_utf8
 };
 
 const char* const kImportFunctions[kImportCount] = {
@@ -104,6 +106,8 @@ const char* const kImportFunctions[kImportCount] = {
     "GdipBitmapGetPixel",
     "GdipCreateRegionRect",
     "GdipDeleteRegion",
+    "ff_utf8_to_local",
+    "ff_local_to_utf8",
 };
 
 }  // namespace rt

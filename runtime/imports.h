@@ -1,7 +1,8 @@
 // The program's dynamic-library command table: which library function each entry names.
 //
 // The platform's function names are kept; the libraries are this program's stand-ins, built
-// next to the executable. A port to another platform changes only the file names here.
+// next to the executable. A port to another platform changes only the file names here, and
+// takes along the two conversions the kernel stand-in adds of its own (named ff_...).
 #pragma once
 
 #include <cstdint>
@@ -61,6 +62,10 @@ enum Import : int32_t {
   kImportGdipBitmapGetPixel,
   kImportGdipCreateRegionRect,
   kImportGdipDeleteRegion,
+  // The kernel stand-in's own one-pass conversions between UTF-8 and the local code page: what
+  // the two platform calls above give, without the UTF-16 between.
+  kImportUtf8ToLocal,
+  kImportLocalToUtf8,
   kImportCount,
 };
 

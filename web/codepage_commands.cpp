@@ -24,21 +24,32 @@ constexpr int32_t kGb18030CodePage = 54936;
 constexpr int32_t kUtf8CodePage = 65001;
 // Input up to and including its terminator.
 constexpr int kToTerminator = -1;
-// MultiByteToWideChar's flag that fails the call on input that does not decode.
-constexpr uint32_t kFailOnInvalid = 0x8;
 
 // Both with flags 0: input that does not decode becomes U+FFFD, a unit without a form the
 // default character.
 int multi_byte_to_wide_char(int32_t code_page, const char* text, char16_t* units, int capacity,
-                            int count = kToTerminator, uint32_t flags = 0) {
+                            int count = kToTerminator) {
   return rt::dll_function<MultiByteToWideCharFn>(rt::kImportMultiByteToWideChar)(
-      static_cast<uint32_t>(code_page), flags, text, count, units, capacity);
+      static_cast<uint32_t>(code_page), 0, text, count, units, capacity);
 }
 
 int wide_char_to_multi_byte(int32_t code_page, const char16_t* units, char* bytes, int capacity,
                             int count = kToTerminator) {
   return rt::dll_function<WideCharToMultiByteFn>(rt::kImportWideCharToMultiByte)(
       static_cast<uint32_t>(code_page), 0, units, count, bytes, capacity, nullptr, nullptr);
+}
+
+using Utf8ToLocalFn = int64_t(const char*, size_t, char*);
+using LocalToUtf8Fn = int64_t(const char*, size_t, char*, size_t, size_t*);
+
+// The kernel's one-pass conversions: the bytes of the two calls above, or -1 (see there).
+int64_t utf8_to_local_in_one_pass(std::string_view text, char* out) {
+  return rt::dll_function<Utf8ToLocalFn>(rt::kImportUtf8ToLocal)(text.data(), text.size(), out);
+}
+int64_t local_to_utf8_in_one_pass(std::string_view text, char* out, size_t capacity,
+                                  size_t& units) {
+  return rt::dll_function<LocalToUtf8Fn>(rt::kImportLocalToUtf8)(text.data(), text.size(), out,
+                                                                 capacity, &units);
 }
 
 int clamp_to_int(size_t n) {
@@ -243,8 +254,9 @@ struct StringResult {
   static std::string spaces(size_t n) { return std::string(n, ' '); }
 };
 
-// The text is converted a piece at a time, so that its units stay in the processor's cache
-// instead of making a round through memory twice the text's size. A piece ends just after an
+// A local text whose UTF-8 is long for its units is measured in the ANSI code page a piece at a
+// time, so that its units stay in the processor's cache instead of making a round through memory
+// twice the text's size. A piece ends just after an
 // ASCII byte, which ends a character in UTF-8 and in code page 936 alike (no sequence continues
 // with one, and a local lead byte takes it as its trail at most): the pieces convert to exactly
 // what the whole text does.
@@ -263,12 +275,12 @@ size_t piece_end(std::string_view text, size_t from) {
   return end;
 }
 
-// The units of one piece read in code_page into the scratch buffer; 0 when the read fails.
-int piece_units(std::string_view piece, int32_t code_page, uint32_t flags, char16_t*& units) {
+// The units of one piece of local text in the scratch buffer; 0 when the read fails.
+int piece_units(std::string_view piece, char16_t*& units) {
   const auto count = static_cast<int>(piece.size());
   // Every byte gives at most one unit.
   units = reinterpret_cast<char16_t*>(t_units.get(2 * piece.size()));
-  return multi_byte_to_wide_char(code_page, piece.data(), units, count, count, flags);
+  return multi_byte_to_wide_char(kLocalCodePage, piece.data(), units, count, count);
 }
 
 // utf8_to_local (text), for 0 < text.size() < kCountedLimit.
@@ -277,29 +289,14 @@ typename Result::Type utf8_to_local_counted(std::string_view text) {
   // The units must fit the ANSI reading's measure. Well-formed UTF-8 always does: a run of r
   // bytes above 0x7F loses at least r / 2 units (rounded up) to its sequences, and the ANSI
   // reading can pair no more of its bytes than that. So well-formed text is converted without
-  // that measure, and only text that does not decode is measured, then read again with a
-  // U+FFFD for each broken sequence. Code page 936 takes no more bytes than UTF-8 for any
-  // sequence, broken ones included: the text's size is room enough.
+  // that measure, in one pass, and only text that does not decode is measured, then read again
+  // with a U+FFFD for each broken sequence. Code page 936 takes no more bytes than UTF-8 for
+  // any sequence, broken ones included: the text's size is room enough.
   Result result;
   char* local = result.reserve(text.size());
-  size_t size = 0;
-  for (size_t from = 0; from < text.size();) {
-    const size_t end = piece_end(text, from);
-    const std::string_view piece = text.substr(from, end - from);
-    char16_t* units = nullptr;
-    const int written = piece_units(piece, kUtf8CodePage, kFailOnInvalid, units);
-    if (written <= 0)
-      break;
-    size += static_cast<size_t>(
-        std::max(wide_char_to_multi_byte(kLocalCodePage, units, local + size,
-                                         static_cast<int>(piece.size()), written),
-                 0));
-    from = end;
-    if (from == text.size()) {
-      t_units.trim();
-      return result.finish(size);
-    }
-  }
+  const int64_t converted = utf8_to_local_in_one_pass(text, local);
+  if (converted >= 0)
+    return result.finish(static_cast<size_t>(converted));
   const auto count = static_cast<int>(text.size());
   const int measured = multi_byte_to_wide_char(kAnsiCodePage, text.data(), nullptr, 0, count);
   auto* units =
@@ -307,49 +304,15 @@ typename Result::Type utf8_to_local_counted(std::string_view text) {
   const int written =
       measured > 0 ? multi_byte_to_wide_char(kUtf8CodePage, text.data(), units, measured, count)
                    : 0;
-  typename Result::Type converted = Result::none();
+  typename Result::Type local_text = Result::none();
   if (written > 0) {
     const int bytes = wide_char_to_multi_byte(kLocalCodePage, units, local, count, written);
-    converted = result.finish(static_cast<size_t>(std::max(bytes, 0)));
+    local_text = result.finish(static_cast<size_t>(std::max(bytes, 0)));
   } else {
     result.finish(0);
   }
   t_units.trim();
-  return converted;
-}
-
-// The units' sizes in UTF-8 and in the ANSI code page, read piece by piece.
-struct Utf8Sizes {
-  size_t units = 0;
-  size_t utf8 = 0;
-  size_t ansi = 0;
-};
-
-// The pieces of a local text written in UTF-8 to `out`, while they fit `room`.
-struct Utf8Pieces {
-  Utf8Sizes sizes;
-  bool fits = true;
-};
-Utf8Pieces local_pieces_to_utf8(std::string_view text, char* out, size_t room) {
-  Utf8Pieces result;
-  Utf8Sizes& sizes = result.sizes;
-  for (size_t from = 0; from < text.size();) {
-    const size_t end = piece_end(text, from);
-    char16_t* units = nullptr;
-    const int written = piece_units(text.substr(from, end - from), kLocalCodePage, 0, units);
-    const int put = written > 0
-                        ? wide_char_to_multi_byte(kUtf8CodePage, units, out + sizes.utf8,
-                                                  static_cast<int>(room - sizes.utf8), written)
-                        : 0;
-    if (put <= 0) {
-      result.fits = false;
-      break;
-    }
-    sizes.units += static_cast<size_t>(written);
-    sizes.utf8 += static_cast<size_t>(put);
-    from = end;
-  }
-  return result;
+  return local_text;
 }
 
 // local_to_utf8 (text), for 0 < text.size() < kCountedLimit.
@@ -362,30 +325,33 @@ typename Result::Type local_to_utf8_counted(std::string_view text) {
   // mapped and faulted in afresh each time, and shrinking it gives it back to the system.
   const size_t room = 2 * text.size() + 1;
   auto* out = reinterpret_cast<char*>(t_text.get(room));
-  Utf8Pieces pieces = local_pieces_to_utf8(text, out, room);
-  Utf8Sizes& sizes = pieces.sizes;
+  size_t units = 0;
+  const int64_t written = local_to_utf8_in_one_pass(text, out, room, units);
+  const bool fits = written >= 0;
+  const size_t utf8 = fits ? static_cast<size_t>(written) : 0;
   // The ANSI size is at least a byte a unit, so it is measured only when the UTF-8 is longer
   // than two bytes a unit (or did not fit at all).
-  if (!pieces.fits || sizes.utf8 + 1 > 2 * (sizes.units + 1)) {
+  if (!fits || utf8 + 1 > 2 * (units + 1)) {
+    size_t ansi = 0;
     for (size_t from = 0; from < text.size();) {
       const size_t end = piece_end(text, from);
-      char16_t* units = nullptr;
-      const int written = piece_units(text.substr(from, end - from), kLocalCodePage, 0, units);
-      sizes.ansi += static_cast<size_t>(std::max(
-          written > 0 ? wide_char_to_multi_byte(kAnsiCodePage, units, nullptr, 0, written) : 0, 0));
+      char16_t* piece = nullptr;
+      const int read = piece_units(text.substr(from, end - from), piece);
+      ansi += static_cast<size_t>(std::max(
+          read > 0 ? wide_char_to_multi_byte(kAnsiCodePage, piece, nullptr, 0, read) : 0, 0));
       from = end;
     }
-    if (!pieces.fits || sizes.utf8 + 1 > 2 * (sizes.ansi + 1)) {
+    if (!fits || utf8 + 1 > 2 * (ansi + 1)) {
       t_units.trim();
       t_text.trim();
-      return Result::spaces(2 * (sizes.ansi + 1));  // what does not fit leaves the spaces
+      return Result::spaces(2 * (ansi + 1));  // what does not fit leaves the spaces
     }
   }
   Result result;
-  std::memcpy(result.reserve(sizes.utf8), out, sizes.utf8);
+  std::memcpy(result.reserve(utf8), out, utf8);
   t_units.trim();
   t_text.trim();
-  return result.finish(sizes.utf8);
+  return result.finish(utf8);
 }
 
 rt::Text utf8_to_local_text(const char* text) {

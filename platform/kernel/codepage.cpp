@@ -693,6 +693,149 @@ size_t encode_utf8(const uint8_t* in, size_t n, uint8_t* out, size_t capacity) {
   return sink.size();
 }
 
+// --- UTF-8 and code page 936 in one pass ---
+//
+// ASCII goes 16 bytes at a time, each block written whole: only the run of ASCII at its start
+// counts, and what follows it writes over the rest. So wherever a block is read the output has
+// room for 16 bytes past its position: reading UTF-8 it always has (no character takes more
+// bytes in code page 936 than in UTF-8, so the output is never ahead of the input), reading code
+// page 936 it is checked.
+
+// Copies the run of ASCII at in[i] to out[o], advancing both, a block at a time while n - i and
+// room - o allow one. A block of ASCII advances by a constant, so that the next block's address
+// does not wait for this one's bytes to be tested. Answers at the first byte above 0x7F, at the
+// end of the input, or with fewer than a block of either left.
+[[gnu::always_inline]] inline void copy_ascii_blocks(const uint8_t* in, size_t n, size_t& i,
+                                                     uint8_t* out, size_t room, size_t& o) {
+  while (n - i >= kBlock && room - o >= kBlock) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), block);
+    const auto high_bits = static_cast<uint32_t>(_mm_movemask_epi8(block));
+    if (high_bits != 0) {
+      const auto run = static_cast<size_t>(std::countr_zero(high_bits));
+      i += run;
+      o += run;
+      return;
+    }
+    i += kBlock;
+    o += kBlock;
+  }
+}
+
+// Well-formed UTF-8 (as decode_utf8 reads it) in code page 936 (as encode_gbk writes it), or -1
+// at the first input that does not decode.
+int64_t utf8_to_gbk(const uint8_t* in, size_t n, uint8_t* out) {
+  const GbkTables& tables = GbkTables::get();
+  size_t i = 0;
+  size_t o = 0;
+  while (i < n) {
+    const uint8_t b = in[i];
+    if (b < 0x80) {
+      const size_t from = i;
+      copy_ascii_blocks(in, n, i, out, n, o);
+      if (i == from) {  // near the end
+        out[o++] = b;
+        i += 1;
+      }
+      continue;
+    }
+    const size_t left = n - i;
+    uint32_t c = 0;
+    if (b >= 0xE0 && b <= 0xEF) {
+      if (left < 3 || !is_continuation(in[i + 1]) || !is_continuation(in[i + 2]))
+        return -1;
+      c = (b & 0x0Fu) << 12 | (in[i + 1] & 0x3Fu) << 6 | (in[i + 2] & 0x3Fu);
+      if (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF))  // an overlong form, or a surrogate
+        return -1;
+      i += 3;
+    } else if (b >= 0xC2 && b <= 0xDF) {
+      if (left < 2 || !is_continuation(in[i + 1]))
+        return -1;
+      c = (b & 0x1Fu) << 6 | (in[i + 1] & 0x3Fu);
+      i += 2;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      if (left < 4 || !is_continuation(in[i + 1]) || !is_continuation(in[i + 2]) ||
+          !is_continuation(in[i + 3])) {
+        return -1;
+      }
+      c = (b & 0x07u) << 18 | (in[i + 1] & 0x3Fu) << 12 | (in[i + 2] & 0x3Fu) << 6 |
+          (in[i + 3] & 0x3Fu);
+      if (c < 0x10000 || c > 0x10FFFF)  // an overlong form, or beyond Unicode
+        return -1;
+      i += 4;
+    } else {
+      return -1;  // a stray continuation byte, C0, C1 or F5-FF
+    }
+    // A character beyond the BMP is a surrogate pair, which takes one default character.
+    const uint16_t code = c < 0x10000 ? tables.code(static_cast<char16_t>(c)) : 0;
+    if (code >= 0x100) {
+      out[o] = static_cast<uint8_t>(code >> 8);
+      out[o + 1] = static_cast<uint8_t>(code);
+      o += 2;
+    } else {
+      out[o++] = code != 0 ? static_cast<uint8_t>(code) : static_cast<uint8_t>('?');
+    }
+  }
+  return static_cast<int64_t>(o);
+}
+
+// Code page 936 (as decode_gbk reads it) in UTF-8 (as encode_utf8 writes it), counting the
+// units between; -1 when it does not fit.
+int64_t gbk_to_utf8(const uint8_t* in, size_t n, uint8_t* out, size_t capacity, size_t& units) {
+  const GbkTables& tables = GbkTables::get();
+  size_t i = 0;
+  size_t o = 0;
+  size_t count = 0;  // one unit for each character, ASCII or not
+  while (i < n) {
+    const uint8_t b = in[i];
+    if (b < 0x80) {
+      const size_t from = i;
+      copy_ascii_blocks(in, n, i, out, capacity, o);
+      if (i == from) {  // near the end of the input or of the room
+        if (o == capacity)
+          return -1;
+        out[o++] = b;
+        i += 1;
+      }
+      count += i - from;
+      continue;
+    }
+    char16_t unit = kReplacement;
+    if (!tables.is_lead(b)) {
+      unit = tables.single(b);
+      i += 1;
+    } else if (n - i > 1 && is_gbk_trail(in[i + 1])) {
+      unit = tables.pair(b, in[i + 1]);
+      i += 2;
+    } else {
+      i += 1;
+    }
+    ++count;
+    if (unit < 0x80) {
+      if (o == capacity)
+        return -1;
+      out[o++] = static_cast<uint8_t>(unit);
+    } else if (unit < 0x800) {
+      if (capacity - o < 2)
+        return -1;
+      out[o] = static_cast<uint8_t>(0xC0 | unit >> 6);
+      out[o + 1] = static_cast<uint8_t>(0x80 | (unit & 0x3F));
+      o += 2;
+    } else {
+      if (capacity - o < 3)
+        return -1;
+      if (is_surrogate(unit))  // none of the tables holds one; a lone one is written as U+FFFD
+        unit = kReplacement;
+      out[o] = static_cast<uint8_t>(0xE0 | unit >> 12);
+      out[o + 1] = static_cast<uint8_t>(0x80 | (unit >> 6 & 0x3F));
+      out[o + 2] = static_cast<uint8_t>(0x80 | (unit & 0x3F));
+      o += 3;
+    }
+  }
+  units = count;
+  return static_cast<int64_t>(o);
+}
+
 // --- Dispatch ---
 
 enum class Charset { kGbk, kUtf8, kGb18030 };
@@ -849,6 +992,26 @@ int WideCharToMultiByte(uint32_t code_page, uint32_t /*flags*/, const char16_t* 
                        default_char_from(default_char), used_fallback));
   if (written > 0 && used_default)
     *used_default = used_fallback ? 1 : 0;
+  return written;
+}
+
+int64_t ff_utf8_to_local(const char* in, size_t n, char* out) {
+  if (n == 0)
+    return 0;
+  if (!in || !out)
+    return -1;
+  return utf8_to_gbk(reinterpret_cast<const uint8_t*>(in), n, reinterpret_cast<uint8_t*>(out));
+}
+
+int64_t ff_local_to_utf8(const char* in, size_t n, char* out, size_t capacity, size_t* units) {
+  size_t count = 0;
+  const int64_t written = n == 0 ? 0
+                          : !in || !out
+                              ? -1
+                              : gbk_to_utf8(reinterpret_cast<const uint8_t*>(in), n,
+                                            reinterpret_cast<uint8_t*>(out), capacity, count);
+  if (units)
+    *units = written >= 0 ? count : 0;
   return written;
 }
 

@@ -13,6 +13,7 @@
 // allocates per call except the C++ helpers' results.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -62,6 +63,22 @@ FF_KERNEL_API int MultiByteToWideChar(uint32_t code_page, uint32_t flags, const 
 FF_KERNEL_API int WideCharToMultiByte(uint32_t code_page, uint32_t flags, const char16_t* units,
                                       int unit_count, char* bytes, int byte_capacity,
                                       const char* default_char, int* used_default);
+
+// The program's own edges between UTF-8 and code page 936, in one pass with no UTF-16 between.
+//
+// ff_utf8_to_local writes the n bytes at `in`, read as UTF-8, in code page 936 to `out`, which
+// must have room for n bytes: no character takes more bytes there than in UTF-8. It answers the
+// bytes written: the bytes MultiByteToWideChar (65001, kErrInvalidChars) and then
+// WideCharToMultiByte (936, flags 0, default "?") would give. For input that does not decode it
+// answers -1, having written an unspecified part of `out`.
+FF_KERNEL_API int64_t ff_utf8_to_local(const char* in, size_t n, char* out);
+
+// ff_local_to_utf8 writes the n bytes at `in`, read in code page 936, in UTF-8 to `out`, which
+// has room for `capacity` bytes: the bytes MultiByteToWideChar (936, flags 0) and then
+// WideCharToMultiByte (65001) would give. It answers the bytes written and sets *units to the
+// UTF-16 units between; -1 when the result does not fit, having written an unspecified part.
+FF_KERNEL_API int64_t ff_local_to_utf8(const char* in, size_t n, char* out, size_t capacity,
+                                       size_t* units);
 
 // The functions by ordinal: 1 MultiByteToWideChar, 2 WideCharToMultiByte; ended by a null
 // address.
