@@ -68,6 +68,36 @@ std::string kernel_encode(uint32_t cp, std::u16string_view units) {
   return {buffer.begin(), buffer.end()};
 }
 
+// The one-pass conversions between UTF-8 and code page 936, each into a heap block of exactly
+// the room it may use.
+void check_one_pass(uint32_t cp, std::string_view in, const Decoded& expected) {
+  const std::vector<char> input(in.begin(), in.end());
+  if (cp == kUtf8) {
+    std::vector<char> out(in.size());
+    const int64_t written = ff_utf8_to_local(input.data(), input.size(), out.data());
+    if (expected.broken) {
+      check(written == -1);
+      return;
+    }
+    const std::string local = reference_to_gbk(expected.units);
+    check(written == static_cast<int64_t>(local.size()));
+    check(std::string_view(out.data(), local.size()) == local);
+  } else if (cp == kGbk) {
+    const std::string utf8 = reference_to_utf8(expected.units);
+    std::vector<char> out(utf8.size());
+    size_t units = 0;
+    check(ff_local_to_utf8(input.data(), input.size(), out.data(), out.size(), &units) ==
+          static_cast<int64_t>(utf8.size()));
+    check(std::string_view(out.data(), utf8.size()) == utf8);
+    check(units == expected.units.size());
+    if (!utf8.empty()) {
+      std::vector<char> short_out(utf8.size() - 1);
+      check(ff_local_to_utf8(input.data(), input.size(), short_out.data(), short_out.size(),
+                             &units) == -1);
+    }
+  }
+}
+
 void check_decoder(uint32_t cp, std::string_view in, Decoded (*reference)(std::string_view)) {
   const Decoded expected = reference(in);
   const auto count = static_cast<int>(in.size());
@@ -81,6 +111,7 @@ void check_decoder(uint32_t cp, std::string_view in, Decoded (*reference)(std::s
   check(kernel_decode(cp, 0, text.c_str(), -1) == head.units + u'\0');
   // What the page reader writes from the units.
   check(kernel_encode(kGbk, expected.units) == reference_to_gbk(expected.units));
+  check_one_pass(cp, in, expected);
   if (cp != kUtf8)
     return;
   // The ANSI measure of well-formed UTF-8 is never too small: utf8_to_local keeps every
