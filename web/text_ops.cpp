@@ -74,6 +74,22 @@ constexpr PackTable make_pack_table() {
 }
 constexpr PackTable kPack = make_pack_table();
 
+// The double-byte characters from p[i] on, each but the wide space copied to o; a lone lead
+// byte at the end is kept. Moves i and o on.
+[[gnu::always_inline]] inline void copy_double_bytes(const uint8_t* p, size_t length, size_t& i,
+                                                     uint8_t*& o) {
+  while (i < length && gbk::is_lead(p[i])) {
+    if (i + 1 == length) {
+      *o++ = p[i++];
+      break;
+    }
+    o[0] = p[i];
+    o[1] = p[i + 1];
+    o += gbk::is_wide_space(p[i], p[i + 1]) ? 0 : 2;
+    i += 2;
+  }
+}
+
 // Writes the bytes of `block` that `keep` marks, in order, at o as two eight-byte stores (each
 // may run past what it keeps, never past the text's room, since the output never runs ahead of
 // the input). Answers how many it kept.
@@ -115,16 +131,7 @@ __attribute__((target("ssse3"))) void remove_spaces_by_blocks(const uint8_t* p, 
     const auto ascii = static_cast<unsigned>(__builtin_ctz(high));
     o += pack_block(block, ~spaces & ((1u << ascii) - 1), o);
     i += ascii;
-    while (i < length && gbk::is_lead(p[i])) {
-      if (i + 1 == length) {
-        *o++ = p[i++];  // a lone lead byte at the end
-        break;
-      }
-      o[0] = p[i];
-      o[1] = p[i + 1];
-      o += gbk::is_wide_space(p[i], p[i + 1]) ? 0 : 2;
-      i += 2;
-    }
+    copy_double_bytes(p, length, i, o);
   }
   at = i;
   out = o;
@@ -152,16 +159,7 @@ __attribute__((target("avx512bw,avx512vbmi2"))) void remove_spaces_by_wide_block
       continue;
     }
     i += static_cast<size_t>(std::countr_zero(high));
-    while (i < length && gbk::is_lead(p[i])) {
-      if (i + 1 == length) {
-        *o++ = p[i++];  // a lone lead byte at the end
-        break;
-      }
-      o[0] = p[i];
-      o[1] = p[i + 1];
-      o += gbk::is_wide_space(p[i], p[i + 1]) ? 0 : 2;
-      i += 2;
-    }
+    copy_double_bytes(p, length, i, o);
   }
   at = i;
   out = o;
