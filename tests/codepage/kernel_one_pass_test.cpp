@@ -144,32 +144,28 @@ void expect_to_utf8_as_two_calls(std::string_view text, const std::string& why) 
   }
 }
 
-TEST(KernelOnePass, Utf8ToLocalGivesWhatTheTwoCallsGive) {
-  for (const std::string& piece : utf8_pieces()) {
+// Each piece between ASCII runs of 0-40 bytes before and up to 33 after, then random texts.
+void check_framed_and_random(const std::vector<std::string>& pieces, unsigned seed,
+                             void (*expect)(std::string_view, const std::string&)) {
+  for (const std::string& piece : pieces) {
     for (size_t before = 0; before <= 40; ++before) {
       for (size_t after : {0, 1, 15, 16, 17, 33}) {
         const std::string text = std::string(before, 'a') + piece + std::string(after, 'b');
-        expect_to_local_as_two_calls(text, std::to_string(before) + " " + std::to_string(after));
+        expect(text, std::to_string(before) + " " + std::to_string(after));
       }
     }
   }
-  std::mt19937 random(20261208);
+  std::mt19937 random(seed);
   for (int round = 0; round < 2000; ++round)
-    expect_to_local_as_two_calls(random_text(random, utf8_pieces()), std::to_string(round));
+    expect(random_text(random, pieces), std::to_string(round));
+}
+
+TEST(KernelOnePass, Utf8ToLocalGivesWhatTheTwoCallsGive) {
+  check_framed_and_random(utf8_pieces(), 20261208, &expect_to_local_as_two_calls);
 }
 
 TEST(KernelOnePass, LocalToUtf8GivesWhatTheTwoCallsGiveAndNoMoreThanItsRoom) {
-  for (const std::string& piece : local_pieces()) {
-    for (size_t before = 0; before <= 40; ++before) {
-      for (size_t after : {0, 1, 15, 16, 17, 33}) {
-        const std::string text = std::string(before, 'a') + piece + std::string(after, 'b');
-        expect_to_utf8_as_two_calls(text, std::to_string(before) + " " + std::to_string(after));
-      }
-    }
-  }
-  std::mt19937 random(8122026);
-  for (int round = 0; round < 2000; ++round)
-    expect_to_utf8_as_two_calls(random_text(random, local_pieces()), std::to_string(round));
+  check_framed_and_random(local_pieces(), 8122026, &expect_to_utf8_as_two_calls);
 }
 
 TEST(KernelOnePass, EveryCharacterOfThePlaneMatchesTheTwoCalls) {
