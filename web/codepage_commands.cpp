@@ -256,10 +256,9 @@ struct StringResult {
 
 // A local text whose UTF-8 is long for its units is measured in the ANSI code page a piece at a
 // time, so that its units stay in the processor's cache instead of making a round through memory
-// twice the text's size. A piece ends just after an
-// ASCII byte, which ends a character in UTF-8 and in code page 936 alike (no sequence continues
-// with one, and a local lead byte takes it as its trail at most): the pieces convert to exactly
-// what the whole text does.
+// twice the text's size. A piece ends just after an ASCII byte, which ends a character in UTF-8
+// and in code page 936 alike (no sequence continues with one, and a local lead byte takes it as
+// its trail at most): the pieces convert to exactly what the whole text does.
 constexpr size_t kPiece = size_t{32} << 10;
 
 size_t piece_end(std::string_view text, size_t from) {
