@@ -1022,11 +1022,12 @@ int64_t ff_utf8_to_local(const char* in, size_t n, char* out) {
 
 int64_t ff_local_to_utf8(const char* in, size_t n, char* out, size_t capacity, size_t* units) {
   size_t count = 0;
-  const int64_t written = n == 0 ? 0
-                          : !in || !out
-                              ? -1
-                              : gbk_to_utf8(reinterpret_cast<const uint8_t*>(in), n,
-                                            reinterpret_cast<uint8_t*>(out), capacity, count);
+  int64_t written = 0;
+  if (n > 0) {
+    written = in && out ? gbk_to_utf8(reinterpret_cast<const uint8_t*>(in), n,
+                                      reinterpret_cast<uint8_t*>(out), capacity, count)
+                        : -1;
+  }
   if (units)
     *units = written >= 0 ? count : 0;
   return written;
