@@ -165,6 +165,20 @@ bool current_event_source(uint32_t* window_id, uint32_t* unit_id) {
   return true;
 }
 
+namespace {
+
+// The windows a modal window disabled get their state back when it closes, or when it is
+// destroyed without a close: none may be left taking no input once it has gone.
+void enable_windows_disabled_by(WindowEntry& w) {
+  for (const DisabledWindow& d : w.disabled_by_modal) {
+    if (windowing::is_window(d.window))
+      windowing::set_enabled(d.window, d.was_enabled);
+  }
+  w.disabled_by_modal.clear();
+}
+
+}  // namespace
+
 bool window_may_close(uint32_t window_id) {
   for (int32_t event : {kEventCloseRequest, kEventCloseQuery}) {
     int32_t result = 1;
@@ -172,11 +186,8 @@ bool window_may_close(uint32_t window_id) {
       return false;
   }
   if (WindowEntry* w = registry().find(window_id)) {
-    for (const DisabledWindow& d : w->disabled_by_modal) {
-      if (windowing::is_window(d.window))
-        windowing::set_enabled(d.window, d.was_enabled);
-    }
-    w->disabled_by_modal.clear();
+    enable_windows_disabled_by(*w);
+    w->closed_while_loading = !w->initialised;
   }
   return true;
 }
@@ -202,6 +213,7 @@ void unit_destroyed(uint32_t window_id, uint32_t unit_id) {
     return;
   }
   // The window itself: its table returns to the copy taken before its units were created.
+  enable_windows_disabled_by(*w);
   if (w->working.read_field(0, offsets_of(*w, 0).live_object) == 0)
     return;
   for (uint32_t i = 0; i < w->working.count(); ++i) {

@@ -28,6 +28,8 @@ struct WindowEntry {
   bool modal = false;
   bool showing_pending = false;  // the first show after a load is still to be completed
   bool initialised = false;
+  // Its close was accepted during this load: what is left of it is on its way out.
+  bool closed_while_loading = false;
   uint32_t generation = 0;  // which load this is; a new number each time the window loads
   std::vector<DisabledWindow> disabled_by_modal;
   std::vector<int32_t> control_ids;  // per table entry

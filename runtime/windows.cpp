@@ -256,6 +256,7 @@ bool load_entry(WindowEntry& w, const LoadEntryOptions& options) {
     return false;
   }
   w.working.write_field(0, offsets_of(w, 0).live_object, live_register(window));
+  w.closed_while_loading = false;
   static uint32_t loads = 0;
   w.generation = ++loads;
   visible[0] = reshow || (records[0].flags & kUnitVisible);
@@ -331,11 +332,13 @@ bool load_entry(WindowEntry& w, const LoadEntryOptions& options) {
   }
   stop_creating();
 
-  // Created, moved, resized: each only while the window still exists.
+  // Created, moved, resized: each only while the window still exists. A window whose close
+  // was accepted meanwhile is as good as gone, even while its deletion is still pending: it is
+  // neither shown again nor made modal.
   const uint32_t window_id = w.id;
   const auto still_there = [window_id] {
     WindowEntry* e = registry().find(window_id);
-    return e && window_is_loaded(*e);
+    return e && window_is_loaded(*e) && !e->closed_while_loading;
   };
   for (int32_t event : {kEventCreated, kEventMoved, kEventResized}) {
     if (still_there())

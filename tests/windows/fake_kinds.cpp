@@ -1,5 +1,7 @@
 #include "fake_kinds.h"
 
+#include <QTimer>
+
 #include <cstring>
 
 #include "platform/windowing/native_window.h"
@@ -17,6 +19,14 @@ void Widget::closeEvent(QCloseEvent* event) {
     return;
   }
   event->accept();
+  if (counters().close_deletes_later) {
+    hide();
+    QTimer::singleShot(0, this, [this] {
+      rt::raise_unit_event(unit->window_id, 0, rt::kEventDestroying);
+      delete unit;
+    });
+    return;
+  }
   rt::raise_unit_event(unit->window_id, 0, rt::kEventDestroying);
   delete unit;  // takes the widget and its children along
 }

@@ -34,6 +34,9 @@ struct Counters {
   bool (*native_watch)(const FakeUnit& unit) = nullptr;
   // The thread that ran the last property get or set of a kind.
   std::thread::id property_thread;
+  // A window accepted for closing is hidden at once and deleted with the next messages, as
+  // widgets that delete themselves on close are.
+  bool close_deletes_later = false;
 };
 Counters& counters();
 

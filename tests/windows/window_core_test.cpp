@@ -160,6 +160,7 @@ class WindowCore : public testing::Test {
     g_close_answer = -1;
     fake::counters().refuse.clear();
     fake::counters().native_watch = nullptr;
+    fake::counters().close_deletes_later = false;
   }
   void TearDown() override {
     for (uint32_t id : {kMain, kDialog, kFragile, kHiddenDialog}) {
@@ -359,6 +360,59 @@ TEST_F(WindowCore, ModalWindowDisablesTheOthersUntilClosed) {
   EXPECT_FALSE(rt::window_loaded(kDialog));
   EXPECT_TRUE(main_widget->isEnabled());
   EXPECT_EQ(g_log.back(), "dialog destroying");
+}
+
+// A user (or a timer) closes the modal window in the messages its creation processes, while
+// its deletion is still pending (as for widgets deleted on close). The load must not show it
+// again, run a modal loop for it or disable the others for it: the user would be left with a
+// window that takes no input.
+TEST_F(WindowCore, ModalWindowClosedWhileBeingCreatedIsNotShownAgainNorDisablesOthers) {
+  fake::counters().close_deletes_later = true;
+  rt::load_start_window(kMain);
+  auto* main_widget = static_cast<QWidget*>(rt::unit_native_window(kMain, 0));
+  bool closed = false;
+  // Posted again until a pass of messages finds the dialog loaded: the end of its creation.
+  std::function<void()> close_when_loaded = [&] {
+    if (closed)
+      return;
+    if (!rt::window_loaded(kDialog)) {
+      windowing::post_to_window_thread(close_when_loaded);
+      return;
+    }
+    closed = true;
+    static_cast<QWidget*>(rt::unit_native_window(kDialog, 0))->close();
+  };
+  windowing::post_to_window_thread(close_when_loaded);
+  EXPECT_TRUE(rt::load_window(kDialog, nullptr, true));
+  ASSERT_TRUE(closed);
+  // No loop ran for it: its deletion is still to come.
+  ASSERT_TRUE(rt::window_loaded(kDialog));
+  EXPECT_FALSE(windowing::is_visible(rt::unit_native_window(kDialog, 0)));
+  EXPECT_TRUE(main_widget->isEnabled());
+  for (int i = 0; i < 100 && rt::window_loaded(kDialog); ++i) QApplication::processEvents();
+  EXPECT_FALSE(rt::window_loaded(kDialog));
+  EXPECT_TRUE(main_widget->isEnabled());
+}
+
+// A modal window destroyed without being closed (its native window destroyed outright) gives
+// the others their state back all the same.
+TEST_F(WindowCore, ModalWindowDestroyedWithoutACloseEnablesTheOthers) {
+  rt::load_start_window(kMain);
+  auto* main_widget = static_cast<QWidget*>(rt::unit_native_window(kMain, 0));
+  bool destroyed = false;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (destroyed || rt::detail::loop_state().modal_window != kDialog)
+      return;
+    destroyed = true;
+    EXPECT_FALSE(main_widget->isEnabled());
+    windowing::destroy(rt::unit_native_window(kDialog, 0));
+  });
+  poll.start(5);
+  EXPECT_TRUE(rt::load_window(kDialog, nullptr, true));
+  ASSERT_TRUE(destroyed);
+  EXPECT_FALSE(rt::window_loaded(kDialog));
+  EXPECT_TRUE(main_widget->isEnabled());
 }
 
 TEST_F(WindowCore, PropertiesFromAWorkerRunOnTheWindowThread) {
