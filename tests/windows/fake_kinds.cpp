@@ -19,16 +19,16 @@ void Widget::closeEvent(QCloseEvent* event) {
     return;
   }
   event->accept();
+  const auto destroy = [u = unit] {
+    rt::raise_unit_event(u->window_id, 0, rt::kEventDestroying);
+    delete u;  // takes the widget and its children along
+  };
   if (counters().close_deletes_later) {
     hide();
-    QTimer::singleShot(0, this, [this] {
-      rt::raise_unit_event(unit->window_id, 0, rt::kEventDestroying);
-      delete unit;
-    });
+    QTimer::singleShot(0, this, destroy);
     return;
   }
-  rt::raise_unit_event(unit->window_id, 0, rt::kEventDestroying);
-  delete unit;  // takes the widget and its children along
+  destroy();
 }
 
 rt::NativeWindow FakeUnit::native() const {
