@@ -86,14 +86,29 @@ void check_one_pass(uint32_t cp, std::string_view in, const Decoded& expected) {
     const std::string utf8 = reference_to_utf8(expected.units);
     std::vector<char> out(utf8.size());
     size_t units = 0;
-    check(ff_local_to_utf8(input.data(), input.size(), out.data(), out.size(), &units) ==
+    size_t read = 0;
+    check(ff_local_to_utf8(input.data(), input.size(), out.data(), out.size(), &read, &units) ==
           static_cast<int64_t>(utf8.size()));
     check(std::string_view(out.data(), utf8.size()) == utf8);
     check(units == expected.units.size());
+    check(read == input.size());
     if (!utf8.empty()) {
+      // A byte short: what fits, then the rest from where it stopped, in their own blocks.
       std::vector<char> short_out(utf8.size() - 1);
-      check(ff_local_to_utf8(input.data(), input.size(), short_out.data(), short_out.size(),
-                             &units) == -1);
+      const int64_t first = ff_local_to_utf8(input.data(), input.size(), short_out.data(),
+                                             short_out.size(), &read, &units);
+      check(first >= 0 && read < input.size());
+      const std::vector<char> rest_in(input.begin() + static_cast<ptrdiff_t>(read), input.end());
+      std::vector<char> rest_out(utf8.size() - static_cast<size_t>(first));
+      size_t rest_read = 0;
+      size_t rest_units = 0;
+      const int64_t rest = ff_local_to_utf8(rest_in.data(), rest_in.size(), rest_out.data(),
+                                            rest_out.size(), &rest_read, &rest_units);
+      check(rest == static_cast<int64_t>(rest_out.size()) && rest_read == rest_in.size());
+      check(std::string(short_out.data(), static_cast<size_t>(first)) +
+                std::string(rest_out.data(), rest_out.size()) ==
+            utf8);
+      check(units + rest_units == expected.units.size());
     }
   }
 }

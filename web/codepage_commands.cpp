@@ -40,16 +40,19 @@ int wide_char_to_multi_byte(int32_t code_page, const char16_t* units, char* byte
 }
 
 using Utf8ToLocalFn = int64_t(const char*, size_t, char*);
-using LocalToUtf8Fn = int64_t(const char*, size_t, char*, size_t, size_t*);
+using LocalToUtf8Fn = int64_t(const char*, size_t, char*, size_t, size_t*, size_t*);
 
-// The kernel's one-pass conversions: the bytes of the two calls above, or -1 (see there).
+// The kernel's one-pass conversions: the bytes of the two calls above (see there). The first
+// answers -1 for input that does not decode; the second converts as much as fits, with `read`
+// the input it took.
 int64_t utf8_to_local_in_one_pass(std::string_view text, char* out) {
   return rt::dll_function<Utf8ToLocalFn>(rt::kImportUtf8ToLocal)(text.data(), text.size(), out);
 }
-int64_t local_to_utf8_in_one_pass(std::string_view text, char* out, size_t capacity,
-                                  size_t& units) {
-  return rt::dll_function<LocalToUtf8Fn>(rt::kImportLocalToUtf8)(text.data(), text.size(), out,
-                                                                 capacity, &units);
+size_t local_to_utf8_in_one_pass(std::string_view text, char* out, size_t capacity, size_t& read,
+                                 size_t& units) {
+  const int64_t written = rt::dll_function<LocalToUtf8Fn>(rt::kImportLocalToUtf8)(
+      text.data(), text.size(), out, capacity, &read, &units);
+  return static_cast<size_t>(std::max<int64_t>(written, 0));
 }
 
 int clamp_to_int(size_t n) {
@@ -219,8 +222,19 @@ struct HeapResult {
   char* data = nullptr;
   size_t capacity = 0;
 
+  HeapResult() = default;
+  HeapResult(const HeapResult&) = delete;
+  HeapResult& operator=(const HeapResult&) = delete;
+  ~HeapResult() { rt::free_block(data); }
+
   char* reserve(size_t n) {
     data = static_cast<char*>(rt::allocate(n + 1));
+    capacity = n;
+    return data;
+  }
+  // Room for n bytes, keeping those written.
+  char* grow(size_t n) {
+    data = static_cast<char*>(rt::reallocate(data, n + 1));
     capacity = n;
     return data;
   }
@@ -246,6 +260,7 @@ struct StringResult {
     text.resize(n);
     return text.data();
   }
+  char* grow(size_t n) { return reserve(n); }
   std::string finish(size_t length) {
     text.resize(length);
     return std::move(text);
@@ -317,39 +332,48 @@ typename Result::Type utf8_to_local_counted(std::string_view text) {
 // local_to_utf8 (text), for 0 < text.size() < kCountedLimit.
 template <typename Result>
 typename Result::Type local_to_utf8_counted(std::string_view text) {
-  // The local reading is in the ANSI code page itself, so its measure is what it writes. The
-  // UTF-8 must then fit twice the units' ANSI size, terminators counted: at most twice the
-  // text's size and one; past that room the conversion fails. It is written to the thread's
-  // buffer of that room and copied out at its size: a block of the room for every text would be
-  // mapped and faulted in afresh each time, and shrinking it gives it back to the system.
-  const size_t room = 2 * text.size() + 1;
-  auto* out = reinterpret_cast<char*>(t_text.get(room));
+  // The UTF-8 is written straight into the result. Its first block is the text's size and a
+  // sixteenth, which holds a page of markup with some Chinese in it and is kept as it is; where
+  // more is needed the block grows to the most the rest can take, three bytes a byte, and the
+  // conversion goes on where it stopped.
+  Result result;
+  size_t capacity = text.size() + text.size() / 16 + 64;
+  char* out = result.reserve(capacity);
+  size_t read = 0;
   size_t units = 0;
-  const int64_t written = local_to_utf8_in_one_pass(text, out, room, units);
-  const bool fits = written >= 0;
-  const size_t utf8 = fits ? static_cast<size_t>(written) : 0;
-  // The ANSI size is at least a byte a unit, so it is measured only when the UTF-8 is longer
-  // than two bytes a unit (or did not fit at all).
+  size_t utf8 = local_to_utf8_in_one_pass(text, out, capacity, read, units);
+  if (read < text.size()) {
+    capacity = utf8 + 3 * (text.size() - read);
+    out = result.grow(capacity);
+    size_t rest_read = 0;
+    size_t rest_units = 0;
+    utf8 += local_to_utf8_in_one_pass(text.substr(read), out + utf8, capacity - utf8, rest_read,
+                                      rest_units);
+    read += rest_read;
+    units += rest_units;
+  }
+  // The local reading is in the ANSI code page itself, so its measure is what it writes. The
+  // UTF-8 must then fit twice the units' ANSI size, terminators counted, and the platform's
+  // room of twice the text's size and one; past either the conversion fails. The ANSI size is
+  // at least a byte a unit, so it is measured only when the UTF-8 is longer than two bytes a
+  // unit.
+  const bool fits = read == text.size() && utf8 <= 2 * text.size() + 1;
   if (!fits || utf8 + 1 > 2 * (units + 1)) {
     size_t ansi = 0;
     for (size_t from = 0; from < text.size();) {
       const size_t end = piece_end(text, from);
       char16_t* piece = nullptr;
-      const int read = piece_units(text.substr(from, end - from), piece);
+      const int read_units = piece_units(text.substr(from, end - from), piece);
       ansi += static_cast<size_t>(std::max(
-          read > 0 ? wide_char_to_multi_byte(kAnsiCodePage, piece, nullptr, 0, read) : 0, 0));
+          read_units > 0 ? wide_char_to_multi_byte(kAnsiCodePage, piece, nullptr, 0, read_units)
+                         : 0,
+          0));
       from = end;
     }
-    if (!fits || utf8 + 1 > 2 * (ansi + 1)) {
-      t_units.trim();
-      t_text.trim();
+    t_units.trim();
+    if (!fits || utf8 + 1 > 2 * (ansi + 1))
       return Result::spaces(2 * (ansi + 1));  // what does not fit leaves the spaces
-    }
   }
-  Result result;
-  std::memcpy(result.reserve(utf8), out, utf8);
-  t_units.trim();
-  t_text.trim();
   return result.finish(utf8);
 }
 

@@ -29,7 +29,7 @@ constexpr size_t kToTerminator = SIZE_MAX;
 bool is_continuation(uint8_t b) {
   return (b & 0xC0) == 0x80;
 }
-bool is_surrogate(char16_t u) {
+constexpr bool is_surrogate(char16_t u) {
   return u >= 0xD800 && u <= 0xDFFF;
 }
 bool is_high_surrogate(char16_t u) {
@@ -63,6 +63,28 @@ class GbkTables {
   }
   // A unit's code: 0 when it has none, below 0x100 a single byte, else lead << 8 | trail.
   uint16_t code(char16_t unit) const { return kGbkCodes[unit]; }
+  // pair (lead, trail) in UTF-8: its bytes from the lowest byte of the word up, and their count
+  // in the top byte.
+  uint32_t pair_utf8(uint8_t lead, uint8_t trail) const {
+    return kGbkPairsUtf8[static_cast<size_t>(lead & 0x7F) << 8 | trail];
+  }
+
+ private:
+  static constexpr std::array<uint32_t, std::size(kGbkPairs)> kGbkPairsUtf8 = [] {
+    std::array<uint32_t, std::size(kGbkPairs)> words{};
+    for (size_t i = 0; i < words.size(); ++i) {
+      const uint32_t u = is_surrogate(kGbkPairs[i]) ? kReplacement : kGbkPairs[i];
+      if (u < 0x80) {
+        words[i] = 1u << 24 | u;
+      } else if (u < 0x800) {
+        words[i] = 2u << 24 | (0x80 | (u & 0x3F)) << 8 | (0xC0 | u >> 6);
+      } else {
+        words[i] =
+            3u << 24 | (0x80 | (u & 0x3F)) << 16 | (0x80 | (u >> 6 & 0x3F)) << 8 | (0xE0 | u >> 12);
+      }
+    }
+    return words;
+  }();
 };
 
 // Code page 54936 (GB18030) as glibc's iconv defines it, written at build time
@@ -797,8 +819,10 @@ int64_t utf8_to_gbk(const uint8_t* in, size_t n, uint8_t* out) {
 }
 
 // Code page 936 (as decode_gbk reads it) in UTF-8 (as encode_utf8 writes it), counting the
-// units between; -1 when it does not fit.
-int64_t gbk_to_utf8(const uint8_t* in, size_t n, uint8_t* out, size_t capacity, size_t& units) {
+// units between, for as many whole characters as fit: answers the bytes written, with `read`
+// the input they came from.
+size_t gbk_to_utf8(const uint8_t* in, size_t n, uint8_t* out, size_t capacity, size_t& read,
+                   size_t& units) {
   const GbkTables& tables = GbkTables::get();
   size_t i = 0;
   size_t o = 0;
@@ -810,37 +834,42 @@ int64_t gbk_to_utf8(const uint8_t* in, size_t n, uint8_t* out, size_t capacity, 
       copy_ascii_blocks(in, n, i, out, capacity, o);
       if (i == from) {  // near the end of the input or of the room
         if (o == capacity)
-          return -1;
+          break;
         out[o++] = b;
         i += 1;
       }
       count += i - from;
       continue;
     }
-    char16_t unit = kReplacement;
-    if (!tables.is_lead(b)) {
-      unit = tables.single(b);
-      i += 1;
-    } else if (n - i > 1 && is_gbk_trail(in[i + 1])) {
-      unit = tables.pair(b, in[i + 1]);
+    const bool paired = tables.is_lead(b) && n - i > 1 && is_gbk_trail(in[i + 1]);
+    // A pair with room for a whole word: its bytes as one store (the byte past them is written
+    // over by the next character or left unused).
+    if (paired && capacity - o >= 4) {
+      const uint32_t word = tables.pair_utf8(b, in[i + 1]);
+      std::memcpy(out + o, &word, sizeof word);
+      o += word >> 24;
       i += 2;
-    } else {
-      i += 1;
+      ++count;
+      continue;
     }
+    char16_t unit = kReplacement;
+    if (paired) {
+      unit = tables.pair(b, in[i + 1]);
+    } else if (!tables.is_lead(b)) {
+      unit = tables.single(b);
+    }
+    const size_t size = unit < 0x80 ? 1 : unit < 0x800 ? 2 : 3;
+    if (capacity - o < size)
+      break;
+    i += paired ? 2 : 1;
     ++count;
-    if (unit < 0x80) {
-      if (o == capacity)
-        return -1;
+    if (size == 1) {
       out[o++] = static_cast<uint8_t>(unit);
-    } else if (unit < 0x800) {
-      if (capacity - o < 2)
-        return -1;
+    } else if (size == 2) {
       out[o] = static_cast<uint8_t>(0xC0 | unit >> 6);
       out[o + 1] = static_cast<uint8_t>(0x80 | (unit & 0x3F));
       o += 2;
     } else {
-      if (capacity - o < 3)
-        return -1;
       if (is_surrogate(unit))  // none of the tables holds one; a lone one is written as U+FFFD
         unit = kReplacement;
       out[o] = static_cast<uint8_t>(0xE0 | unit >> 12);
@@ -849,8 +878,9 @@ int64_t gbk_to_utf8(const uint8_t* in, size_t n, uint8_t* out, size_t capacity, 
       o += 3;
     }
   }
+  read = i;
   units = count;
-  return static_cast<int64_t>(o);
+  return o;
 }
 
 // --- Dispatch ---
@@ -1020,16 +1050,21 @@ int64_t ff_utf8_to_local(const char* in, size_t n, char* out) {
   return utf8_to_gbk(reinterpret_cast<const uint8_t*>(in), n, reinterpret_cast<uint8_t*>(out));
 }
 
-int64_t ff_local_to_utf8(const char* in, size_t n, char* out, size_t capacity, size_t* units) {
+int64_t ff_local_to_utf8(const char* in, size_t n, char* out, size_t capacity, size_t* read,
+                         size_t* units) {
+  size_t done = 0;
   size_t count = 0;
   int64_t written = 0;
   if (n > 0) {
-    written = in && out ? gbk_to_utf8(reinterpret_cast<const uint8_t*>(in), n,
-                                      reinterpret_cast<uint8_t*>(out), capacity, count)
+    written = in && out ? static_cast<int64_t>(gbk_to_utf8(reinterpret_cast<const uint8_t*>(in), n,
+                                                           reinterpret_cast<uint8_t*>(out),
+                                                           capacity, done, count))
                         : -1;
   }
+  if (read)
+    *read = done;
   if (units)
-    *units = written >= 0 ? count : 0;
+    *units = count;
   return written;
 }
 

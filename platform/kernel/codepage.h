@@ -75,10 +75,13 @@ FF_KERNEL_API int64_t ff_utf8_to_local(const char* in, size_t n, char* out);
 
 // ff_local_to_utf8 writes the n bytes at `in`, read in code page 936, in UTF-8 to `out`, which
 // has room for `capacity` bytes: the bytes MultiByteToWideChar (936, flags 0) and then
-// WideCharToMultiByte (65001) would give. It answers the bytes written and sets *units to the
-// UTF-16 units between; -1 when the result does not fit, having written an unspecified part.
+// WideCharToMultiByte (65001) would give. It writes whole characters while they fit and answers
+// the bytes written, with *read set to the input bytes they came from (n when all of it fitted)
+// and *units to the UTF-16 units between. A call on the rest of the input, from in + *read, goes
+// on exactly where this one stopped. -1 for a null `in` or `out` with n > 0. The room past the
+// bytes written may have been written over.
 FF_KERNEL_API int64_t ff_local_to_utf8(const char* in, size_t n, char* out, size_t capacity,
-                                       size_t* units);
+                                       size_t* read, size_t* units);
 
 // The functions by ordinal: 1 MultiByteToWideChar, 2 WideCharToMultiByte; ended by a null
 // address.

@@ -23,6 +23,7 @@ struct Converted {
   int64_t answer = 0;
   std::string out;
   size_t units = 0;
+  size_t read = 0;
 };
 
 Converted one_pass_to_local(std::string_view text) {
@@ -41,7 +42,8 @@ Converted one_pass_to_utf8(std::string_view text, size_t room) {
   std::vector<char> out(room);
   Converted c;
   c.units = 12345;
-  c.answer = ff_local_to_utf8(in.data(), in.size(), out.data(), room, &c.units);
+  c.read = 12345;
+  c.answer = ff_local_to_utf8(in.data(), in.size(), out.data(), room, &c.read, &c.units);
   if (c.answer > 0)
     c.out.assign(out.data(), static_cast<size_t>(c.answer));
   return c;
@@ -132,15 +134,26 @@ void expect_to_utf8_as_two_calls(std::string_view text, const std::string& why) 
   const std::u16string units = text.empty() ? u"" : codepage_test::decode(kGbk, text, count);
   const std::string utf8 =
       units.empty() ? "" : codepage_test::encode(kUtf8, units, static_cast<int>(units.size()));
-  // Exactly the room it needs, and a byte less.
+  // Exactly the room it needs.
   const Converted fits = one_pass_to_utf8(text, utf8.size());
   EXPECT_EQ(fits.answer, static_cast<int64_t>(utf8.size())) << why;
   EXPECT_EQ(fits.out, utf8) << why;
   EXPECT_EQ(fits.units, units.size()) << why;
-  if (!utf8.empty()) {
-    const Converted short_of_room = one_pass_to_utf8(text, utf8.size() - 1);
-    EXPECT_EQ(short_of_room.answer, -1) << why;
-    EXPECT_EQ(short_of_room.units, 0u) << why;
+  EXPECT_EQ(fits.read, text.size()) << why;
+  // Less room: whole characters up to it, then a second call on the rest with the room that is
+  // left to fill goes on to the same text and units.
+  for (const size_t room : {utf8.size() - 1, utf8.size() / 2, size_t{2}, size_t{0}}) {
+    if (utf8.empty() || room >= utf8.size())
+      continue;
+    const Converted first = one_pass_to_utf8(text, room);
+    const std::string at = why + " room " + std::to_string(room);
+    ASSERT_LT(first.read, text.size()) << at;
+    ASSERT_LE(first.out.size(), room) << at;
+    const Converted rest =
+        one_pass_to_utf8(text.substr(first.read), utf8.size() - first.out.size());
+    EXPECT_EQ(rest.read, text.size() - first.read) << at;
+    EXPECT_EQ(first.out + rest.out, utf8) << at;
+    EXPECT_EQ(first.units + rest.units, units.size()) << at;
   }
 }
 
@@ -164,7 +177,7 @@ TEST(KernelOnePass, Utf8ToLocalGivesWhatTheTwoCallsGive) {
   check_framed_and_random(utf8_pieces(), 20261208, &expect_to_local_as_two_calls);
 }
 
-TEST(KernelOnePass, LocalToUtf8GivesWhatTheTwoCallsGiveAndNoMoreThanItsRoom) {
+TEST(KernelOnePass, LocalToUtf8GivesWhatTheTwoCallsGiveAndGoesOnWhereItsRoomEnded) {
   check_framed_and_random(local_pieces(), 8122026, &expect_to_utf8_as_two_calls);
 }
 
