@@ -137,29 +137,47 @@ __attribute__((target("ssse3"))) void remove_spaces_by_blocks(const uint8_t* p, 
   out = o;
 }
 
-// The same sixty-four bytes at a time, where the processor can compress a vector by a mask: the
-// ASCII bytes before the first lead byte go in one compress and one store.
+// The same sixty-four bytes at a time, where the processor can compress a vector by a mask,
+// with the double-byte characters sorted out in the block as well: every block goes in one
+// compress and one store, whatever it holds.
+//
+// A block starts where a character starts. Within a run of bytes of 0x80 and above the
+// characters pair up from the run's first byte (the byte before it, ASCII, leads nothing), so
+// the lead bytes are those at an even distance from their run's start, and a run of odd length
+// takes the byte after it as its last trail. The runs that start at an even position are the
+// run bits cleared by adding their start bits (the carry runs through each such run and
+// nowhere else); their lead bytes are at even positions, those of the other runs at odd ones.
+// A lead byte in the block's last place is left to the next block, with its trail.
 __attribute__((target("avx512bw,avx512vbmi2"))) void remove_spaces_by_wide_blocks(const uint8_t* p,
                                                                                   size_t length,
                                                                                   size_t& at,
                                                                                   uint8_t*& out) {
+  constexpr uint64_t kEven = 0x5555555555555555ull;
+  constexpr uint64_t kLast = uint64_t{1} << 63;
   size_t i = at;
   uint8_t* o = out;
   const __m512i space = _mm512_set1_epi8(' ');
+  const __m512i wide_half = _mm512_set1_epi8(static_cast<char>(0xA1));
   while (length - i >= 64) {
     const __m512i block = _mm512_loadu_si512(p + i);
     const uint64_t high = _mm512_movepi8_mask(block);
-    uint64_t keep = ~static_cast<uint64_t>(_mm512_cmpeq_epi8_mask(block, space));
-    if (high != 0)
-      keep &= (uint64_t{1} << std::countr_zero(high)) - 1;
-    _mm512_storeu_si512(o, _mm512_maskz_compress_epi8(keep, block));
-    o += std::popcount(keep);
+    const uint64_t spaces = _mm512_cmpeq_epi8_mask(block, space);
     if (high == 0) {
+      _mm512_storeu_si512(o, _mm512_maskz_compress_epi8(~spaces, block));
+      o += std::popcount(~spaces);
       i += 64;
       continue;
     }
-    i += static_cast<size_t>(std::countr_zero(high));
-    copy_double_bytes(p, length, i, o);
+    const uint64_t starts = high & ~(high << 1);
+    const uint64_t even_runs = high & ~(high + (starts & kEven));
+    const uint64_t leads = (even_runs & kEven) | (high & ~even_runs & ~kEven);
+    const uint64_t halves = _mm512_cmpeq_epi8_mask(block, wide_half);
+    const uint64_t wide = leads & halves & (halves >> 1);
+    const uint64_t taken = (leads & kLast) != 0 ? ~kLast : ~uint64_t{0};
+    const uint64_t keep = ~((spaces & ~(leads << 1)) | wide | (wide << 1)) & taken;
+    _mm512_storeu_si512(o, _mm512_maskz_compress_epi8(keep, block));
+    o += std::popcount(keep);
+    i += taken == ~uint64_t{0} ? 64 : 63;
   }
   at = i;
   out = o;

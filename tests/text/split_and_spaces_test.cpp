@@ -142,9 +142,11 @@ void expect_plain(const std::string& text) {
   EXPECT_EQ(web::text_ops::remove_spaces(std::string_view(exact.get(), text.size())), expected);
 }
 
-// Each kind of byte at every offset of two sixteen-byte blocks and the bytes around them.
+// Each kind of byte at every offset of two sixty-four-byte blocks and the bytes around them,
+// and so of the sixteen-byte blocks within them.
 TEST(RemoveSpaces, EveryCharacterKindAtEveryOffset) {
-  const std::string background = "ab cd  efg h ijklmnop qrst  uv wxyz0123 456 789 ABCDEFGHIJK LMN";
+  const std::string line = "ab cd  efg h ijklmnop qrst  uv wxyz0123 456 789 ABCDEFGHIJK LMN";
+  const std::string background = line + " " + line + "\xB0\xA1  x";
   const std::vector<std::string> kinds = {
       " ",    "\xA1\xA1", "\xB0\xA1", "\xB0 ",    "\xA1\xA1\xA1\xA1", "\xB0\xA1\xA1\xA1",
       "\xB0", "       ",  "\xA1",     "\x81\x40 "};
