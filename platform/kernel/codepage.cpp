@@ -1056,10 +1056,11 @@ int64_t ff_local_to_utf8(const char* in, size_t n, char* out, size_t capacity, s
   size_t count = 0;
   int64_t written = 0;
   if (n > 0) {
-    written = in && out ? static_cast<int64_t>(gbk_to_utf8(reinterpret_cast<const uint8_t*>(in), n,
-                                                           reinterpret_cast<uint8_t*>(out),
-                                                           capacity, done, count))
-                        : -1;
+    written = in && (out || capacity == 0)
+                  ? static_cast<int64_t>(gbk_to_utf8(reinterpret_cast<const uint8_t*>(in), n,
+                                                     reinterpret_cast<uint8_t*>(out), capacity,
+                                                     done, count))
+                  : -1;
   }
   if (read)
     *read = done;

@@ -78,8 +78,8 @@ FF_KERNEL_API int64_t ff_utf8_to_local(const char* in, size_t n, char* out);
 // WideCharToMultiByte (65001) would give. It writes whole characters while they fit and answers
 // the bytes written, with *read set to the input bytes they came from (n when all of it fitted)
 // and *units to the UTF-16 units between. A call on the rest of the input, from in + *read, goes
-// on exactly where this one stopped. -1 for a null `in` or `out` with n > 0. The room past the
-// bytes written may have been written over.
+// on exactly where this one stopped. -1 for a null `in`, or a null `out` with room, when n > 0.
+// The room past the bytes written may have been written over.
 FF_KERNEL_API int64_t ff_local_to_utf8(const char* in, size_t n, char* out, size_t capacity,
                                        size_t* read, size_t* units);
 
