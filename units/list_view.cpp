@@ -8,6 +8,7 @@
 #include <QListView>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <algorithm>
@@ -276,6 +277,20 @@ class ListWidget final : public HookedWidget<View> {
     return index;
   }
 
+  // A report list brings a row into view, never a cell: a click on a cell that is partly out of
+  // sight, the current row moving or the program choosing a row scroll the rows only, and the
+  // columns stay where the user left them.
+  void scrollTo(const QModelIndex& index, QAbstractItemView::ScrollHint hint) override {
+    if constexpr (std::is_same_v<View, QTableView>) {
+      QScrollBar* sideways = this->horizontalScrollBar();
+      const int columns_at = sideways->value();
+      View::scrollTo(index, hint);
+      sideways->setValue(columns_at);
+    } else {
+      View::scrollTo(index, hint);
+    }
+  }
+
  protected:
   void mousePressEvent(QMouseEvent* event) override {
     View::mousePressEvent(event);
@@ -285,6 +300,15 @@ class ListWidget final : public HookedWidget<View> {
   }
 
   void keyPressEvent(QKeyEvent* event) override {
+    if constexpr (std::is_same_v<View, QTableView>) {
+      // Left and right scroll the columns, as rows are what the list selects.
+      if (event->key() == Qt::Key_Left || event->key() == Qt::Key_Right) {
+        this->horizontalScrollBar()->triggerAction(event->key() == Qt::Key_Left
+                                                       ? QAbstractSlider::SliderSingleStepSub
+                                                       : QAbstractSlider::SliderSingleStepAdd);
+        return;
+      }
+    }
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
     const bool on_row = this->currentIndex().isValid() && this->state() != View::EditingState;
     View::keyPressEvent(event);

@@ -2,9 +2,12 @@
 // re-creation rule, the current row, and the events that clicks raise.
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QListView>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QTableView>
 
 #include "runtime/command.h"
@@ -428,6 +431,42 @@ TEST_F(ListView, FullRowSelectionCountsTheWholeBandOfARow) {
   EXPECT_EQ(get_int(list, lp::kCurrentRow), -1);
   click(row_centre(1, 0));
   EXPECT_EQ(get_int(list, lp::kCurrentRow), 1);
+}
+
+// Columns wider than the list: a click on a cell partly out of sight, and the scroll that
+// follows it once no double click can come, bring the row into view and leave the columns
+// alone; the arrow keys left and right move the columns.
+TEST_F(ListView, ClicksScrollRowsIntoViewAndNeverTheColumns) {
+  units::PropertyValues wide = start.results;
+  wide.set_bytes(lp::kColumns, units::encode_columns(std::vector<units::ListColumn>{
+                                   {"a", 400, 0}, {"b", 400, 0}, {"c", 400, 0}}));
+  list = make(wide, kList);
+  fill(40);
+  show();
+  QScrollBar* sideways = table()->horizontalScrollBar();
+  ASSERT_GT(sideways->maximum(), 0);
+  // The second column starts inside the list and ends outside it.
+  click(QPoint(table()->viewport()->width() - 20, row_centre(2).y()));
+  QElapsedTimer waited;  // the view's own delayed scroll after a click
+  waited.start();
+  while (waited.elapsed() < QApplication::doubleClickInterval() + 300)
+    QApplication::processEvents(QEventLoop::AllEvents, 50);
+  EXPECT_EQ(get_int(list, lp::kCurrentRow), 2);
+  EXPECT_EQ(sideways->value(), 0);
+
+  set_int(list, lp::kCurrentRow, 39);
+  EXPECT_GT(table()->verticalScrollBar()->value(), 0) << "the row comes into view";
+  EXPECT_EQ(sideways->value(), 0);
+
+  const auto key = [&](Qt::Key k) {
+    QKeyEvent press(QEvent::KeyPress, k, Qt::NoModifier);
+    QApplication::sendEvent(table(), &press);
+  };
+  key(Qt::Key_Right);
+  EXPECT_GT(sideways->value(), 0);
+  EXPECT_EQ(get_int(list, lp::kCurrentRow), 39);
+  key(Qt::Key_Left);
+  EXPECT_EQ(sideways->value(), 0);
 }
 
 TEST_F(ListView, RightClickDoubleClickAndHeaderClick) {
