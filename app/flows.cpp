@@ -7,6 +7,8 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "app/ids.h"
 #include "app/list_commands.h"
@@ -130,6 +132,57 @@ class WindowGuard {
   uint32_t window_;
   uint32_t generation_;
   std::shared_ptr<std::atomic<bool>> gone_;
+};
+
+// Rows a worker writes into a list, gathered and queued to the window thread a batch at a time:
+// each row is inserted, numbered in column 0 and given its texts in the batch's columns, in the
+// order they were added, as one call per row would. A batch holds its texts end to end in one
+// block. A call per row cost the worker and the window thread several allocations each, and,
+// whenever the window thread had caught up, a wake-up of it: the rows of a page, all matched
+// before the first is written, cost more to hand over than to write. A batch of kRows takes the
+// window thread well under a frame.
+class RowBatch {
+ public:
+  static constexpr size_t kRows = 256;
+
+  RowBatch(const rt::Cell& list, std::vector<int32_t> columns)
+      : list_(list), columns_(std::move(columns)) {}
+
+  // The row's texts, one for each of the batch's columns; each is written as a text up to its
+  // first zero byte, like any text handed to the list.
+  void add(std::initializer_list<std::string_view> texts) {
+    for (const std::string_view text : texts) {
+      starts_.push_back(texts_.size());
+      texts_.append(text);
+      texts_.push_back('\0');
+    }
+  }
+  bool full() const { return starts_.size() >= kRows * columns_.size(); }
+
+  // Queues the rows added so far behind the worker's earlier calls; false once the window has
+  // gone.
+  bool post(const WindowGuard& window) {
+    if (starts_.empty())
+      return true;
+    const bool queued = window.post(
+        [list = list_, columns = columns_, texts = std::move(texts_), starts = std::move(starts_)] {
+          for (size_t at = 0; at < starts.size(); at += columns.size()) {
+            const int32_t r = insert_row(list);
+            set_cell_text(list, r, 0, std::to_string(r + 1).c_str());
+            for (size_t c = 0; c < columns.size(); ++c)
+              set_cell_text(list, r, columns[c], texts.data() + starts[at + c]);
+          }
+        });
+    texts_.clear();
+    starts_.clear();
+    return queued;
+  }
+
+ private:
+  rt::Cell list_;
+  std::vector<int32_t> columns_;
+  std::string texts_;
+  std::vector<size_t> starts_;  // where each text begins in texts_
 };
 
 // Result clicks number their details workers. Only the newest may write, and a newer click
@@ -256,26 +309,16 @@ int32_t search_worker(int32_t) {
   } else {
     if (!window.post([] { set_word(kStartWindow, start::kSearchStatusLabel, kPropVisible, 0); }))
       return 0;
+    RowBatch rows(list, {1, 2, 3, 4, 5});
     for (int32_t i = 1; i <= n; ++i) {
       // Card i goes to row i - 1: the list was emptied above and only this worker fills it.
       // Shown texts as a browser shows them; addresses as the page has them.
-      std::string note = web::shown_text(regex.submatch_text(i, kCardNote).view());
-      std::string name = web::shown_text(regex.submatch_text(i, kCardName).view());
-      std::string address(regex.submatch_text(i, kCardAddress).view());
-      std::string cast = web::shown_text(regex.submatch_text(i, kCardCast).view());
-      std::string poster(regex.submatch_text(i, kCardPoster).view());
-      const bool queued = window.post([list, note = std::move(note), name = std::move(name),
-                                       address = std::move(address), cast = std::move(cast),
-                                       poster = std::move(poster)] {
-        const int32_t r = insert_row(list);
-        set_cell_text(list, r, 0, std::to_string(r + 1).c_str());
-        set_cell_text(list, r, 1, note.c_str());
-        set_cell_text(list, r, 2, name.c_str());
-        set_cell_text(list, r, 3, address.c_str());
-        set_cell_text(list, r, 4, cast.c_str());
-        set_cell_text(list, r, 5, poster.c_str());
-      });
-      if (!queued)
+      rows.add({web::shown_text(regex.submatch_text(i, kCardNote).view()),
+                web::shown_text(regex.submatch_text(i, kCardName).view()),
+                regex.submatch_text(i, kCardAddress).view(),
+                web::shown_text(regex.submatch_text(i, kCardCast).view()),
+                regex.submatch_text(i, kCardPoster).view()});
+      if ((rows.full() || i == n) && !rows.post(window))
         return 0;
     }
   }
@@ -314,18 +357,12 @@ int32_t episode_list_worker(int32_t) {
     from = at + 1;
   }
   const rt::Cell episodes = list_of(kPlayListWindow, play_list::kEpisodeList);
+  // The rows and their cells go in while the window is known to be the one this worker serves.
+  RowBatch rows(episodes, {1, 3});
   for (int32_t i = 1; i <= n; ++i) {
-    std::string address(regex.submatch_text(i, kEpisodeAddress).view());
-    std::string name = web::shown_text(regex.submatch_text(i, kEpisodeName).view());
-    // The row and its cells go in while the window is known to be the one this worker serves.
-    const bool queued =
-        play_list.post([episodes, name = std::move(name), address = std::move(address)] {
-          const int32_t k = insert_row(episodes);
-          set_cell_text(episodes, k, 0, std::to_string(k + 1).c_str());
-          set_cell_text(episodes, k, 1, name.c_str());
-          set_cell_text(episodes, k, 3, address.c_str());
-        });
-    if (!queued)
+    rows.add({web::shown_text(regex.submatch_text(i, kEpisodeName).view()),
+              regex.submatch_text(i, kEpisodeAddress).view()});
+    if ((rows.full() || i == n) && !rows.post(play_list))
       return 0;
   }
   play_list.write([] { set_text(kPlayListWindow, play_list::kStatusLabel, kPropText, ""); });

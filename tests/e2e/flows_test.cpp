@@ -123,6 +123,24 @@ TEST_F(Flows, SearchFillsEveryColumn) {
   screenshot(kStartWindow, "e2e_results.png");
 }
 
+// The most rows a search writes, a page of cards that repeat the catalogue: every row is
+// numbered in order and holds the cells of its own card, across the batches the rows go in.
+TEST_F(Flows, ALongSearchWritesEveryRowWithItsOwnCells) {
+  search("cards:1000");
+  const auto titles = static_cast<int32_t>(site_->catalogue().titles.size());
+  for (int32_t r = 0; r < 1000; ++r) {
+    ASSERT_EQ(cell_text(kResults, r, 0).view(), std::to_string(r + 1));
+    if (r < titles)
+      continue;
+    for (int32_t column = 1; column <= 5; ++column) {
+      ASSERT_EQ(cell_text(kResults, r, column).view(),
+                cell_text(kResults, r % titles, column).view())
+          << "row " << r << " column " << column;
+    }
+  }
+  EXPECT_TRUE(cell_text(kResults, 1000, 0).empty());
+}
+
 TEST_F(Flows, SearchByChineseKeywordAndNoResults) {
   search("青石巷");
   EXPECT_EQ(row_of("青石巷的春天"), 0);
