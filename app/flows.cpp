@@ -319,9 +319,11 @@ int32_t search_worker(int32_t) {
                 regex.submatch_text(i, kCardAddress).view(),
                 web::shown_text(regex.submatch_text(i, kCardCast).view()),
                 regex.submatch_text(i, kCardPoster).view()});
-      if ((rows.full() || i == n) && !rows.post(window))
+      if (rows.full() && !rows.post(window))
         return 0;
     }
+    if (!rows.post(window))
+      return 0;
   }
   window.write([] { set_word(kStartWindow, start::kSearchButton, kPropDisabled, 0); });
   return 0;
@@ -363,9 +365,11 @@ int32_t episode_list_worker(int32_t) {
   for (int32_t i = 1; i <= n; ++i) {
     rows.add({web::shown_text(regex.submatch_text(i, kEpisodeName).view()),
               regex.submatch_text(i, kEpisodeAddress).view()});
-    if ((rows.full() || i == n) && !rows.post(play_list))
+    if (rows.full() && !rows.post(play_list))
       return 0;
   }
+  if (!rows.post(play_list))
+    return 0;
   play_list.write([] { set_text(kPlayListWindow, play_list::kStatusLabel, kPropText, ""); });
   return 0;
 }
