@@ -204,8 +204,8 @@ class Lzw {
 
 struct Composer {
   int64_t width = 0, height = 0;
-  std::vector<uint32_t> canvas;
-  std::vector<uint32_t> saved;  // the canvas before a frame that is to be undone afterwards
+  Pixels canvas;
+  Pixels saved;  // the canvas before a frame that is to be undone afterwards
   std::vector<Frame> frames;
   int64_t kept_pixels = 0;     // screen pixels over the kept frames
   int64_t decoded_pixels = 0;  // frame pixels decoded, inside the screen or not

@@ -154,22 +154,22 @@ bool start(Bytes bytes, Context* c) {
   return true;
 }
 
-// The rows, each decoded into `row` (width pixels) and appended to `pixels`, whose capacity
-// holds the whole picture: the picture's memory is written once, by the copy, where filling it
-// first would write it twice. Only plain data lives in this frame.
-bool read_rows(Context* c, std::vector<uint32_t>* pixels, uint32_t* row, uint8_t* cmyk_row) {
+// The rows, decoded in place into `pixels` (the whole picture, grown unset: a row libjpeg cannot
+// give ends the decode as no picture, so no unset pixel is ever shown). A CMYK row goes through
+// `cmyk_row`. Only plain data lives in this frame.
+bool read_rows(Context* c, uint32_t* pixels, uint8_t* cmyk_row) {
   jpeg_decompress_struct* info = &c->info;
   const bool cmyk = is_cmyk(*info);
   const size_t w = info->output_width;
-  JSAMPROW into = cmyk ? cmyk_row : reinterpret_cast<JSAMPROW>(row);
   while (info->output_scanline < info->output_height) {
+    uint32_t* out = pixels + size_t{info->output_scanline} * w;
+    JSAMPROW into = cmyk ? cmyk_row : reinterpret_cast<JSAMPROW>(out);
     if (jpeg_read_scanlines(info, &into, 1) != 1) {
       note(c, DecodeFailure::kTruncated);
       return false;
     }
     if (cmyk)
-      cmyk_to_bgra(cmyk_row, row, w);
-    pixels->insert(pixels->end(), row, row + w);
+      cmyk_to_bgra(cmyk_row, out, w);
   }
   jpeg_finish_decompress(info);
   return true;
@@ -184,11 +184,10 @@ bool guarded_start(Bytes bytes, Context* c) {
   return ok;
 }
 
-bool guarded_read_rows(Context* c, std::vector<uint32_t>* pixels, uint32_t* row,
-                       uint8_t* cmyk_row) {
+bool guarded_read_rows(Context* c, uint32_t* pixels, uint8_t* cmyk_row) {
   volatile bool ok = false;
   if (setjmp(c->jump) == 0)
-    ok = read_rows(c, pixels, row, cmyk_row);
+    ok = read_rows(c, pixels, cmyk_row);
   return ok;
 }
 
@@ -218,12 +217,11 @@ class Decoder {
     p.width = static_cast<int32_t>(c_.info.output_width);
     p.height = static_cast<int32_t>(c_.info.output_height);
     p.frames.resize(1);
-    std::vector<uint32_t>& pixels = p.frames[0].pixels;
+    Pixels& pixels = p.frames[0].pixels;
     const size_t w = c_.info.output_width;
-    pixels.reserve(w * c_.info.output_height);
-    std::vector<uint32_t> row(w);
+    pixels.resize(w * c_.info.output_height);
     std::vector<uint8_t> cmyk_row(is_cmyk(c_.info) ? w * 4 : 0);
-    if (!guarded_read_rows(&c_, &pixels, row.data(), cmyk_row.data()))
+    if (!guarded_read_rows(&c_, pixels.data(), cmyk_row.data()))
       return refused();
     return {std::move(p)};
   }

@@ -6,9 +6,12 @@
 // checked against the bytes before use, and a picture that does not decode whole is no picture.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace imaging {
@@ -37,10 +40,37 @@ inline constexpr int64_t kMaxPixels = int64_t{16} * 1024 * 1024;
 inline constexpr size_t kMaxFrames = 500;
 inline constexpr int64_t kMaxAnimationPixels = kMaxPixels;
 
+// std::allocator, except that growing a vector without a value (resize(n), a vector of n) leaves
+// the new elements unset instead of zeroing them.
+template <class T>
+struct UnsetOnGrowAllocator : std::allocator<T> {
+  UnsetOnGrowAllocator() = default;
+  template <class U>
+  UnsetOnGrowAllocator(const UnsetOnGrowAllocator<U>&) noexcept {}
+  template <class U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    std::construct_at(p, std::forward<Args>(args)...);
+  }
+};
+
+// A picture's pixels. A decoder that writes every pixel grows them unset (resize), sparing a
+// poster's megabytes a first pass of zeros; one that may leave pixels out fills them first
+// (assign).
+using Pixels = std::vector<uint32_t, UnsetOnGrowAllocator<uint32_t>>;
+
+// The same pixels, whichever vector holds them.
+inline bool operator==(const Pixels& a, const std::vector<uint32_t>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end());
+}
+
 struct Frame {
   // width x height pixels, rows top to bottom, each 0xAARRGGBB (in memory: blue, green, red,
   // alpha), alpha not premultiplied.
-  std::vector<uint32_t> pixels;
+  Pixels pixels;
   int32_t delay_ms = 0;  // how long an animation shows this frame
 };
 
@@ -54,7 +84,7 @@ struct Picture {
     return frames.front()
         .pixels[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)];
   }
-  const std::vector<uint32_t>& pixels() const { return frames.front().pixels; }
+  const Pixels& pixels() const { return frames.front().pixels; }
 };
 
 enum class Frames { kFirstOnly, kAll };

@@ -49,7 +49,7 @@ size_t& waiting_loaders() {
 
 // QImage's cleanup call: takes back the pixels handed to it and frees them.
 void release_pixels(void* pixels) {
-  const std::unique_ptr<std::vector<uint32_t>> owned(static_cast<std::vector<uint32_t>*>(pixels));
+  const std::unique_ptr<imaging::Pixels> owned(static_cast<imaging::Pixels*>(pixels));
 }
 
 // Decodes, and readies the frames for painting: premultiplied in place and handed to QImage
@@ -60,7 +60,7 @@ LoadedPicture prepare(std::span<const uint8_t> bytes, imaging::Frames frames) {
   if (!p)
     return loaded;
   for (imaging::Frame& f : p->frames) {
-    auto pixels = std::make_unique<std::vector<uint32_t>>(std::move(f.pixels));
+    auto pixels = std::make_unique<imaging::Pixels>(std::move(f.pixels));
     for (uint32_t& c : *pixels) c = qPremultiply(c);
     // From here the image owns the pixels; release_pixels frees them with its last copy.
     QImage image(reinterpret_cast<uchar*>(pixels->data()), p->width, p->height,

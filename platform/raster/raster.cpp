@@ -25,7 +25,7 @@ struct Image {
   int32_t format = kFormat32bppArgb;
   size_t stride = 0;  // in pixels
   uint32_t* pixels = nullptr;
-  std::vector<uint32_t> own;  // the pixels, unless the caller gave a buffer
+  imaging::Pixels own;  // the pixels, unless the caller gave a buffer
   Guid raw_format = kFormatMemoryBmp;
 
   uint32_t* row(int32_t y) { return pixels + static_cast<size_t>(y) * stride; }

@@ -63,7 +63,7 @@ std::vector<uint32_t> shadow_pixels(const Case& c) {
     return {};
   EXPECT_EQ(p->width, c.width + 2 * c.size);
   EXPECT_EQ(p->height, c.height + 2 * c.size);
-  return p->pixels();
+  return {p->pixels().begin(), p->pixels().end()};
 }
 
 // Wide, tall, about the blur's reach, at the edge of it, and smaller than the shadow; black
