@@ -44,6 +44,11 @@ inline constexpr int64_t kMaxAnimationPixels = kMaxPixels;
 // the new elements unset instead of zeroing them.
 template <class T>
 struct UnsetOnGrowAllocator : std::allocator<T> {
+  // Named, so that no standard library rebinds to std::allocator's own.
+  template <class U>
+  struct rebind {
+    using other = UnsetOnGrowAllocator<U>;
+  };
   UnsetOnGrowAllocator() = default;
   template <class U>
   UnsetOnGrowAllocator(const UnsetOnGrowAllocator<U>&) noexcept {}
