@@ -11,7 +11,6 @@
 #include <memory>
 #include <optional>
 #include <span>
-#include <utility>
 #include <vector>
 
 namespace imaging {
@@ -52,13 +51,10 @@ struct UnsetOnGrowAllocator : std::allocator<T> {
   UnsetOnGrowAllocator() = default;
   template <class U>
   UnsetOnGrowAllocator(const UnsetOnGrowAllocator<U>&) noexcept {}
+  // Construction with a value is std::allocator_traits' own (std::construct_at).
   template <class U>
   void construct(U* p) noexcept {
     ::new (static_cast<void*>(p)) U;
-  }
-  template <class U, class... Args>
-  void construct(U* p, Args&&... args) {
-    std::construct_at(p, std::forward<Args>(args)...);
   }
 };
 
