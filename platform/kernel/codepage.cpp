@@ -787,6 +787,18 @@ constexpr auto kThreeByteHigh = [] {
   return high;
 }();
 
+// Writes a code of GbkTables::code at out[o], advancing o: lead byte first (the code's bytes
+// swapped, in one store), a single byte, or '?' for a unit without a code.
+[[gnu::always_inline]] inline void put_gbk_code(uint16_t code, uint8_t* out, size_t& o) {
+  if (code >= 0x100) {
+    const auto swapped = static_cast<uint16_t>(code << 8 | code >> 8);
+    std::memcpy(out + o, &swapped, sizeof swapped);
+    o += 2;
+  } else {
+    out[o++] = code != 0 ? static_cast<uint8_t>(code) : static_cast<uint8_t>('?');
+  }
+}
+
 // Well-formed UTF-8 (as decode_utf8 reads it) in code page 936 (as encode_gbk writes it), or -1
 // at the first input that does not decode.
 int64_t utf8_to_gbk(const uint8_t* in, size_t n, uint8_t* out) {
@@ -815,14 +827,7 @@ int64_t utf8_to_gbk(const uint8_t* in, size_t n, uint8_t* out) {
             return -1;
           const uint16_t code = tables.code(static_cast<char16_t>(high | (w >> 16 & 0x3F)));
           i += 3;
-          if (code >= 0x100) {
-            // Lead byte first: the code's bytes swapped, in one store.
-            const auto swapped = static_cast<uint16_t>(code << 8 | code >> 8);
-            std::memcpy(out + o, &swapped, sizeof swapped);
-            o += 2;
-          } else {
-            out[o++] = code != 0 ? static_cast<uint8_t>(code) : static_cast<uint8_t>('?');
-          }
+          put_gbk_code(code, out, o);
           if (i > last)
             break;
           w = load_word32(in + i);
@@ -860,14 +865,7 @@ int64_t utf8_to_gbk(const uint8_t* in, size_t n, uint8_t* out) {
       return -1;  // a stray continuation byte, C0, C1 or F5-FF
     }
     // A character beyond the BMP is a surrogate pair, which takes one default character.
-    const uint16_t code = c < 0x10000 ? tables.code(static_cast<char16_t>(c)) : 0;
-    if (code >= 0x100) {
-      out[o] = static_cast<uint8_t>(code >> 8);
-      out[o + 1] = static_cast<uint8_t>(code);
-      o += 2;
-    } else {
-      out[o++] = code != 0 ? static_cast<uint8_t>(code) : static_cast<uint8_t>('?');
-    }
+    put_gbk_code(c < 0x10000 ? tables.code(static_cast<char16_t>(c)) : 0, out, o);
   }
   return static_cast<int64_t>(o);
 }
